@@ -1,0 +1,16 @@
+// The F1 menu and the help popup.
+#pragma once
+
+#include <curses.h>
+
+// The window the menu's confirmations and rename prompt use.
+void menu_init(WINDOW *minibuf_window);
+
+// Shows the menu, carries out one key's command and closes; a confirmed quit exits with status 0.
+void menu_show();
+
+// Shows the help text until a key is pressed; the key is dropped.
+void help_show();
+
+// Writes the character into every cell of the window in its current attributes.
+void fill_window(WINDOW *win, chtype ch);

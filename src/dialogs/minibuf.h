@@ -1,0 +1,17 @@
+// The bottom line's dialogs: a line prompt, an error that waits for a key, a message that does not.
+#pragma once
+
+#include <curses.h>
+
+#include <cstddef>
+#include <string>
+
+// Reads a line after the prompt, editing `text` (at most bufsize - 1 bytes, bytes 128-255 kept as
+// typed). True when accepted with Enter, false when cancelled; `text` holds the edited text either way.
+bool minibuf_prompt(WINDOW *win, const char *prompt, int attribute, std::string &text, size_t bufsize);
+
+// Shows the message (none when null) and waits for one key, which is dropped.
+void minibuf_error(WINDOW *win, const char *message, int attribute);
+
+// Shows the message (a blank line when null) and returns at once.
+void minibuf_message(WINDOW *win, const char *message, int attribute);

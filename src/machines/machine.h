@@ -1,0 +1,28 @@
+// One remote machine: its name, the user's tag, whether its ssh still runs, and its terminal.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "term/tarvik.h"
+
+struct Machine {
+    std::string name;
+    uint8_t tagged = 0;
+    uint8_t alive = 1;
+    std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
+    pid_t pid = -1;
+};
+
+// A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks
+// into ssh's arguments, never through a shell).
+Machine *machine_create(const std::string &name, int rows, int cols);
+
+// Releases the record and its terminal; a child still running is hung up, not waited for.
+void machine_destroy(Machine *m);
+
+// Changes the displayed name only; the connection is untouched.
+void machine_rename(Machine *m, const std::string &name);

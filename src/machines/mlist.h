@@ -1,0 +1,39 @@
+// The machine list: owns every machine, in the order added, with the selection, the scroll position,
+// the tags and the singlecast/multicast mode. Routes keys to the machines.
+#pragma once
+
+#include <curses.h>
+#include <sys/types.h>
+
+#include <string>
+
+#include "machines/machine.h"
+
+constexpr int kMaxMachines = 256;
+
+void mlist_init(WINDOW *list_window, int term_rows, int term_cols);
+void mlist_add(const std::string &name);
+void mlist_delete_selected();
+void mlist_delete_tagged();
+void mlist_delete_dead();
+void mlist_delete_all();
+void mlist_select_prev();
+void mlist_select_next();
+void mlist_toggle_tag();
+void mlist_tag_all(bool live_only);
+void mlist_toggle_tag_all(bool live_only);
+void mlist_untag_all();
+void mlist_toggle_multicast();
+bool mlist_multicast();
+void mlist_send_key(int key);
+void mlist_child_exited(pid_t pid);
+void mlist_update();
+void mlist_rename_selected(const std::string &name);
+
+// Reading access for the drawing.
+int mlist_count();
+int mlist_selected();
+int mlist_scroll();
+WINDOW *mlist_window();
+// The machine at index i (0 <= i < mlist_count()), or null.
+Machine *mlist_machine(int i);

@@ -1,0 +1,93 @@
+// Painting an emulated screen into a curses window.
+#include <wchar.h>
+
+#include <algorithm>
+
+#include "screen/colors.h"
+#include "term/vt_internal.h"
+
+namespace {
+
+// The nearest of the eight basic colours.
+int basic_color(uint8_t r, uint8_t g, uint8_t b)
+{
+    return (r >= 128 ? 1 : 0) | (g >= 128 ? 2 : 0) | (b >= 128 ? 4 : 0);
+}
+
+// The colour number for curses: 0-7 directly, 0-255 on a terminal with 256 colours; -1 for the
+// terminal's default.
+int curses_color(const VTermScreen *screen, VTermColor col, bool foreground)
+{
+    if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&col) : VTERM_COLOR_IS_DEFAULT_BG(&col)) return -1;
+    if (VTERM_COLOR_IS_INDEXED(&col)) {
+        int idx = col.indexed.idx;
+        if (idx < 8) return idx;
+        if (COLORS >= 256) return idx;
+        if (idx < 16) return idx - 8;
+    } else if (COLORS >= 256) {
+        // The xterm 6x6x6 cube is close enough for RGB cells.
+        auto level = [](uint8_t v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
+        return 16 + 36 * level(col.rgb.red) + 6 * level(col.rgb.green) + level(col.rgb.blue);
+    }
+    vterm_screen_convert_color_to_rgb(screen, &col);
+    return basic_color(col.rgb.red, col.rgb.green, col.rgb.blue);
+}
+
+int cell_pair(const VTermScreen *screen, const VTermScreenCell &cell)
+{
+    int fg = curses_color(screen, cell.fg, true);
+    int bg = curses_color(screen, cell.bg, false);
+    if (fg < 0 && bg < 0) return 0; // the user's own colours
+    if (fg < 0) fg = COLOR_WHITE;
+    if (bg < 0) bg = COLOR_BLACK;
+    if (fg < 8 && bg < 8) return color_pair_number(fg, bg);
+    int pair = alloc_pair(fg, bg);
+    return pair > 0 ? pair : color_pair_number(fg & 7, bg & 7);
+}
+
+attr_t cell_attrs(const VTermScreenCell &cell)
+{
+    attr_t a = A_NORMAL;
+    if (cell.attrs.bold) a |= A_BOLD;
+    if (cell.attrs.underline) a |= A_UNDERLINE;
+    if (cell.attrs.italic) a |= A_ITALIC;
+    if (cell.attrs.blink) a |= A_BLINK;
+    if (cell.attrs.reverse) a |= A_REVERSE;
+    return a;
+}
+
+} // namespace
+
+void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback)
+{
+    if (!vt || !win) return;
+    int max_y, max_x;
+    getmaxyx(win, max_y, max_x);
+    int rows = std::min(vt->rows, max_y - y);
+    int cols = std::min(vt->cols, max_x - x);
+    for (int row = 0; row < rows; ++row) {
+        for (int col = 0; col < cols; ++col) {
+            VTermScreenCell cell;
+            if (!vterm_screen_get_cell(vt->screen, VTermPos{row, col}, &cell)) continue;
+            if (cell.chars[0] == 0xFFFFFFFFu) continue; // covered by the wide character on its left
+            wchar_t text[CCHARW_MAX + 1] = {};
+            int n = 0;
+            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && n < CCHARW_MAX && cell.chars[i]; ++i)
+                text[n++] = static_cast<wchar_t>(cell.chars[i]);
+            // A wide character cut by the window's edge would wrap; show a blank instead.
+            if (n == 0 || (cell.width == 2 && col + 1 >= cols) || wcwidth(text[0]) < 0) {
+                text[0] = L' ';
+                text[1] = 0;
+            }
+            cchar_t cc;
+            int pair = cell_pair(vt->screen, cell);
+            setcchar(&cc, text, cell_attrs(cell), static_cast<short>(pair), &pair);
+            mvwadd_wch(win, y + row, x + col, &cc);
+        }
+    }
+    VTermPos cursor;
+    vterm_state_get_cursorpos(vt->state, &cursor);
+    wmove(win, y + std::clamp(cursor.row, 0, std::max(0, rows - 1)),
+          x + std::clamp(cursor.col, 0, std::max(0, cols - 1)));
+    if (callback) callback(vt, win, nullptr);
+}

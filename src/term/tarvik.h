@@ -1,0 +1,68 @@
+// The terminal-emulation layer: one emulated screen with a child process on its own pseudo-terminal.
+//
+// Order of calls for one handle: create; forkpty once; any mix of update, keypress and draw (these go on
+// working after forsake_child); forsake_child after the child exited (again is harmless); destroy once.
+// Main thread only.
+#pragma once
+
+#include <curses.h>
+#include <sys/types.h>
+
+#include <cstdint>
+
+struct TarvikVt;
+
+// One cell of the emulated screen. `ch` is a Unicode code point (32 for a blank); `width` is 2 for the
+// left half of a wide character, 0 for the right half that it covers, 1 otherwise.
+struct TarvikCell {
+    uint32_t ch;
+    int width;
+};
+
+// Called by tarvik_vt_draw; the program passes none.
+using TarvikDrawCallback = void (*)(TarvikVt *vt, WINDOW *win, void *user);
+
+// A blank screen of rows x cols cells (each at least 1).
+TarvikVt *tarvik_vt_create(int rows, int cols);
+
+// Starts the command line as a child on a new pseudo-terminal of this screen's size. The line is split
+// at blanks into arguments that are exec'd directly: no shell ever sees it. Returns the child's pid, or
+// -1 when no child could be started (the reason is then shown on the screen).
+pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line);
+
+// Applies pending output of the child to the screen; never blocks, and bounded in time per call.
+void tarvik_vt_update(TarvikVt *vt);
+
+// Sends what a terminal would send for a curses key code: the byte itself below 256, an escape
+// sequence for special keys. Unknown codes are dropped.
+void tarvik_vt_keypress(TarvikVt *vt, int key);
+
+// Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
+void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback);
+
+// Takes in what the child wrote last, then stops all use of its pseudo-terminal. The screen stays.
+void tarvik_vt_forsake_child(TarvikVt *vt);
+
+// Releases everything; closing the pseudo-terminal hangs up a child that still runs.
+void tarvik_vt_destroy(TarvikVt *vt);
+
+// Readable state, valid after every update.
+int tarvik_vt_rows(const TarvikVt *vt);
+int tarvik_vt_cols(const TarvikVt *vt);
+int tarvik_vt_cursor_row(const TarvikVt *vt);
+int tarvik_vt_cursor_col(const TarvikVt *vt);
+bool tarvik_vt_cursor_visible(const TarvikVt *vt);
+// Cell at (row, col); a position outside the screen reads as a blank.
+TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col);
+
+// The pseudo-terminal's master, for poll(); -1 once forsaken, at end of file, or with no child.
+int tarvik_vt_fd(const TarvikVt *vt);
+
+// Hangs up every child started by this layer that has not been forsaken. Async-signal-safe: for a
+// fatal signal handler that must not leave ssh processes behind.
+void tarvik_vt_hangup_all_children();
+
+// Deleter for owners of a handle.
+struct TarvikVtDeleter {
+    void operator()(TarvikVt *vt) const { tarvik_vt_destroy(vt); }
+};

@@ -1,0 +1,145 @@
+// The emulated screen: a libvterm terminal per handle, and the readable state served from it.
+#include <algorithm>
+#include <string_view>
+
+#include "term/vt_internal.h"
+
+namespace {
+
+// One machine flooding output must not hold a turn of the main loop for longer than this.
+constexpr int kUpdateMaxMs = 20;
+
+int on_settermprop(VTermProp prop, VTermValue *val, void *user)
+{
+    auto *vt = static_cast<TarvikVt *>(user);
+    if (prop == VTERM_PROP_CURSORVISIBLE) vt->cursor_visible = val->boolean != 0;
+    return 1;
+}
+
+// Replies to queries and the sequences of keys reach the child through here. Without this callback
+// libvterm keeps them in a 64-byte buffer and drops what does not fit.
+void on_output(const char *s, size_t len, void *user)
+{
+    pty_send(static_cast<TarvikVt *>(user), s, len);
+}
+
+const VTermScreenCallbacks *screen_callbacks()
+{
+    // No damage callback: nothing here needs to know which cells changed, and per-cell damage is slow.
+    static const VTermScreenCallbacks callbacks = [] {
+        VTermScreenCallbacks cb{};
+        cb.settermprop = on_settermprop;
+        return cb;
+    }();
+    return &callbacks;
+}
+
+// Number of bytes at the end of `s` that begin a UTF-8 sequence whose remaining bytes are missing.
+size_t incomplete_utf8_suffix(std::string_view s)
+{
+    for (size_t back = 1; back <= 3 && back <= s.size(); ++back) {
+        auto c = static_cast<unsigned char>(s[s.size() - back]);
+        if ((c & 0xC0) == 0x80) continue; // a continuation byte: keep looking for the lead byte
+        size_t need = 1;
+        if (c >= 0xC2 && c <= 0xDF)
+            need = 2;
+        else if (c >= 0xE0 && c <= 0xEF)
+            need = 3;
+        else if (c >= 0xF0 && c <= 0xF4)
+            need = 4;
+        return need > back ? back : 0;
+    }
+    return 0;
+}
+
+} // namespace
+
+TarvikVt *tarvik_vt_create(int rows, int cols)
+{
+    auto vt = std::make_unique<TarvikVt>();
+    vt->rows = std::max(1, rows);
+    vt->cols = std::max(1, cols);
+    vt->vt.reset(vterm_new(vt->rows, vt->cols));
+    VTerm *v = vt->vt.get();
+    // libvterm starts in a single-byte mode; machines write UTF-8.
+    vterm_set_utf8(v, 1);
+    vterm_output_set_callback(v, on_output, vt.get());
+    vt->state = vterm_obtain_state(v);
+    vt->screen = vterm_obtain_screen(v);
+    vterm_screen_set_callbacks(vt->screen, screen_callbacks(), vt.get());
+    // Must come before the reset, or full-screen programs' switch to the alternate screen is ignored
+    // and they leave their drawing over the shell's text when they exit.
+    vterm_screen_enable_altscreen(vt->screen, 1);
+    vterm_screen_reset(vt->screen, 1);
+    return vt.release();
+}
+
+void tarvik_vt_destroy(TarvikVt *vt)
+{
+    if (!vt) return;
+    pty_close(vt);
+    delete vt;
+}
+
+void vt_feed(TarvikVt *vt, const char *bytes, size_t len)
+{
+    std::string_view in(bytes, len);
+    std::string joined;
+    if (!vt->utf8_tail.empty()) {
+        joined = vt->utf8_tail;
+        joined.append(in);
+        in = joined;
+    }
+    size_t keep = incomplete_utf8_suffix(in);
+    // libvterm turns a sequence cut at the end of one write into U+FFFD; hold the start back instead.
+    if (in.size() > keep) vterm_input_write(vt->vt.get(), in.data(), in.size() - keep);
+    vt->utf8_tail.assign(in.substr(in.size() - keep));
+}
+
+void vt_show_message(TarvikVt *vt, const std::string &text)
+{
+    std::string line = "\r\n" + text + "\r\n";
+    vterm_input_write(vt->vt.get(), line.data(), line.size());
+}
+
+void tarvik_vt_update(TarvikVt *vt)
+{
+    if (!vt || !vt->master.valid()) return;
+    pty_flush(vt);
+    pty_pump(vt, kUpdateMaxMs, 0);
+}
+
+int tarvik_vt_rows(const TarvikVt *vt) { return vt ? vt->rows : 0; }
+int tarvik_vt_cols(const TarvikVt *vt) { return vt ? vt->cols : 0; }
+
+int tarvik_vt_cursor_row(const TarvikVt *vt)
+{
+    if (!vt) return 0;
+    VTermPos pos;
+    vterm_state_get_cursorpos(vt->state, &pos);
+    return std::clamp(pos.row, 0, vt->rows - 1);
+}
+
+int tarvik_vt_cursor_col(const TarvikVt *vt)
+{
+    if (!vt) return 0;
+    VTermPos pos;
+    vterm_state_get_cursorpos(vt->state, &pos);
+    // After writing the last column the cursor waits at the right margin; it stays on the screen.
+    return std::clamp(pos.col, 0, vt->cols - 1);
+}
+
+bool tarvik_vt_cursor_visible(const TarvikVt *vt) { return vt && vt->cursor_visible; }
+
+TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col)
+{
+    if (!vt || row < 0 || row >= vt->rows || col < 0 || col >= vt->cols) return {32, 1};
+    VTermScreenCell cell;
+    if (!vterm_screen_get_cell(vt->screen, VTermPos{row, col}, &cell)) return {32, 1};
+    // The cell to the right of a wide character holds 0xFFFFFFFF: it is covered, not a character.
+    if (cell.chars[0] == 0xFFFFFFFFu) return {32, 0};
+    uint32_t ch = cell.chars[0] == 0 ? 32 : cell.chars[0];
+    return {ch, cell.width == 2 ? 2 : 1};
+}
+
+int tarvik_vt_fd(const TarvikVt *vt) { return vt && vt->master.valid() ? vt->master.get() : -1; }

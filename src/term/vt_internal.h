@@ -1,0 +1,50 @@
+// What the terminal layer's files share about one handle; nothing outside src/term includes this.
+#pragma once
+
+#include <sys/types.h>
+#include <vterm.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "term/fd.h"
+#include "term/tarvik.h"
+
+struct VTermFree {
+    void operator()(VTerm *vt) const { vterm_free(vt); }
+};
+
+struct TarvikVt {
+    int rows = 0;
+    int cols = 0;
+    std::unique_ptr<VTerm, VTermFree> vt;
+    VTermScreen *screen = nullptr; // owned by vt
+    VTermState *state = nullptr;   // owned by vt
+    Fd master;                     // invalid before forkpty, after end of file and once forsaken
+    pid_t pid = -1;
+    bool forsaken = false;
+    bool cursor_visible = true;
+    // The start of a UTF-8 sequence whose remaining bytes have not arrived yet.
+    std::string utf8_tail;
+    // Bytes for the child (keys, replies to queries) that its pseudo-terminal could not take yet.
+    std::string out_queue;
+};
+
+// pty.cpp
+// Reads what the child wrote into the screen until nothing is pending or `max_ms` have passed; with
+// `wait_ms` > 0 it also waits that long for output that is still on its way. At end of file (the child
+// and everything it started have closed the terminal) the master is closed.
+void pty_pump(TarvikVt *vt, int max_ms, int wait_ms);
+// Queues bytes for the child and writes as much as the master takes now.
+void pty_send(TarvikVt *vt, const char *bytes, size_t len);
+// Writes queued bytes that the master can take now.
+void pty_flush(TarvikVt *vt);
+// Closes the master and forgets the child.
+void pty_close(TarvikVt *vt);
+
+// vt.cpp
+// Feeds child output to libvterm, holding back an incomplete UTF-8 sequence at the end.
+void vt_feed(TarvikVt *vt, const char *bytes, size_t len);
+// Writes a line of text onto the screen itself (used to show why a child could not start).
+void vt_show_message(TarvikVt *vt, const std::string &text);

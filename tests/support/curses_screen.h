@@ -1,0 +1,46 @@
+// A real curses screen on a pseudo-terminal of a chosen size, for unit tests that draw or read keys.
+#pragma once
+
+#include <curses.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "support/screen_reader.h"
+
+class CursesScreen {
+  public:
+    // Starts curses with newterm on a fresh pseudo-terminal; stdscr and LINES/COLS are this screen's.
+    CursesScreen(int rows, int cols, const char *term = "xterm-256color");
+    ~CursesScreen(); // ends curses and frees the screen
+
+    // Writes bytes to the terminal's input side, as if typed.
+    void type(const std::string &bytes);
+    // What the physical terminal shows, after curses sent its refreshes.
+    const ScreenReader &terminal() const { return reader_; }
+    // Waits until curses' output so far has been read into terminal().
+    void settle(int ms = 100);
+
+  private:
+    void pump();
+    ScreenReader reader_;
+    int master_ = -1;
+    int slave_ = -1;
+    FILE *out_ = nullptr;
+    FILE *in_ = nullptr;
+    SCREEN *screen_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// The text of a window row as curses holds it (the window's own content, not the physical screen).
+std::string window_row(WINDOW *win, int row);
+
+// Attribute and colour pair of a window cell.
+struct WindowCell {
+    std::string text;
+    attr_t attrs;
+    int pair;
+};
+WindowCell window_cell(WINDOW *win, int row, int col);

@@ -1,0 +1,335 @@
+// The terminal layer with real children on real pseudo-terminals and a real libvterm.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <vector>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/curses_screen.h"
+#include "term/tarvik.h"
+
+namespace {
+
+using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
+
+std::string row_text(const TarvikVt *vt, int row)
+{
+    std::string s;
+    for (int col = 0; col < tarvik_vt_cols(vt); ++col) {
+        TarvikCell c = tarvik_vt_cell(vt, row, col);
+        if (c.width == 0) continue;
+        uint32_t ch = c.ch;
+        if (ch < 0x80) {
+            s += static_cast<char>(ch);
+        } else {
+            // Enough UTF-8 for the tests' characters.
+            if (ch < 0x800) {
+                s += static_cast<char>(0xC0 | (ch >> 6));
+            } else {
+                s += static_cast<char>(0xE0 | (ch >> 12));
+                s += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
+            }
+            s += static_cast<char>(0x80 | (ch & 0x3F));
+        }
+    }
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return s;
+}
+
+std::string screen_text(const TarvikVt *vt)
+{
+    std::string s;
+    for (int r = 0; r < tarvik_vt_rows(vt); ++r) s += row_text(vt, r) + "\n";
+    return s;
+}
+
+// Updates the terminal until the condition holds or 5 s pass.
+bool pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms = 5000)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < end) {
+        tarvik_vt_update(vt);
+        if (cond()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+bool pump_until_text(TarvikVt *vt, const std::string &text)
+{
+    return pump_until(vt, [&] { return screen_text(vt).find(text) != std::string::npos; });
+}
+
+int reap(pid_t pid)
+{
+    int status = -1;
+    for (int i = 0; i < 500; ++i) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    return -1;
+}
+
+// A command line whose program is a shell script written into a temporary file: the layer itself
+// never runs a shell, so tests that want one name it as the program.
+struct Script {
+    std::string path;
+    explicit Script(const std::string &body)
+    {
+        char tmpl[] = "/tmp/quillor-vt-XXXXXX";
+        int fd = mkstemp(tmpl);
+        path = tmpl;
+        std::string text = "#!/bin/sh\n" + body + "\n";
+        (void)!write(fd, text.data(), text.size());
+        close(fd);
+        chmod(path.c_str(), 0700);
+    }
+    ~Script() { unlink(path.c_str()); }
+};
+
+TEST(TerminalLayer, OutputLandsInCellsAndMovesTheCursor)
+{
+    Script s("printf 'hello\\r\\nworld'; sleep 5");
+    Vt vt(tarvik_vt_create(10, 40));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(pump_until_text(vt.get(), "world"));
+    EXPECT_EQ(row_text(vt.get(), 0), "hello");
+    EXPECT_EQ(row_text(vt.get(), 1), "world");
+    EXPECT_EQ(tarvik_vt_cursor_row(vt.get()), 1);
+    EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 5);
+    EXPECT_TRUE(tarvik_vt_cursor_visible(vt.get()));
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, ChildSeesTheScreenSizeAndTerm)
+{
+    Script s("stty size; echo TERM=$TERM; echo END; sleep 5");
+    Vt vt(tarvik_vt_create(13, 57));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_TRUE(pump_until_text(vt.get(), "END"));
+    std::string text = screen_text(vt.get());
+    EXPECT_NE(text.find("13 57"), std::string::npos) << text;
+    EXPECT_NE(text.find("TERM=xterm-256color"), std::string::npos) << text;
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, ChildHoldsOnlyItsOwnTerminal)
+{
+    // Descriptors of the test's own and another machine's master that a careless fork would hand down.
+    int leak = open("/dev/null", O_RDONLY);
+    ASSERT_GE(leak, 3);
+    Vt other(tarvik_vt_create(5, 20));
+    pid_t other_pid = tarvik_vt_forkpty(other.get(), "/bin/sleep 5");
+    Vt vt(tarvik_vt_create(5, 20));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), "/bin/sleep 5");
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    std::vector<std::string> fds;
+    for (const auto &entry : std::filesystem::directory_iterator(dir)) fds.push_back(entry.path().filename());
+    std::sort(fds.begin(), fds.end());
+    EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
+    close(leak);
+    vt.reset();
+    other.reset();
+    reap(pid);
+    reap(other_pid);
+}
+
+TEST(TerminalLayer, KeysReachTheChildIncludingArrowsInApplicationMode)
+{
+    Vt vt(tarvik_vt_create(10, 60));
+    Script s("stty raw -echo; printf '\\033[?1h'; echo READY; dd bs=1 count=6 2>/dev/null | od -An -c; sleep 5");
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_TRUE(pump_until_text(vt.get(), "READY"));
+    // The remote switched the cursor keys to application mode: Up must arrive as ESC O A.
+    tarvik_vt_keypress(vt.get(), 'q');
+    tarvik_vt_keypress(vt.get(), KEY_UP);
+    tarvik_vt_keypress(vt.get(), KEY_BACKSPACE);
+    tarvik_vt_keypress(vt.get(), 3);
+    ASSERT_TRUE(pump_until_text(vt.get(), "177"));
+    std::string text = screen_text(vt.get());
+    EXPECT_NE(text.find("q 033   O   A 177 003"), std::string::npos) << text;
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, Utf8AndWideCharactersLandInTheirCellsEvenWhenSplitAcrossReads)
+{
+    // The euro sign's three bytes arrive in two writes with a pause between them.
+    Script s("printf 'a\\342\\202'; sleep 0.3; printf '\\254b\\344\\270\\255c'; sleep 5");
+    Vt vt(tarvik_vt_create(5, 20));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(pump_until(vt.get(), [&] { return tarvik_vt_cell(vt.get(), 0, 5).ch == 'c'; }));
+    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 0).ch, 'a');
+    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 1).ch, 0x20ACu); // not U+FFFD
+    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 2).ch, 'b');
+    TarvikCell wide = tarvik_vt_cell(vt.get(), 0, 3);
+    EXPECT_EQ(wide.ch, 0x4E2Du);
+    EXPECT_EQ(wide.width, 2);
+    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 4).width, 0); // covered by the wide character
+    EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 6);
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, CursorPositionQueryIsAnswered)
+{
+    // The shell asks where the cursor is and prints the reply it reads back.
+    Script s("stty raw -echo; printf 'ab\\033[6n'; r=$(dd bs=1 count=6 2>/dev/null | od -An -c | tr -d ' '); "
+             "stty sane; echo; echo \"R=$r\"; sleep 5");
+    Vt vt(tarvik_vt_create(10, 40));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_TRUE(pump_until_text(vt.get(), "R="));
+    EXPECT_NE(screen_text(vt.get()).find("R=033[1;3R"), std::string::npos) << screen_text(vt.get());
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, CommandLineRunsNoShell)
+{
+    std::string marker = "/tmp/quillor-vt-marker-" + std::to_string(getpid());
+    unlink(marker.c_str());
+    // Each of these would create the marker if any shell saw the line.
+    const std::string hostile[] = {
+        "/bin/echo a;touch " + marker,
+        "/bin/echo $(touch " + marker + ")",
+        "/bin/echo `touch " + marker + "`",
+        "/bin/echo 'x'|touch " + marker,
+    };
+    for (const auto &line : hostile) {
+        Vt vt(tarvik_vt_create(5, 80));
+        pid_t pid = tarvik_vt_forkpty(vt.get(), line.c_str());
+        ASSERT_GT(pid, 0);
+        // echo prints its arguments literally, which shows how the line was split.
+        ASSERT_TRUE(pump_until_text(vt.get(), "touch")) << line;
+        reap(pid);
+        tarvik_vt_forsake_child(vt.get());
+    }
+    EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a shell ran the command line";
+    unlink(marker.c_str());
+}
+
+TEST(TerminalLayer, FailedExecShowsTheReasonAndExits127)
+{
+    Vt vt(tarvik_vt_create(5, 60));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), "/nonexistent/program arg");
+    ASSERT_GT(pid, 0);
+    int status = reap(pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 127);
+    tarvik_vt_forsake_child(vt.get());
+    EXPECT_NE(screen_text(vt.get()).find("cannot run /nonexistent/program"), std::string::npos);
+}
+
+TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysInert)
+{
+    Script s("printf 'first\\r\\n'; sleep 0.2; printf 'last words'");
+    Vt vt(tarvik_vt_create(5, 40));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_GT(pid, 0);
+    // No update at all before the child is gone: everything must come from the forsake.
+    int status = reap(pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    tarvik_vt_forsake_child(vt.get());
+    EXPECT_EQ(row_text(vt.get(), 0), "first");
+    EXPECT_EQ(row_text(vt.get(), 1), "last words");
+    EXPECT_EQ(tarvik_vt_fd(vt.get()), -1);
+    // Later updates and keys do nothing; a second forsake is harmless; drawing still works.
+    tarvik_vt_update(vt.get());
+    tarvik_vt_keypress(vt.get(), 'x');
+    tarvik_vt_keypress(vt.get(), KEY_F(5));
+    tarvik_vt_forsake_child(vt.get());
+    EXPECT_EQ(row_text(vt.get(), 1), "last words");
+
+    CursesScreen screen(10, 50);
+    WINDOW *win = newwin(5, 40, 2, 3);
+    tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+    int y, x;
+    getyx(win, y, x);
+    EXPECT_EQ(y, tarvik_vt_cursor_row(vt.get()));
+    EXPECT_EQ(x, tarvik_vt_cursor_col(vt.get()));
+    EXPECT_EQ(window_row(win, 1).substr(0, 10), "last words");
+    delwin(win);
+}
+
+TEST(TerminalLayer, DrawShowsAttributesColoursAndWideCharacters)
+{
+    Script s("printf '\\033[1;31mR\\033[0m\\033[44mB\\033[0m\\344\\270\\255\\033[7mV\\033[0m'; sleep 5");
+    Vt vt(tarvik_vt_create(4, 20));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_TRUE(pump_until(vt.get(), [&] { return tarvik_vt_cell(vt.get(), 0, 4).ch == 'V'; }));
+    CursesScreen screen(10, 30);
+    start_color();
+    WINDOW *win = newwin(4, 20, 0, 0);
+    tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+    WindowCell r = window_cell(win, 0, 0);
+    EXPECT_EQ(r.text, "R");
+    EXPECT_TRUE(r.attrs & A_BOLD);
+    EXPECT_EQ(r.pair, 6); // red on black
+    WindowCell b = window_cell(win, 0, 1);
+    EXPECT_EQ(b.pair, 32 + 7 - 7); // default foreground (white) on blue
+    EXPECT_EQ(window_cell(win, 0, 2).text, "中");
+    WindowCell v = window_cell(win, 0, 4);
+    EXPECT_EQ(v.text, "V");
+    EXPECT_TRUE(v.attrs & A_REVERSE);
+    EXPECT_EQ(window_cell(win, 0, 5).pair, 0); // default colours stay the user's own
+    delwin(win);
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, HiddenCursorAndAlternateScreenAreFollowed)
+{
+    Script s("printf 'shell text'; sleep 0.3; printf '\\033[?1049h\\033[?25lFULLSCREEN'; sleep 0.3; "
+             "printf '\\033[?1049l\\033[?25h'; echo; echo BACK; sleep 5");
+    Vt vt(tarvik_vt_create(6, 40));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_TRUE(pump_until_text(vt.get(), "FULLSCREEN"));
+    EXPECT_FALSE(tarvik_vt_cursor_visible(vt.get()));
+    EXPECT_EQ(screen_text(vt.get()).find("shell text"), std::string::npos);
+    ASSERT_TRUE(pump_until_text(vt.get(), "BACK"));
+    EXPECT_TRUE(tarvik_vt_cursor_visible(vt.get()));
+    EXPECT_EQ(row_text(vt.get(), 0), "shell text");
+    EXPECT_EQ(screen_text(vt.get()).find("FULLSCREEN"), std::string::npos);
+    vt.reset();
+    reap(pid);
+}
+
+TEST(TerminalLayer, DestroyHangsUpARunningChild)
+{
+    Script s("trap 'exit 0' HUP; while :; do sleep 0.05; done");
+    Vt vt(tarvik_vt_create(5, 20));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    vt.reset();
+    EXPECT_NE(reap(pid), -1) << "the child outlived its terminal";
+}
+
+TEST(TerminalLayer, FloodingChildIsShownWithinBoundedUpdates)
+{
+    Vt vt(tarvik_vt_create(10, 40));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/seq 1 200000");
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(pump_until(vt.get(), [&] { return row_text(vt.get(), 8) == "200000"; }, 30000));
+    reap(pid);
+}
+
+} // namespace
