@@ -1,0 +1,170 @@
+// The machine list: every machine in the order added, the selection and scroll, tags and mode.
+#include "machines/mlist.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct MachineDeleter {
+    void operator()(Machine *m) const { machine_destroy(m); }
+};
+using MachinePtr = std::unique_ptr<Machine, MachineDeleter>;
+
+std::vector<MachinePtr> g_machines;
+int g_selected = 0;
+int g_scroll = 0;
+bool g_multicast = false;
+WINDOW *g_window = nullptr;
+int g_term_rows = 24;
+int g_term_cols = 80;
+
+int count() { return static_cast<int>(g_machines.size()); }
+
+bool has_selection() { return g_selected >= 0 && g_selected < count(); }
+
+// Keeps the selection inside the list and in view; the scroll moves only to bring it into view.
+void fix_selection()
+{
+    if (g_selected < 0 || g_selected >= count()) g_selected = std::max(0, std::min(g_selected, count() - 1));
+    if (count() > 0) {
+        int rows = g_window ? getmaxy(g_window) : 1;
+        if (rows < 1) rows = 1;
+        if (g_selected < g_scroll)
+            g_scroll = g_selected;
+        else if (g_selected >= g_scroll + rows)
+            g_scroll = g_selected - rows + 1;
+    }
+}
+
+void delete_at(int i)
+{
+    g_machines.erase(g_machines.begin() + i);
+    fix_selection();
+}
+
+} // namespace
+
+void mlist_init(WINDOW *list_window, int term_rows, int term_cols)
+{
+    g_machines.clear();
+    g_scroll = g_selected = 0;
+    g_window = list_window;
+    g_term_rows = term_rows;
+    g_term_cols = term_cols;
+}
+
+void mlist_add(const std::string &name)
+{
+    if (name.empty() || count() >= kMaxMachines) return;
+    g_machines.emplace_back(machine_create(name, g_term_rows, g_term_cols));
+    fix_selection();
+}
+
+void mlist_delete_selected()
+{
+    if (has_selection()) delete_at(g_selected);
+}
+
+void mlist_delete_tagged()
+{
+    std::erase_if(g_machines, [](const MachinePtr &m) { return m->tagged == 1; });
+    fix_selection();
+}
+
+void mlist_delete_dead()
+{
+    for (int i = count() - 1; i >= 0; --i)
+        if (g_machines[static_cast<size_t>(i)]->alive == 0) delete_at(i);
+}
+
+void mlist_delete_all()
+{
+    g_machines.clear();
+    g_scroll = g_selected = 0;
+}
+
+void mlist_select_prev()
+{
+    --g_selected;
+    fix_selection();
+}
+
+void mlist_select_next()
+{
+    ++g_selected;
+    fix_selection();
+}
+
+void mlist_toggle_tag()
+{
+    if (has_selection()) {
+        Machine *m = g_machines[static_cast<size_t>(g_selected)].get();
+        m->tagged = m->tagged ? 0 : 1;
+    }
+}
+
+void mlist_tag_all(bool live_only)
+{
+    for (auto &m : g_machines) m->tagged = live_only ? m->alive : 1;
+}
+
+void mlist_toggle_tag_all(bool live_only)
+{
+    for (auto &m : g_machines)
+        if (m->alive == 1 || !live_only) m->tagged = m->tagged ? 0 : 1;
+}
+
+void mlist_untag_all()
+{
+    for (auto &m : g_machines) m->tagged = 0;
+}
+
+void mlist_toggle_multicast() { g_multicast = !g_multicast; }
+
+bool mlist_multicast() { return g_multicast; }
+
+void mlist_send_key(int key)
+{
+    if (g_multicast) {
+        // Dead tagged machines are included; their terminals drop the key.
+        for (auto &m : g_machines)
+            if (m->tagged == 1) tarvik_vt_keypress(m->term.get(), key);
+    } else if (has_selection()) {
+        tarvik_vt_keypress(g_machines[static_cast<size_t>(g_selected)]->term.get(), key);
+    }
+}
+
+void mlist_child_exited(pid_t pid)
+{
+    // The whole list: a pid is not unique over time, and every machine holding it is done with it.
+    for (auto &m : g_machines) {
+        if (m->pid == pid) {
+            m->alive = 0;
+            tarvik_vt_forsake_child(m->term.get());
+        }
+    }
+}
+
+void mlist_update()
+{
+    for (auto &m : g_machines) tarvik_vt_update(m->term.get());
+}
+
+void mlist_rename_selected(const std::string &name)
+{
+    if (has_selection()) machine_rename(g_machines[static_cast<size_t>(g_selected)].get(), name);
+    mlist_update();
+}
+
+int mlist_count() { return count(); }
+int mlist_selected() { return g_selected; }
+int mlist_scroll() { return g_scroll; }
+WINDOW *mlist_window() { return g_window; }
+
+Machine *mlist_machine(int i)
+{
+    if (i < 0 || i >= count()) return nullptr;
+    return g_machines[static_cast<size_t>(i)].get();
+}

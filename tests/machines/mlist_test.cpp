@@ -1,0 +1,215 @@
+// The machine list's bookkeeping: capacity, selection, scrolling, tags and deletion.
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "machines/mlist.h"
+#include "support/curses_screen.h"
+
+namespace {
+
+class MachineList : public ::testing::Test {
+  protected:
+    void SetUp() override { use_rows(10); }
+    void TearDown() override
+    {
+        mlist_delete_all();
+        if (win_) delwin(win_);
+        reap_all();
+    }
+
+    void use_rows(int rows)
+    {
+        mlist_delete_all();
+        if (win_) delwin(win_);
+        win_ = newwin(rows, 10, 1, 0);
+        mlist_init(win_, 5, 20);
+    }
+
+    // "ssh -V" prints its version and exits at once: a cheap real child per machine.
+    void add(int n)
+    {
+        for (int i = 0; i < n; ++i) mlist_add("-V m" + std::to_string(mlist_count()));
+    }
+
+    std::vector<std::string> names()
+    {
+        std::vector<std::string> out;
+        for (int i = 0; i < mlist_count(); ++i) out.push_back(mlist_machine(i)->name);
+        return out;
+    }
+
+    // Marks machine i dead the way the main loop does: its child is reaped, then reported.
+    void kill_machine(int i)
+    {
+        pid_t pid = mlist_machine(i)->pid;
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+        mlist_child_exited(pid);
+    }
+
+    static void reap_all()
+    {
+        for (int i = 0; i < 300; ++i) {
+            pid_t r = waitpid(-1, nullptr, WNOHANG);
+            if (r < 0) return;
+            if (r == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    CursesScreen screen_{25, 80};
+    WINDOW *win_ = nullptr;
+};
+
+TEST_F(MachineList, HoldsExactly256MachinesAndRefusesEmptyNames)
+{
+    mlist_add("");
+    EXPECT_EQ(mlist_count(), 0);
+    add(255);
+    mlist_add("-V last");
+    EXPECT_EQ(mlist_count(), 256);
+    EXPECT_EQ(mlist_machine(255)->name, "-V last");
+    mlist_add("-V refused");
+    EXPECT_EQ(mlist_count(), 256);
+    EXPECT_EQ(mlist_machine(256), nullptr);
+    // Every machine got its own child, the same name twice included.
+    mlist_delete_all();
+    mlist_add("-V same");
+    mlist_add("-V same");
+    ASSERT_EQ(mlist_count(), 2);
+    EXPECT_NE(mlist_machine(0)->pid, mlist_machine(1)->pid);
+}
+
+TEST_F(MachineList, AddingNeverMovesTheSelection)
+{
+    add(1);
+    EXPECT_EQ(mlist_selected(), 0);
+    add(4);
+    EXPECT_EQ(mlist_selected(), 0);
+    for (int i = 0; i < 3; ++i) mlist_select_next();
+    add(1);
+    EXPECT_EQ(mlist_selected(), 3);
+    EXPECT_EQ(mlist_machine(3)->name, "-V m3");
+}
+
+TEST_F(MachineList, SelectionStopsAtBothEndsAndScrollsIntoView)
+{
+    use_rows(3);
+    add(6);
+    mlist_select_prev();
+    EXPECT_EQ(mlist_selected(), 0);
+    for (int i = 0; i < 10; ++i) mlist_select_next();
+    EXPECT_EQ(mlist_selected(), 5);
+    EXPECT_EQ(mlist_scroll(), 3);
+    mlist_select_prev();
+    mlist_select_prev();
+    EXPECT_EQ(mlist_scroll(), 3); // the selection (3) is still in view
+    mlist_select_prev();
+    EXPECT_EQ(mlist_selected(), 2);
+    EXPECT_EQ(mlist_scroll(), 2);
+}
+
+TEST_F(MachineList, DeletingTheLastSelectedMachineKeepsTheScroll)
+{
+    use_rows(2);
+    add(3);
+    mlist_select_next();
+    mlist_select_next();
+    ASSERT_EQ(mlist_scroll(), 1);
+    mlist_delete_selected();
+    EXPECT_EQ(mlist_count(), 2);
+    EXPECT_EQ(mlist_selected(), 1);
+    // Not pulled back to fill the empty row: machine 0 stays out of view above.
+    EXPECT_EQ(mlist_scroll(), 1);
+    mlist_delete_selected();
+    EXPECT_EQ(mlist_selected(), 0);
+    EXPECT_EQ(mlist_scroll(), 0);
+}
+
+TEST_F(MachineList, SelectionIsAPositionWhenTaggedMachinesBeforeItGo)
+{
+    add(5);
+    mlist_select_next();
+    mlist_select_next();
+    mlist_toggle_tag(); // machine 2 is not deleted below: untag it again
+    mlist_toggle_tag();
+    mlist_machine(0)->tagged = 1;
+    mlist_machine(1)->tagged = 1;
+    mlist_delete_tagged();
+    EXPECT_EQ(names(), (std::vector<std::string>{"-V m2", "-V m3", "-V m4"}));
+    EXPECT_EQ(mlist_selected(), 2);
+    EXPECT_EQ(mlist_machine(2)->name, "-V m4");
+}
+
+TEST_F(MachineList, TagOperationsTreatLiveAndDeadMachinesAsTold)
+{
+    add(4);
+    kill_machine(1);
+    kill_machine(3);
+    ASSERT_EQ(mlist_machine(1)->alive, 0);
+    ASSERT_EQ(mlist_machine(0)->alive, 1);
+    auto tags = [] {
+        std::string s;
+        for (int i = 0; i < mlist_count(); ++i) s += static_cast<char>('0' + mlist_machine(i)->tagged);
+        return s;
+    };
+    mlist_tag_all(false);
+    EXPECT_EQ(tags(), "1111");
+    mlist_tag_all(true);
+    EXPECT_EQ(tags(), "1010"); // dead machines untagged
+    mlist_toggle_tag_all(true);
+    EXPECT_EQ(tags(), "0000");
+    mlist_toggle_tag_all(false);
+    EXPECT_EQ(tags(), "1111");
+    mlist_untag_all();
+    EXPECT_EQ(tags(), "0000");
+    mlist_toggle_tag();
+    EXPECT_EQ(tags(), "1000");
+}
+
+TEST_F(MachineList, DeadMachinesAreMarkedByPidAndDeletedTogether)
+{
+    use_rows(3);
+    add(6);
+    for (int i = 0; i < 5; ++i) mlist_select_next();
+    kill_machine(0);
+    kill_machine(4);
+    kill_machine(5);
+    // An exit for a pid no machine has changes nothing.
+    mlist_child_exited(999999);
+    mlist_delete_dead();
+    EXPECT_EQ(names(), (std::vector<std::string>{"-V m1", "-V m2", "-V m3"}));
+    EXPECT_EQ(mlist_selected(), 2);
+    EXPECT_LE(mlist_scroll(), 2);
+    EXPECT_GE(mlist_scroll() + 3, 3);
+}
+
+TEST_F(MachineList, EmptyListOperationsDoNothing)
+{
+    mlist_toggle_tag();
+    mlist_send_key('x');
+    mlist_rename_selected("x");
+    mlist_delete_selected();
+    mlist_delete_tagged();
+    mlist_delete_dead();
+    mlist_select_next();
+    mlist_select_prev();
+    mlist_tag_all(false);
+    mlist_update();
+    EXPECT_EQ(mlist_count(), 0);
+    EXPECT_EQ(mlist_selected(), 0);
+    // Renaming acts on the selected machine only.
+    add(2);
+    mlist_select_next();
+    mlist_rename_selected("renamed");
+    EXPECT_EQ(names(), (std::vector<std::string>{"-V m0", "renamed"}));
+}
+
+} // namespace
