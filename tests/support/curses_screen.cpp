@@ -87,6 +87,13 @@ std::string window_row(WINDOW *win, int row)
 {
     std::string s;
     int cols = getmaxx(win);
-    for (int col = 0; col < cols; ++col) s += window_cell(win, row, col).text;
+    for (int col = 0; col < cols; ++col) {
+        WindowCell c = window_cell(win, row, col);
+        s += c.text;
+        // curses repeats a wide character in the cell it covers on the right.
+        wchar_t wc;
+        std::mbstate_t st{};
+        if (std::mbrtowc(&wc, c.text.data(), c.text.size(), &st) == c.text.size() && wcwidth(wc) == 2) ++col;
+    }
     return s;
 }

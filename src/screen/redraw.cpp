@@ -1,0 +1,234 @@
+// Painting the panels: machine list, summary column, selected terminal and the mode indicator.
+#include "screen/redraw.h"
+
+#include <wchar.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "machines/mlist.h"
+#include "screen/colors.h"
+#include "screen/layout.h"
+
+namespace {
+
+constexpr uint32_t kCovered = 0xFFFFFFFFu; // right half of a wide character in a summary line
+
+// Attribute byte of a list row: colour by tag and life, red background when selected.
+int list_row_attribute(const Machine &m, bool selected)
+{
+    int attr;
+    if (m.tagged == 1)
+        attr = m.alive ? 0xA0 : 0x20;
+    else
+        attr = m.alive ? 0x70 : 0x80;
+    return selected ? attr | 0x01 : attr;
+}
+
+void put_char(WINDOW *win, wchar_t wc)
+{
+    wchar_t text[2] = {wc, 0};
+    cchar_t cc;
+    attr_t attrs;
+    short pair;
+    wattr_get(win, &attrs, &pair, nullptr);
+    setcchar(&cc, text, attrs, pair, nullptr);
+    wadd_wch(win, &cc);
+}
+
+// Writes the name into exactly `width` columns: cut at a character that would not fit, padded with
+// blanks. Bytes that are not valid in the user's locale show as "?", one column each.
+void put_name(WINDOW *win, const std::string &name, int width)
+{
+    int used = 0;
+    mbstate_t state{};
+    const char *p = name.data();
+    size_t left = name.size();
+    while (left > 0 && used < width) {
+        wchar_t wc;
+        size_t n = mbrtowc(&wc, p, left, &state);
+        int w;
+        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
+            state = mbstate_t{};
+            wc = L'?';
+            n = 1;
+            w = 1;
+        } else {
+            if (n == 0) n = 1; // an embedded zero byte
+            w = wcwidth(wc);
+            if (w < 0) {
+                wc = L'?';
+                w = 1;
+            }
+        }
+        if (used + w > width) break;
+        if (w > 0) put_char(win, wc);
+        used += w;
+        p += n;
+        left -= n;
+    }
+    for (; used < width; ++used) waddch(win, ' ');
+}
+
+// The code point a summary position shows: blanks for control characters.
+uint32_t summary_char(TarvikCell cell)
+{
+    if (cell.width == 0) return kCovered;
+    if (cell.ch < 33 || cell.ch == 127) return ' ';
+    return cell.ch;
+}
+
+// Only a real blank is dropped at the end of a row; the right half of a wide character is text.
+bool is_blank(TarvikCell cell) { return cell.ch == 32 && cell.width == 1; }
+
+// Reads the terminal backwards from its cursor into line[0 .. len-1], right to left. Row 0 of the
+// terminal is never read: it yields blanks like the rows above it.
+void summary_walk(const TarvikVt *vt, std::vector<uint32_t> &line, int len)
+{
+    int cols = tarvik_vt_cols(vt);
+    int r = tarvik_vt_cursor_row(vt);
+    int c = tarvik_vt_cursor_col(vt);
+    for (int pos = len - 1; pos >= 0; --pos) {
+        line[static_cast<size_t>(pos)] = r >= 1 ? summary_char(tarvik_vt_cell(vt, r, c)) : ' ';
+        if (c > 0) {
+            --c;
+        } else {
+            --r;
+            c = cols - 1;
+            if (r >= 1)
+                while (c > 0 && is_blank(tarvik_vt_cell(vt, r, c - 1))) --c;
+        }
+    }
+}
+
+void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
+{
+    for (int pos = 0; pos < len; ++pos) {
+        uint32_t ch = line[static_cast<size_t>(pos)];
+        bool wide_fits = pos + 1 < len && line[static_cast<size_t>(pos) + 1] == kCovered;
+        if (ch == kCovered) {
+            waddch(win, ' '); // its wide character was cut off on the left
+        } else if (wcwidth(static_cast<wchar_t>(ch)) == 2) {
+            if (wide_fits) {
+                put_char(win, static_cast<wchar_t>(ch));
+                ++pos; // the character took both columns
+            } else {
+                waddch(win, ' ');
+            }
+        } else if (wcwidth(static_cast<wchar_t>(ch)) == 1) {
+            put_char(win, static_cast<wchar_t>(ch));
+        } else {
+            waddch(win, ' ');
+        }
+    }
+}
+
+bool g_cursor_shown = true;
+
+void show_cursor(bool show)
+{
+    if (show != g_cursor_shown) curs_set(show ? 1 : 0);
+    g_cursor_shown = show;
+}
+
+} // namespace
+
+void mlist_draw_list()
+{
+    WINDOW *win = mlist_window();
+    if (!win) return;
+    werase(win);
+    int rows = getmaxy(win);
+    int width = getmaxx(win);
+    int scroll = mlist_scroll();
+    for (int i = scroll; i < scroll + rows && i < mlist_count(); ++i) {
+        const Machine *m = mlist_machine(i);
+        set_color(win, list_row_attribute(*m, i == mlist_selected()));
+        wmove(win, i - scroll, 0);
+        waddch(win, m->tagged == 1 ? '*' : ' ');
+        put_name(win, m->name, width - 2);
+    }
+    set_color(win, 0x70);
+}
+
+void mlist_draw_summary(WINDOW *win)
+{
+    if (!win) return;
+    werase(win);
+    wmove(win, 0, 0);
+    int rows = getmaxy(win);
+    int len = getmaxx(win) - 1; // the window's last column stays blank
+    if (len < 1) return;
+    // Sized to the window, whatever its width; kept between calls so a redraw allocates nothing.
+    static std::vector<uint32_t> line;
+    line.resize(static_cast<size_t>(len));
+    int scroll = mlist_scroll();
+    for (int i = scroll; i < scroll + rows && i < mlist_count(); ++i) {
+        set_color(win, 0x80);
+        wmove(win, i - scroll, 0);
+        summary_walk(mlist_machine(i)->term.get(), line, len);
+        put_summary_line(win, line, len);
+    }
+    set_color(win, 0x70);
+}
+
+void mlist_draw_terminal(WINDOW *win)
+{
+    if (!win) return;
+    werase(win);
+    int sel = mlist_selected();
+    if (sel >= 0 && sel < mlist_count()) {
+        const TarvikVt *vt = mlist_machine(sel)->term.get();
+        tarvik_vt_draw(mlist_machine(sel)->term.get(), win, 0, 0, nullptr);
+        // A full-screen program that hid its cursor must not get a stray one from us.
+        show_cursor(tarvik_vt_cursor_visible(vt));
+    } else {
+        show_cursor(true);
+    }
+}
+
+void draw_status()
+{
+    WINDOW *win = layout_minibuf_window();
+    if (!win) return;
+    bool multicast = mlist_multicast();
+    const char *text = multicast ? "!!! MULTICAST MODE !!!" : "singlecast mode";
+    set_color(win, multicast ? 0xF9 : 0x40);
+    werase(win);
+    mvwaddstr(win, 0, getmaxx(win) - static_cast<int>(std::strlen(text)), text);
+    // With leaveok on, this window does not claim the visible cursor. curses would still leave the
+    // cursor after the last character it wrote, so the terminal panel (leaveok off) is refreshed last
+    // and puts it back on the emulated cursor, in the same update.
+    leaveok(win, TRUE);
+    wnoutrefresh(win);
+    leaveok(win, FALSE);
+    if (WINDOW *term = layout_terminal_window()) wnoutrefresh(term);
+    doupdate();
+}
+
+void redraw(bool full)
+{
+    // Every window goes to curses' picture of the screen first and the terminal gets one update at
+    // the end, in draw_status: fewer writes, and no moment with the cursor in the wrong place.
+    if (full) {
+        touchwin(stdscr);
+        wnoutrefresh(stdscr);
+    }
+    if (WINDOW *list = mlist_window()) {
+        mlist_draw_list();
+        if (full) touchwin(list);
+        wnoutrefresh(list);
+    }
+    if (WINDOW *summary = layout_summary_window()) {
+        mlist_draw_summary(summary);
+        if (full) touchwin(summary);
+        wnoutrefresh(summary);
+    }
+    if (WINDOW *term = layout_terminal_window()) {
+        mlist_draw_terminal(term);
+        if (full) touchwin(term);
+        wnoutrefresh(term);
+    }
+    draw_status();
+}
