@@ -1,0 +1,99 @@
+// An 80 x 25 curses screen in the program's input modes, with a minibuffer window on its bottom row,
+// for tests that type keys at the dialogs and read what they drew.
+#pragma once
+
+#include <curses.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "screen/colors.h"
+#include "support/curses_screen.h"
+
+class DialogScreen : public ::testing::Test
+{
+  protected:
+    DialogScreen() : screen_(25, 80)
+    {
+        start_color();
+        init_color_pairs();
+        keypad(stdscr, TRUE);
+        wtimeout(stdscr, 200);
+        raw();
+        noecho();
+        // A lone Escape is reported after this delay; the default second would only slow the tests.
+        set_escdelay(100);
+        // As at start-up: a standard screen never refreshed would be painted over everything by the
+        // first wgetch on it.
+        wclear(stdscr);
+        wrefresh(stdscr);
+        minibuf_ = newwin(1, COLS, LINES - 1, 0);
+        // A dialog that misses its closing key would otherwise wait for ever.
+        alarm(60);
+    }
+    ~DialogScreen() override
+    {
+        alarm(0);
+        delwin(minibuf_);
+    }
+
+    // The bytes the terminal sends for a key, from its terminfo entry ("kf1", "kcuu1", "kent" ...).
+    static std::string key(const char *capability)
+    {
+        const char *s = tigetstr(capability);
+        if (s && s != reinterpret_cast<const char *>(-1)) return s;
+        ADD_FAILURE() << "the terminal description has no " << capability;
+        return "";
+    }
+
+    // Waits up to 5 s until what curses drew satisfies pred.
+    bool wait_screen(const std::function<bool(const ScreenReader &)> &pred)
+    {
+        for (int i = 0; i < 500; ++i) {
+            if (pred(screen_.terminal())) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    bool wait_row(int row, const std::string &prefix)
+    {
+        return wait_screen([&](const ScreenReader &t) { return t.row_text(row).rfind(prefix, 0) == 0; });
+    }
+
+    // The next key the standard screen yields, or -1 when none is waiting.
+    static int leftover_key() { return wgetch(stdscr); }
+
+    CursesScreen screen_;
+    WINDOW *minibuf_ = nullptr;
+};
+
+// Runs a dialog on its own thread, so the test can look at the screen while the dialog waits for
+// keys. Only the dialog touches curses until it is joined.
+class DialogThread
+{
+  public:
+    explicit DialogThread(std::function<void()> dialog)
+        : thread_([this, dialog = std::move(dialog)] {
+              dialog();
+              done_ = true;
+          })
+    {
+    }
+    ~DialogThread() { join(); }
+    bool done() const { return done_; }
+    void join()
+    {
+        if (thread_.joinable()) thread_.join();
+    }
+
+  private:
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};

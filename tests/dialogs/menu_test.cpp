@@ -1,0 +1,291 @@
+// The F1 menu and the help popup: what they draw, and what each menu key does to the machine list.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "dialogs/dialog_screen.h"
+#include "dialogs/menu.h"
+#include "machines/mlist.h"
+
+namespace
+{
+
+class Menu : public DialogScreen
+{
+  protected:
+    Menu()
+    {
+        list_ = newwin(10, 20, 1, 0);
+        menu_init(minibuf_);
+    }
+    ~Menu() override
+    {
+        mlist_delete_all();
+        delwin(list_);
+        // The ssh children were hung up, not waited for.
+        for (int i = 0; i < 300 && waitpid(-1, nullptr, WNOHANG) >= 0; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+
+    // a: live, tagged; b: live; c: dead, tagged; d: dead. The selection is on a.
+    void make_list()
+    {
+        mlist_init(list_, 5, 20);
+        for (const char *name : {"a.invalid", "b.invalid", "c.invalid", "d.invalid"})
+            mlist_add(name);
+        mlist_machine(0)->tagged = 1;
+        mlist_machine(2)->tagged = 1;
+        for (int i : {2, 3}) {
+            pid_t pid = mlist_machine(i)->pid;
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+            mlist_child_exited(pid);
+        }
+    }
+
+    // Each machine as its name, "*" when tagged and "!" when dead: "a* b c*! d!".
+    static std::string list_state()
+    {
+        std::string s;
+        for (int i = 0; i < mlist_count(); ++i) {
+            const Machine *m = mlist_machine(i);
+            std::string name = m->name.substr(0, m->name.find(".invalid"));
+            s += (i ? " " : "") + name + (m->tagged ? "*" : "") + (m->alive ? "" : "!");
+        }
+        return s;
+    }
+
+    // Checks every cell of a popup on the physical screen: the border and caption, then the rows of
+    // text (braces mark the bold cyan parts), all on blue.
+    void expect_popup(int top, int left, int rows, int cols, const std::string &caption,
+                      const std::vector<std::string> &text)
+    {
+        const ScreenReader &t = screen_.terminal();
+        for (int r = 0; r < rows; ++r) {
+            std::string line = r >= 1 && r - 1 < static_cast<int>(text.size()) ? text[r - 1] : "";
+            bool cyan = false;
+            size_t pos = 0;
+            for (int c = 0; c < cols; ++c) {
+                std::string want = " ";
+                bool highlighted = false;
+                bool inner = r > 0 && r < rows - 1 && c > 0 && c < cols - 1;
+                if (!inner) {
+                    bool top_row = r == 0, bottom_row = r == rows - 1;
+                    bool side = c == 0 || c == cols - 1;
+                    if (top_row && c >= 3 && c < 3 + static_cast<int>(caption.size()))
+                        want = caption.substr(c - 3, 1);
+                    else if (side && (top_row || bottom_row))
+                        want = top_row ? (c == 0 ? "┌" : "┐") : (c == 0 ? "└" : "┘");
+                    else
+                        want = side ? "│" : "─";
+                } else if (c >= 1) {
+                    while (pos < line.size() && (line[pos] == '{' || line[pos] == '}'))
+                        cyan = line[pos++] == '{';
+                    if (pos < line.size()) {
+                        want = line.substr(pos++, 1);
+                        highlighted = cyan;
+                    }
+                }
+                ReadCell cell = t.cell(top + r, left + c);
+                SCOPED_TRACE("row " + std::to_string(r) + " column " + std::to_string(c));
+                EXPECT_EQ(cell.text, want);
+                EXPECT_EQ(cell.bg, COLOR_BLUE);
+                if (want != " ") {
+                    EXPECT_EQ(cell.fg, highlighted ? COLOR_CYAN : COLOR_WHITE);
+                    EXPECT_TRUE(cell.bold);
+                }
+            }
+        }
+    }
+
+    WINDOW *list_ = nullptr;
+};
+
+const std::vector<std::string> kMenuPicture = {
+    "{[h]} online help",
+    "{[r]} rename machine",
+    "{[o]} toggle tag all machines (live only)",
+    "{[O]} toggle tag all machines (live & dead)",
+    "{[t]} tag all machines (live only)",
+    "{[T]} tag all machines (live & dead)",
+    "{[u]} untag all machines",
+    "{[z]} delete dead machines",
+    "{[d]} delete all TAGGED machines",
+    "{[X]} delete all machines",
+    "{[q]} quit application",
+    "",
+    "{Select an option: }",
+};
+
+TEST_F(Menu, DrawsItsItemsAndQuestionInABorderedBlueBox)
+{
+    screen_.type("x");
+    menu_show();
+    screen_.settle();
+    // 15 x 45, centred on 80 x 25; nothing repaints it after it closes.
+    expect_popup(5, 17, 15, 45, "[ Menu ]", kMenuPicture);
+    for (auto [row, col] : {std::pair{5, 16}, {4, 17}, {20, 61}, {12, 62}})
+        EXPECT_NE(screen_.terminal().cell(row, col).bg, COLOR_BLUE) << row << "," << col;
+}
+
+TEST_F(Menu, HelpCoversTheScreenAndItsKeyClosesTheMenuToo)
+{
+    make_list();
+    // "u" would untag every machine if it reached the menu or stayed unread.
+    screen_.type("hu");
+    menu_show();
+    screen_.settle();
+    EXPECT_EQ(list_state(), "a* b c*! d!");
+    EXPECT_EQ(leftover_key(), -1);
+    expect_popup(0, 0, 25, 80, "[ Help ]",
+                 {
+                     "Quillor allows you to ssh into several machines at once. The list on the",
+                     "shows the machines you are logged into. Every key you type will be sent",
+                     "to the currently selected machine, except the following {control keys}:",
+                     "",
+                     "{F1}: brings up a menu of extended options (including {quit})",
+                     "{F2} and {F3}: move between machines on the list. The terminal window",
+                     "      on the right shows the display of the currently selected machine.",
+                     "{F4}: tag current machine. This will put a mark on the machine's name.",
+                     "      The mark by itself does nothing, but some features operate on",
+                     "      'all tagged machines', so this is a way to indicate which machines",
+                     "      they are to operate on. The {F1} menu has additional tag commands.",
+                     "{F5}: allows you to add a machine to the list. You can either supply the",
+                     "      name of the machine you want to add, or type {@file} where {file}",
+                     "      is the name of a file that contains machine names one per line,",
+                     "      in which case all machines in that file will be added.",
+                     "{F6}: delete current machine. If you want to delete multiple machines,",
+                     "      you can also tag them and choose {delete all tagged machines} from",
+                     "      the {F1} menu.",
+                     "{F7}: toggles between {singlecast} and {multicast} mode. In singlecast",
+                     "      mode, the keys you type will be directed to the currently selected",
+                     "      machine, regardless of tags. When {multicast} is selected, the",
+                     "      keys will be sent to {all tagged machines}, allowing you to operate",
+                     "      on several machines at once.",
+                 });
+}
+
+TEST_F(Menu, EachKeyRunsItsCommandOnlyWhenConfirmed)
+{
+    struct Case {
+        std::string keys;
+        std::string after;
+    };
+    const std::string unchanged = "a* b c*! d!";
+    std::vector<Case> cases = {
+        {"o", "a b* c*! d!"},
+        {"O", "a b* c! d*!"},
+        {"t", "a* b* c! d!"},
+        {"T", "a* b* c*! d*!"},
+        {"u", "a b c! d!"},
+        {"z", "a* b"},
+        {"dy\r", "b d!"},
+        {"dY\r", "b d!"},
+        {"dn\r", unchanged},
+        {"d\r", unchanged},
+        {"dy\x1b", unchanged},
+        {"Xy\r", ""},
+        {"XY\r", ""},
+        {"Xn\r", unchanged},
+        {"X\x1b", unchanged},
+        {"qn\r", unchanged},
+        {"q\r", unchanged},
+        {"qy\x03", unchanged},
+        {"x", unchanged},
+        {"\x1b", unchanged},
+        {key("kf1"), unchanged},
+        {"rweb01\r", "web01* b c*! d!"},
+        {"rweb01\x1b", unchanged},
+        {"r\r", "* b c*! d!"},
+        {"rabcdefghijklmnopq\r", "abcdefghijklmn* b c*! d!"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.keys);
+        make_list();
+        flushinp();
+        screen_.type(c.keys);
+        menu_show();
+        EXPECT_EQ(list_state(), c.after);
+        EXPECT_EQ(leftover_key(), -1);
+    }
+}
+
+TEST_F(Menu, QuestionsStandOnTheBottomLineBelowTheMenu)
+{
+    struct Case {
+        std::string key;
+        std::string question;
+    };
+    for (const Case &c : std::vector<Case>{{"d", "Really delete all TAGGED machines [y/n]?"},
+                                           {"X", "Really delete ALL machines [y/n]?"},
+                                           {"q", "Really quit application [y/n]?"},
+                                           {"r", "Enter new machine name: "}}) {
+        SCOPED_TRACE(c.key);
+        DialogThread menu([] { menu_show(); });
+        screen_.type(c.key);
+        EXPECT_TRUE(wait_row(24, c.question)) << screen_.terminal().row_text(24);
+        ReadCell cell = screen_.terminal().cell(24, 0);
+        EXPECT_EQ(cell.fg, COLOR_RED);
+        EXPECT_EQ(cell.bg, COLOR_BLACK);
+        EXPECT_TRUE(cell.bold);
+        EXPECT_EQ(screen_.terminal().cursor_col(), static_cast<int>(c.question.size()));
+        EXPECT_NE(screen_.terminal().row_text(5).find("[ Menu ]"), std::string::npos);
+        screen_.type("\x07");
+        menu.join();
+    }
+}
+
+TEST_F(Menu, FillWindowWritesEveryCellInTheCurrentAttributes)
+{
+    WINDOW *win = newwin(3, 4, 2, 76); // its last cell is the screen's right edge
+    set_color(win, 0xE4);
+    fill_window(win, '.');
+    EXPECT_EQ(getcury(win), 0);
+    EXPECT_EQ(getcurx(win), 0);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c) {
+            WindowCell cell = window_cell(win, r, c);
+            EXPECT_EQ(cell.text, ".") << r << "," << c;
+            EXPECT_EQ(cell.pair, color_pair_number(COLOR_CYAN, COLOR_BLUE)) << r << "," << c;
+            EXPECT_EQ(cell.attrs, A_BOLD) << r << "," << c;
+        }
+    delwin(win);
+    fill_window(nullptr, '.');
+}
+
+// The process the quit ends is a fork of the test, so the test lives on to see how it ended.
+int quit_report = -1;
+
+void report_curses_ended()
+{
+    char ended = isendwin() ? 'E' : 'R';
+    (void)!write(quit_report, &ended, 1);
+}
+
+TEST_F(Menu, ConfirmedQuitEndsCursesAndExitsWithStatusZero)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    screen_.type("qy\r");
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        quit_report = fds[1];
+        atexit(report_curses_ended);
+        menu_show();
+        _exit(3);
+    }
+    close(fds[1]);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    char ended = 0;
+    EXPECT_EQ(read(fds[0], &ended, 1), 1);
+    EXPECT_EQ(ended, 'E');
+    close(fds[0]);
+}
+
+} // namespace
