@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -36,11 +37,30 @@ class DialogScreen : public ::testing::Test
         minibuf_ = newwin(1, COLS, LINES - 1, 0);
         // A dialog that misses its closing key would otherwise wait for ever.
         alarm(60);
+        static bool guarded = atexit(fail_exit_inside_test) == 0;
+        (void)guarded;
+        inside_test() = true;
     }
     ~DialogScreen() override
     {
+        inside_test() = false;
         alarm(0);
         delwin(minibuf_);
+    }
+
+    // A quit that should not have happened would end the test run early with status 0, which reads
+    // as a pass; a process that means to exit clears this first.
+    static bool &inside_test()
+    {
+        static bool inside = false;
+        return inside;
+    }
+    static void fail_exit_inside_test()
+    {
+        if (!inside_test()) return;
+        static const char msg[] = "the process exited in the middle of a test\n";
+        (void)!write(2, msg, sizeof msg - 1);
+        _exit(1);
     }
 
     // The bytes the terminal sends for a key, from its terminfo entry ("kf1", "kcuu1", "kent" ...).

@@ -274,6 +274,7 @@ TEST_F(Menu, ConfirmedQuitEndsCursesAndExitsWithStatusZero)
     if (pid == 0) {
         close(fds[0]);
         quit_report = fds[1];
+        inside_test() = false;
         atexit(report_curses_ended);
         menu_show();
         _exit(3);
