@@ -1,0 +1,121 @@
+// Curses set-up for the whole run: input modes, the function-key table, the size check and the splash.
+#include "screen/screen.h"
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <curses.h>
+
+#include "screen/colors.h"
+
+namespace {
+
+constexpr int kMinCols = 80;
+constexpr int kMinRows = 25;
+// Every key the program reads shares this time-out; the main loop polls the machines on it.
+constexpr int kKeyTimeoutMs = 200;
+// Reads of kKeyTimeoutMs each before the splash gives way without a key.
+constexpr int kSplashReads = 11;
+// Long enough for a function key's bytes to arrive together, short enough that a lone Escape reaches
+// an editor on a machine without a noticeable pause (curses' own default is a full second).
+constexpr int kEscDelayMs = 25;
+
+constexpr char kTitle[] = "Quillor v0.3.0";
+constexpr char kCredit[] = "Type into many machines over ssh at once";
+constexpr int kTitleAttr = 0x40;
+constexpr int kCreditAttr = 0x70;
+
+struct FunctionKey {
+    const char *sequence;
+    int code;
+};
+
+// F1-F10 in the three forms terminals send them: SS3 (F1-F4 only), CSI number "~" (no 16), and
+// CSI number "z".
+constexpr FunctionKey kFunctionKeys[] = {
+    {"\033OP", KEY_F(1)},    {"\033OQ", KEY_F(2)},    {"\033OR", KEY_F(3)},    {"\033OS", KEY_F(4)},
+    {"\033[11~", KEY_F(1)},  {"\033[12~", KEY_F(2)},  {"\033[13~", KEY_F(3)},  {"\033[14~", KEY_F(4)},
+    {"\033[15~", KEY_F(5)},  {"\033[17~", KEY_F(6)},  {"\033[18~", KEY_F(7)},  {"\033[19~", KEY_F(8)},
+    {"\033[20~", KEY_F(9)},  {"\033[21~", KEY_F(10)}, {"\033[224z", KEY_F(1)}, {"\033[225z", KEY_F(2)},
+    {"\033[226z", KEY_F(3)}, {"\033[227z", KEY_F(4)}, {"\033[228z", KEY_F(5)}, {"\033[229z", KEY_F(6)},
+    {"\033[230z", KEY_F(7)}, {"\033[231z", KEY_F(8)}, {"\033[232z", KEY_F(9)}, {"\033[233z", KEY_F(10)},
+};
+
+// Control keys the machines must receive as the bytes typed. Some terminal descriptions claim one of
+// them for a key of their own (the Linux console's Ctrl-Z is a "suspend" key), which keypad mode would
+// turn into a key code that no machine understands.
+constexpr char kMachineControlKeys[] = {'\003', '\021', '\023', '\032', '\034'};
+
+// Ends curses before writing, so the message lands on the user's own screen, not the alternate one.
+[[noreturn]] void screen_fail_size()
+{
+    endwin();
+    std::fprintf(stderr, "ERROR: quillor requires a %d x %d terminal to run.\n", kMinCols, kMinRows);
+    std::exit(1);
+}
+
+void screen_define_keys()
+{
+    for (const FunctionKey &key : kFunctionKeys) {
+        // define_key takes a writable string but does not keep or change it.
+        define_key(const_cast<char *>(key.sequence), key.code);
+    }
+    for (char byte : kMachineControlKeys) {
+        char sequence[] = {byte, '\0'};
+        // A key code of 0 removes the sequence's definition.
+        if (key_defined(sequence) > 0) define_key(sequence, 0);
+    }
+}
+
+// Writes text centred on the given row of the standard screen.
+void screen_center(int row, const char *text)
+{
+    int len = static_cast<int>(std::strlen(text));
+    wmove(stdscr, row, (getmaxx(stdscr) - len) / 2);
+    waddstr(stdscr, text);
+}
+
+void screen_splash()
+{
+    int rows = getmaxy(stdscr);
+    set_color(stdscr, kTitleAttr);
+    screen_center(rows / 2, kTitle);
+    set_color(stdscr, kCreditAttr);
+    screen_center(rows / 2 + 1, kCredit);
+    wrefresh(stdscr);
+    // The key that ends the splash is swallowed here; it never reaches a machine.
+    for (int i = 0; i < kSplashReads; ++i)
+        if (wgetch(stdscr) >= 0) break;
+    wclear(stdscr);
+    wrefresh(stdscr);
+}
+
+} // namespace
+
+void screen_init()
+{
+    // Wide-character curses shows UTF-8 names and terminal text only under the user's locale.
+    std::setlocale(LC_ALL, "");
+    initscr();
+    screen_setup();
+}
+
+void screen_setup()
+{
+    if (!stdscr) screen_fail_size();
+    start_color();
+    noecho();
+    keypad(stdscr, TRUE);
+    wtimeout(stdscr, kKeyTimeoutMs);
+    // Raw, not cbreak: Ctrl-C, Ctrl-Z, Ctrl-\, Ctrl-S and Ctrl-Q belong to the machines.
+    raw();
+    init_color_pairs();
+    wclear(stdscr);
+    screen_define_keys();
+    // curses has already taken ESCDELAY from the environment when it started; only the default changes.
+    if (!std::getenv("ESCDELAY")) set_escdelay(kEscDelayMs);
+    if (getmaxy(stdscr) < kMinRows || getmaxx(stdscr) < kMinCols) screen_fail_size();
+    screen_splash();
+}
