@@ -1,0 +1,61 @@
+// Ending quillor from outside: SIGTERM, SIGHUP and a terminal that goes away. The user's terminal must
+// come back as it was, and no ssh child may be left behind.
+#include "support/quillor_session.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+// Logs into h1 and h2 and returns quillor's ssh children.
+std::vector<pid_t> log_into_two(QuillorSession &q)
+{
+    Sshd *sshd = shared_sshd();
+    EXPECT_NE(sshd, nullptr);
+    if (!sshd) return {};
+    EXPECT_TRUE(q.skip_splash()) << q.dump();
+    for (int i = 1; i <= 2; ++i)
+        EXPECT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    EXPECT_TRUE(q.terminal_shows("# ")) << q.dump();
+    return q.children();
+}
+
+TEST(E2eSignals, TermAndHupRestoreTerminalAndEndSshChildren)
+{
+    for (int sig : {SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(strsignal(sig));
+        QuillorSession q({}, 25, 80);
+        const std::vector<pid_t> ssh = log_into_two(q);
+        ASSERT_EQ(ssh.size(), 2u) << q.dump();
+        ASSERT_EQ(kill(q.pid(), sig), 0);
+
+        ASSERT_EQ(q.wait_status(), 128 + sig) << q.dump();
+        EXPECT_EQ(q.modes_after(), q.modes_before());
+        EXPECT_TRUE(q.terminal_modes_reset());
+        EXPECT_TRUE(q.wait_for_text("QUILLOR_AFTER=")) << "back on the normal screen" << q.dump();
+        EXPECT_NE(q.screen().all_text().find("QUILLOR_BEFORE="), std::string::npos) << q.dump();
+        EXPECT_TRUE(q.screen().cursor_visible());
+        for (pid_t pid : ssh)
+            EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " left behind";
+    }
+}
+
+// The terminal window is closed under a running session.
+TEST(E2eSignals, ClosedTerminalEndsQuillorAndItsSshChildren)
+{
+    QuillorSession q({}, 25, 80);
+    const std::vector<pid_t> ssh = log_into_two(q);
+    ASSERT_EQ(ssh.size(), 2u) << q.dump();
+    const pid_t pid = q.pid();
+    q.hang_up();
+    EXPECT_TRUE(process_gone(pid, 10000)) << "quillor runs on without its terminal";
+    for (pid_t kid : ssh)
+        EXPECT_TRUE(process_gone(kid, 10000)) << "ssh " << kid << " left behind";
+}
+
+} // namespace

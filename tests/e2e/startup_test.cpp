@@ -1,0 +1,141 @@
+// Starting quillor: option errors and a too-small screen leave the terminal as it was; the splash, the
+// frame and the key-help bar appear where they belong.
+#include "support/quillor_session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace
+{
+
+const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width]\n\n"
+                           "     -W        specifies width of machine list area\n"
+                           "               (default is 8 characters)\n\n"
+                           "     -T        specifies width of terminal area\n"
+                           "               (default is 80 characters)\n\n";
+
+struct OptionError {
+    std::vector<std::string> args;
+    std::string message; // what comes before the usage text
+};
+
+// Each is refused before curses starts: the message, the usage text, status 2, and not one byte that
+// could change the terminal.
+TEST(E2eStartup, OptionErrorsPrintUsageExitTwoAndLeaveTerminalUntouched)
+{
+    const OptionError cases[] = {
+        {{"-T", "79"}, " terminal area too narrow: 79\n"},
+        {{"-T", "x"}, " terminal area too narrow: 0\n"},
+        {{"-W", "-1"}, " list width must not be negative: -1\n"},
+        {{"-W", "8", "-T", "20", "-W", "-5"}, " terminal area too narrow: 20\n"},
+        {{"-Z"}, std::string(QUILLOR_BINARY) + ": invalid option -- 'Z'\n"},
+        {{"-T"}, std::string(QUILLOR_BINARY) + ": option requires an argument -- 'T'\n"},
+    };
+    for (const OptionError &c : cases) {
+        std::string shown;
+        for (const std::string &a : c.args)
+            shown += a + " ";
+        SCOPED_TRACE(shown);
+        QuillorSession q(c.args, 25, 80);
+        ASSERT_EQ(q.wait_status(), 2) << q.dump();
+        EXPECT_EQ(q.program_output(), c.message + kUsage);
+        EXPECT_EQ(q.modes_after(), q.modes_before());
+        EXPECT_FALSE(q.modes_before().empty());
+    }
+}
+
+// A screen one column or one row short is refused after curses has started; the message must land on
+// the user's own screen, and every mode curses set must be undone.
+TEST(E2eStartup, TooSmallScreenExitsOneWithMessageAndRestoresTerminal)
+{
+    const std::pair<int, int> sizes[] = {{25, 79}, {24, 80}};
+    for (const auto &[rows, cols] : sizes) {
+        SCOPED_TRACE(std::to_string(cols) + "x" + std::to_string(rows));
+        QuillorSession q({}, rows, cols);
+        ASSERT_EQ(q.wait_status(), 1) << q.dump();
+        const std::string out = q.program_output();
+        const std::string message = "ERROR: quillor requires a 80 x 25 terminal to run.\n";
+        ASSERT_GE(out.size(), message.size());
+        EXPECT_EQ(out.substr(out.size() - message.size()), message);
+        EXPECT_TRUE(q.terminal_modes_reset());
+        EXPECT_EQ(q.modes_after(), q.modes_before());
+        EXPECT_TRUE(q.wait_for_text("ERROR: quillor requires a 80 x 25 terminal to run.")) << q.dump();
+        EXPECT_TRUE(q.screen().cursor_visible());
+    }
+}
+
+bool is_hline(const ReadCell &c)
+{
+    return c.text == "\u2500";
+}
+
+// The splash title is centred in blue; then the frame, the key-help bar in its colours and the mode
+// indicator. The 80-column screen waits for the splash to time out, the wide one ends it with a key.
+TEST(E2eStartup, SplashThenFrameAndKeyHelpBar)
+{
+    struct Case {
+        int rows, cols;
+        bool press_key;
+        int title_col, sep_x;
+    };
+    const Case cases[] = {{25, 80, false, 33, 10}, {40, 132, true, 59, 51}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.cols) + "x" + std::to_string(c.rows));
+        QuillorSession q({}, c.rows, c.cols);
+        const int title_row = c.rows / 2;
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
+            return s.row_text(title_row).find("Quillor v0.3.0") != std::string::npos &&
+                   s.row_text(title_row + 1).find_first_not_of(' ') != std::string::npos;
+        })) << q.dump();
+        const std::string title_line = q.screen().row_text(title_row);
+        EXPECT_EQ(title_line.find("Quillor v0.3.0"), static_cast<size_t>(c.title_col)) << q.dump();
+        EXPECT_TRUE(has_colours(q.screen().cell(title_row, c.title_col), 4, 0, false));
+        // The credit line below is centred by the same rule.
+        const std::string credit = q.screen().row_text(title_row + 1);
+        const size_t first = credit.find_first_not_of(' ');
+        const size_t last = credit.find_last_not_of(' ');
+        ASSERT_NE(first, std::string::npos) << q.dump();
+        EXPECT_EQ(first, (c.cols - (last - first + 1)) / 2) << credit;
+
+        if (c.press_key) q.send(" ");
+        // The captions and the mode indicator come with later refreshes than the frame.
+        const int bar_row = c.rows - 2;
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
+            return s.row_text(bar_row).find("F7:mcast") != std::string::npos &&
+                   q.minibuf_text().find("singlecast mode") != std::string::npos &&
+                   (c.cols <= 90 || screen_cells(s, 0, c.sep_x + 2, c.sep_x + 12) == "[Terminal]");
+        })) << q.dump();
+        const ScreenReader &s = q.screen();
+        EXPECT_EQ(s.row_text(title_row).find("Quillor v0.3.0"), std::string::npos) << "splash left over";
+
+        // Frame: the top line with its tee, the separator down to the last panel row.
+        EXPECT_EQ(s.cell(0, c.sep_x).text, "\u252c");
+        EXPECT_TRUE(has_colours(s.cell(0, c.sep_x), 4, 0, true));
+        EXPECT_TRUE(is_hline(s.cell(0, 0)));
+        EXPECT_TRUE(is_hline(s.cell(0, c.cols - 1)));
+        for (int row = 1; row <= c.rows - 3; ++row)
+            EXPECT_EQ(s.cell(row, c.sep_x).text, "\u2502") << row;
+        const bool captions = c.cols > 90;
+        EXPECT_EQ(screen_cells(s, 0, 2, 12) == "[Machines]", captions) << s.row_text(0);
+        EXPECT_EQ(screen_cells(s, 0, c.sep_x + 2, c.sep_x + 12) == "[Terminal]", captions) << s.row_text(0);
+
+        // Key-help bar: text, key names in their colours, all on blue to the last column.
+        const std::string bar = "Quillor v0.3.0  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast";
+        EXPECT_EQ(s.row_text(bar_row), bar + std::string(c.cols - bar.size(), ' '));
+        const std::pair<const char *, int> key_colours[] = {
+            {"Quillor", 7}, {"F1", 7}, {":menu", 7}, {"F2/3", 6}, {":sel", 7},
+            {"F4", 3},      {"F5", 2}, {"F6", 1},    {"F7", 5},   {":mcast", 7}};
+        for (const auto &[word, fg] : key_colours) {
+            EXPECT_TRUE(has_colours(s.cell(bar_row, static_cast<int>(bar.find(word))), fg, 4, true)) << word;
+        }
+        EXPECT_EQ(s.cell(bar_row, c.cols - 1).bg, 4);
+
+        // The mode indicator ends in the last column.
+        EXPECT_EQ(q.minibuf_text(), std::string(c.cols - 15, ' ') + "singlecast mode");
+        EXPECT_TRUE(has_colours(q.minibuf_cell(c.cols - 15), 4, 0, false));
+    }
+}
+
+} // namespace

@@ -1,0 +1,344 @@
+// The real quillor on a pseudo-terminal, inside a shell that records the terminal's modes around it.
+#include "support/quillor_session.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace
+{
+
+using Clock = std::chrono::steady_clock;
+
+// "$0" is quillor, "$@" its arguments. The shell keeps the terminal open after quillor ends, so the
+// modes it left behind can still be read; the markers go to the normal screen, not the alternate one.
+constexpr const char *kWrapper = "printf 'QUILLOR_BEFORE=%s\\n' \"$(stty -g)\"; "
+                                 "\"$0\" \"$@\"; s=$?; "
+                                 "printf '\\nQUILLOR_AFTER=%s\\nQUILLOR_STATUS=%d\\n' \"$(stty -g)\" \"$s\"";
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The command name and state of a process, from /proc/<pid>/stat; false when it does not exist.
+bool process_stat(pid_t pid, std::string *comm, char *state, pid_t *ppid)
+{
+    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t open = stat.find('(');
+    const size_t close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) return false;
+    if (comm) *comm = stat.substr(open + 1, close - open - 1);
+    char st = 0;
+    int pp = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &st, &pp) != 2) return false;
+    if (state) *state = st;
+    if (ppid) *ppid = pp;
+    return true;
+}
+
+std::string crlf_to_lf(const std::string &in)
+{
+    std::string out;
+    for (size_t i = 0; i < in.size(); ++i)
+        if (!(in[i] == '\r' && i + 1 < in.size() && in[i + 1] == '\n')) out += in[i];
+    return out;
+}
+
+} // namespace
+
+Sshd *shared_sshd()
+{
+    static std::unique_ptr<Sshd> sshd;
+    static bool tried = false;
+    if (!tried) {
+        tried = true;
+        sshd = std::make_unique<Sshd>();
+        if (!sshd->start(8)) sshd.reset();
+    }
+    return sshd.get();
+}
+
+bool has_colours(const ReadCell &c, int fg, int bg, bool bold)
+{
+    const int shown_fg = c.fg < 0 ? 7 : c.fg;
+    const int shown_bg = c.bg < 0 ? 0 : c.bg;
+    return shown_fg == fg && shown_bg == bg && c.bold == bold;
+}
+
+std::string screen_cells(const ScreenReader &s, int row, int from, int to)
+{
+    std::string text;
+    for (int col = from; col < to; ++col)
+        text += s.cell(row, col).text;
+    return text;
+}
+
+std::vector<pid_t> process_children(pid_t parent)
+{
+    std::vector<pid_t> kids;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        char state = 0;
+        pid_t ppid = 0;
+        const pid_t pid = static_cast<pid_t>(std::stol(name));
+        if (process_stat(pid, nullptr, &state, &ppid) && ppid == parent && state != 'Z') kids.push_back(pid);
+    }
+    return kids;
+}
+
+bool process_gone(pid_t pid, int timeout_ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        char state = 0;
+        if (!process_stat(pid, nullptr, &state, nullptr) || state == 'Z' || state == 'X') return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+QuillorSession::QuillorSession(const std::vector<std::string> &args, int rows, int cols,
+                               const std::vector<std::string> &env)
+    : pty_(
+          [&] {
+              std::vector<std::string> argv{"/bin/sh", "-c", kWrapper, QUILLOR_BINARY};
+              argv.insert(argv.end(), args.begin(), args.end());
+              return argv;
+          }(),
+          rows, cols, env),
+      rows_(rows), cols_(cols)
+{
+}
+
+QuillorSession::~QuillorSession()
+{
+    if (pid_ <= 0) {
+        for (pid_t kid : process_children(pty_.pid())) {
+            std::string comm;
+            if (process_stat(kid, &comm, nullptr, nullptr) && comm == "quillor") pid_ = kid;
+        }
+    }
+    std::vector<pid_t> kids = seen_children_;
+    if (pid_ > 0 && !process_gone(pid_, 0)) {
+        for (pid_t kid : process_children(pid_))
+            kids.push_back(kid);
+        kill(pid_, SIGKILL);
+        process_gone(pid_, 5000);
+    }
+    // The ssh children hang up when quillor's end closes their terminals; make sure of it.
+    for (pid_t kid : kids) {
+        if (process_gone(kid, 3000)) continue;
+        std::string comm;
+        if (process_stat(kid, &comm, nullptr, nullptr) && comm == "ssh") kill(kid, SIGKILL);
+    }
+    pty_.wait_exit(5000);
+}
+
+std::string QuillorSession::dump() const
+{
+    return "\n--- screen ---\n" + screen().all_text() + "\n--------------\n";
+}
+
+bool QuillorSession::skip_splash()
+{
+    const int title_row = rows_ / 2;
+    if (!wait_for([&](const ScreenReader &s) {
+            return s.row_text(title_row).find("Quillor v0.3.0") != std::string::npos;
+        }))
+        return false;
+    send(" ");
+    return wait_for(
+        [&](const ScreenReader &s) { return s.row_text(rows_ - 2).find("F7:mcast") != std::string::npos; });
+}
+
+bool QuillorSession::add(const std::string &name, int rows_after)
+{
+    if (name.size() > 63) {
+        std::fprintf(stderr, "quillor session: \"%s\" is longer than the Add prompt takes\n", name.c_str());
+        return false;
+    }
+    send(keys::F5);
+    if (!wait_for([&](const ScreenReader &) { return minibuf_text().rfind("Add: ", 0) == 0; })) return false;
+    send(name + keys::Enter);
+    return wait_for([&](const ScreenReader &) { return list_count() == rows_after; }, 20000);
+}
+
+bool QuillorSession::select(int i)
+{
+    std::string moves;
+    for (int n = 0; n < list_count(); ++n)
+        moves += keys::F2;
+    for (int n = 0; n < i; ++n)
+        moves += keys::F3;
+    send(moves);
+    return wait_for([&](const ScreenReader &) {
+        for (int n = 0; n < list_count(); ++n)
+            if ((list_cell(n).bg == 1) != (n == i)) return false;
+        return true;
+    });
+}
+
+bool QuillorSession::terminal_shows(const std::string &text, int timeout_ms)
+{
+    return wait_for([&](const ScreenReader &) { return terminal_text().find(text) != std::string::npos; },
+                    timeout_ms);
+}
+
+void QuillorSession::hang_up()
+{
+    pid(); // found while the wrapper is still its parent
+    // Replacing the master in place, rather than closing it, keeps its descriptor number valid for the
+    // reader thread, which then reads end of file from /dev/null and stops.
+    const int devnull = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (devnull < 0) return;
+    dup3(devnull, pty_.master(), O_CLOEXEC);
+    close(devnull);
+}
+
+pid_t QuillorSession::pid()
+{
+    if (pid_ <= 0) {
+        const auto end = Clock::now() + std::chrono::seconds(10);
+        while (pid_ <= 0 && Clock::now() < end) {
+            for (pid_t kid : process_children(pty_.pid())) {
+                std::string comm;
+                if (process_stat(kid, &comm, nullptr, nullptr) && comm == "quillor") pid_ = kid;
+            }
+            if (pid_ <= 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    return pid_ > 0 && !process_gone(pid_, 0) ? pid_ : -1;
+}
+
+std::vector<pid_t> QuillorSession::children()
+{
+    const pid_t p = pid();
+    if (p <= 0) return {};
+    std::vector<pid_t> kids = process_children(p);
+    for (pid_t kid : kids)
+        if (std::find(seen_children_.begin(), seen_children_.end(), kid) == seen_children_.end())
+            seen_children_.push_back(kid);
+    return kids;
+}
+
+int QuillorSession::wait_status(int timeout_ms)
+{
+    const auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        const std::string status = marker("QUILLOR_STATUS");
+        if (!status.empty()) return std::stoi(status);
+        if (Clock::now() >= end) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+std::string QuillorSession::marker(const std::string &name) const
+{
+    const std::string out = pty_.output();
+    const size_t at = out.find(name + "=");
+    if (at == std::string::npos) return {};
+    const size_t from = at + name.size() + 1;
+    const size_t to = out.find_first_of("\r\n", from);
+    if (to == std::string::npos) return {}; // the line is not complete yet
+    return out.substr(from, to - from);
+}
+
+std::string QuillorSession::modes_before() const
+{
+    return marker("QUILLOR_BEFORE");
+}
+
+std::string QuillorSession::modes_after() const
+{
+    return marker("QUILLOR_AFTER");
+}
+
+std::string QuillorSession::program_output() const
+{
+    const std::string out = pty_.output();
+    size_t from = out.find("QUILLOR_BEFORE=");
+    if (from == std::string::npos) return {};
+    from = out.find('\n', from);
+    if (from == std::string::npos) return {};
+    size_t to = out.find("\r\nQUILLOR_AFTER=", from);
+    if (to == std::string::npos) to = out.size();
+    return crlf_to_lf(out.substr(from + 1, to - from - 1));
+}
+
+bool QuillorSession::terminal_modes_reset() const
+{
+    const std::string out = program_output();
+    // Alternate screen, keypad transmit mode, and the visible cursor.
+    const std::pair<const char *, const char *> modes[] = {
+        {"\x1b[?1049h", "\x1b[?1049l"},
+        {"\x1b[?1h", "\x1b[?1l"},
+        {"\x1b[?25l", "\x1b[?25h"},
+    };
+    for (const auto &[enter, leave] : modes) {
+        const size_t entered = out.rfind(enter);
+        const size_t left = out.rfind(leave);
+        if (entered != std::string::npos && (left == std::string::npos || left < entered)) return false;
+    }
+    return true;
+}
+
+std::string QuillorSession::list_row(int i) const
+{
+    return screen_cells(screen(), i + 1, 0, 10);
+}
+
+ReadCell QuillorSession::list_cell(int i) const
+{
+    return screen().cell(i + 1, 1);
+}
+
+int QuillorSession::list_count() const
+{
+    int n = 0;
+    while (n < rows_ - 3 && list_row(n).find_first_not_of(' ') != std::string::npos)
+        ++n;
+    return n;
+}
+
+std::string QuillorSession::terminal_text() const
+{
+    std::string text;
+    for (int row = 1; row <= rows_ - 3; ++row) {
+        if (row > 1) text += '\n';
+        text += screen_cells(screen(), row, term_x(), cols_);
+    }
+    return text;
+}
+
+std::string QuillorSession::terminal_flat() const
+{
+    std::string text;
+    for (int row = 1; row <= rows_ - 3; ++row)
+        text += screen_cells(screen(), row, term_x(), cols_);
+    return text;
+}
+
+std::string QuillorSession::minibuf_text() const
+{
+    return screen().row_text(rows_ - 1);
+}
+
+ReadCell QuillorSession::minibuf_cell(int col) const
+{
+    return screen().cell(rows_ - 1, col);
+}
