@@ -68,7 +68,7 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
     for (int row = 0; row < rows; ++row) {
         for (int col = 0; col < cols; ++col) {
             VTermScreenCell cell;
-            if (!vterm_screen_get_cell(vt->screen, VTermPos{row, col}, &cell)) continue;
+            if (!vt_get_cell(vt, row, col, cell)) continue;
             if (cell.chars[0] == 0xFFFFFFFFu) continue; // covered by the wide character on its left
             wchar_t text[CCHARW_MAX + 1] = {};
             int n = 0;

@@ -187,7 +187,7 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
         if (!vt->utf8_tail.empty()) {
             std::string tail;
             tail.swap(vt->utf8_tail);
-            vterm_input_write(vt->vt.get(), tail.data(), tail.size());
+            vt_write(vt, tail.data(), tail.size());
         }
         children_forget(vt->pid);
         vt->master.reset();

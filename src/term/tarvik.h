@@ -22,7 +22,7 @@ struct TarvikCell {
 // Called by tarvik_vt_draw; the program passes none.
 using TarvikDrawCallback = void (*)(TarvikVt *vt, WINDOW *win, void *user);
 
-// A blank screen of rows x cols cells (each at least 1).
+// A blank screen of rows x cols cells: at least 1 row, and at least 2 columns so a wide character fits.
 TarvikVt *tarvik_vt_create(int rows, int cols);
 
 // Starts the command line as a child on a new pseudo-terminal of this screen's size. The line is split

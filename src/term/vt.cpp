@@ -52,13 +52,22 @@ size_t incomplete_utf8_suffix(std::string_view s)
     return 0;
 }
 
+// libvterm decodes the obsolete 5- and 6-byte UTF-8 forms and encoded UTF-16 halves into values that
+// are no character, which curses and the summary cannot show; they read as U+FFFD, like the other
+// malformed input that libvterm replaces itself.
+uint32_t valid_char(uint32_t ch) { return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch; }
+
+// What libvterm stores in the cell to the right of a wide character.
+constexpr uint32_t kCoveredChar = 0xFFFFFFFFu;
+
 } // namespace
 
 TarvikVt *tarvik_vt_create(int rows, int cols)
 {
     auto vt = std::make_unique<TarvikVt>();
     vt->rows = std::max(1, rows);
-    vt->cols = std::max(1, cols);
+    // libvterm writes through a null pointer when a wide character arrives on a one-column screen.
+    vt->cols = std::max(2, cols);
     vt->vt.reset(vterm_new(vt->rows, vt->cols));
     VTerm *v = vt->vt.get();
     // libvterm starts in a single-byte mode; machines write UTF-8.
@@ -92,14 +101,14 @@ void vt_feed(TarvikVt *vt, const char *bytes, size_t len)
     }
     size_t keep = incomplete_utf8_suffix(in);
     // libvterm turns a sequence cut at the end of one write into U+FFFD; hold the start back instead.
-    if (in.size() > keep) vterm_input_write(vt->vt.get(), in.data(), in.size() - keep);
+    if (in.size() > keep) vt_write(vt, in.data(), in.size() - keep);
     vt->utf8_tail.assign(in.substr(in.size() - keep));
 }
 
 void vt_show_message(TarvikVt *vt, const std::string &text)
 {
     std::string line = "\r\n" + text + "\r\n";
-    vterm_input_write(vt->vt.get(), line.data(), line.size());
+    vt_write(vt, line.data(), line.size());
 }
 
 void tarvik_vt_update(TarvikVt *vt)
@@ -131,13 +140,32 @@ int tarvik_vt_cursor_col(const TarvikVt *vt)
 
 bool tarvik_vt_cursor_visible(const TarvikVt *vt) { return vt && vt->cursor_visible; }
 
+bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)
+{
+    if (row < 0 || row >= vt->rows || col < 0 || col >= vt->cols) return false;
+    if (!vterm_screen_get_cell(vt->screen, VTermPos{row, col}, &cell)) return false;
+    if (cell.chars[0] == kCoveredChar) {
+        // When the right half of one wide character lands on the left half of another, libvterm leaves
+        // the other's right half behind: a covered cell with no wide character to its left.
+        VTermScreenCell left;
+        if (col == 0 || !vterm_screen_get_cell(vt->screen, VTermPos{row, col - 1}, &left) ||
+            left.chars[0] == kCoveredChar) {
+            cell.chars[0] = ' ';
+            cell.chars[1] = 0;
+            cell.width = 1;
+        }
+        return true;
+    }
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i]; ++i) cell.chars[i] = valid_char(cell.chars[i]);
+    return true;
+}
+
 TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col)
 {
-    if (!vt || row < 0 || row >= vt->rows || col < 0 || col >= vt->cols) return {32, 1};
     VTermScreenCell cell;
-    if (!vterm_screen_get_cell(vt->screen, VTermPos{row, col}, &cell)) return {32, 1};
-    // The cell to the right of a wide character holds 0xFFFFFFFF: it is covered, not a character.
-    if (cell.chars[0] == 0xFFFFFFFFu) return {32, 0};
+    if (!vt || !vt_get_cell(vt, row, col, cell)) return {32, 1};
+    // The cell to the right of a wide character is covered, not a character.
+    if (cell.chars[0] == kCoveredChar) return {32, 0};
     uint32_t ch = cell.chars[0] == 0 ? 32 : cell.chars[0];
     return {ch, cell.width == 2 ? 2 : 1};
 }

@@ -15,6 +15,21 @@ struct VTermFree {
     void operator()(VTerm *vt) const { vterm_free(vt); }
 };
 
+// filter.cpp's parser state for one screen's incoming bytes (see there).
+struct OutputFilter {
+    enum class State { Ground, Escape, Csi, String, StringEscape };
+    State state = State::Ground;
+    std::string seq; // the escape or control sequence collected so far, as it would be passed on
+    int args = 0;
+    int intermediates = 0;
+    bool valid = true; // the sequence is within the form and limits libvterm handles
+    // The last bytes of the current or last run of text, for the glyph a repeat would repeat.
+    unsigned char glyph_tail[4] = {};
+    int glyph_tail_len = 0;
+    bool in_text = false;
+    std::string out; // what goes to libvterm from one write, kept for its capacity
+};
+
 struct TarvikVt {
     int rows = 0;
     int cols = 0;
@@ -29,6 +44,7 @@ struct TarvikVt {
     std::string utf8_tail;
     // Bytes for the child (keys, replies to queries) that its pseudo-terminal could not take yet.
     std::string out_queue;
+    OutputFilter filter;
 };
 
 // pty.cpp
@@ -43,8 +59,17 @@ void pty_flush(TarvikVt *vt);
 // Closes the master and forgets the child.
 void pty_close(TarvikVt *vt);
 
+// filter.cpp
+// Writes child output into libvterm, reduced to what libvterm handles safely; every byte for the
+// screen goes through here.
+void vt_write(TarvikVt *vt, const char *bytes, size_t len);
+
 // vt.cpp
 // Feeds child output to libvterm, holding back an incomplete UTF-8 sequence at the end.
 void vt_feed(TarvikVt *vt, const char *bytes, size_t len);
+// The cell at a position inside the screen, as it should be shown: what libvterm leaves behind of a
+// half-overwritten wide character reads as a blank, and values that are no character as U+FFFD.
+// False outside the screen.
+bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
 // Writes a line of text onto the screen itself (used to show why a child could not start).
 void vt_show_message(TarvikVt *vt, const std::string &text);

@@ -1,0 +1,271 @@
+// Child output on its way to libvterm, reduced to what libvterm handles safely.
+//
+// The libvterm the program is built with overwrites its own memory on a control sequence with more
+// than 16 parameters, reads past its input on some cut string sequences, and on a repeat (REP,
+// CSI Pn b) loops for ever when the glyph has no width and writes past the line when a wide one reaches
+// the last column. One machine's output must never take the program down, so every byte for the
+// screen passes this parser first: text and controls go through as they are, escape and control
+// sequences only whole and within libvterm's limits, and strings (titles, device control, application
+// commands), which nothing here shows, not at all.
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "term/vt_internal.h"
+
+namespace {
+
+constexpr unsigned char kCan = 0x18, kSub = 0x1A, kEsc = 0x1B, kDel = 0x7F;
+// libvterm keeps the parameters in an array of 16; the 17th is written past its end.
+constexpr int kMaxArgs = 16;
+// Real sequences have at most two; libvterm's buffers for them are small.
+constexpr int kMaxIntermediates = 2;
+// Long enough for any sequence within the limits above; a longer one is malformed.
+constexpr size_t kMaxSequence = 256;
+
+using State = OutputFilter::State;
+
+bool is_intermediate(unsigned char c) { return c >= 0x20 && c <= 0x2F; }
+
+// The width libvterm gives the code point when it is printed on its own: 0, 1 or 2.
+int libvterm_width(uint32_t cp)
+{
+    static std::unique_ptr<VTerm, VTermFree> probe = [] {
+        std::unique_ptr<VTerm, VTermFree> v(vterm_new(1, 10));
+        vterm_set_utf8(v.get(), 1);
+        vterm_state_reset(vterm_obtain_state(v.get()), 1);
+        return v;
+    }();
+    // Print a glyph first and move away from it, so that a combining mark cannot join it.
+    char buf[16] = "\x1b[Ha\x1b[H";
+    size_t n = std::strlen(buf);
+    if (cp < 0x800) {
+        buf[n++] = static_cast<char>(0xC0 | (cp >> 6));
+    } else if (cp < 0x10000) {
+        buf[n++] = static_cast<char>(0xE0 | (cp >> 12));
+        buf[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    } else {
+        buf[n++] = static_cast<char>(0xF0 | (cp >> 18));
+        buf[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        buf[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    }
+    buf[n++] = static_cast<char>(0x80 | (cp & 0x3F));
+    vterm_input_write(probe.get(), buf, n);
+    VTermPos pos;
+    vterm_state_get_cursorpos(vterm_obtain_state(probe.get()), &pos);
+    return pos.col;
+}
+
+// The width of the last glyph printed (the end of the last run of text), which a repeat repeats.
+// Unsure cases (a sequence cut or malformed) count as no width: at worst the repeat of a broken
+// character is dropped.
+int last_glyph_width(const OutputFilter &f)
+{
+    const unsigned char *s = f.glyph_tail;
+    size_t len = static_cast<size_t>(f.glyph_tail_len);
+    if (len == 0) return 0;
+    if (s[len - 1] < 0x80) return 1; // ASCII is one column in every character set
+    size_t start = len - 1;
+    while (start > 0 && (s[start] & 0xC0) == 0x80) --start;
+    unsigned char lead = s[start];
+    size_t need = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
+    if (need == 0 || len - start != need) return 0;
+    uint32_t cp = lead & (0x7Fu >> need);
+    for (size_t i = start + 1; i < len; ++i) {
+        if ((s[i] & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (s[i] & 0x3Fu);
+    }
+    static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMinimum[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+    return libvterm_width(cp);
+}
+
+// Passes a run of text on and remembers how it ends. DEL prints nothing and is not remembered.
+void pass_text(OutputFilter &f, const unsigned char *s, size_t len)
+{
+    f.out.append(reinterpret_cast<const char *>(s), len);
+    if (!f.in_text) f.glyph_tail_len = 0;
+    f.in_text = true;
+    for (size_t i = 0; i < len; ++i) {
+        if (s[i] == kDel) continue;
+        if (f.glyph_tail_len == sizeof f.glyph_tail) {
+            std::memmove(f.glyph_tail, f.glyph_tail + 1, sizeof f.glyph_tail - 1);
+            --f.glyph_tail_len;
+        }
+        f.glyph_tail[f.glyph_tail_len++] = s[i];
+    }
+}
+
+void pass_control(OutputFilter &f, unsigned char c)
+{
+    f.out.push_back(static_cast<char>(c));
+    f.in_text = false;
+}
+
+void start_sequence(OutputFilter &f, State state, unsigned char c)
+{
+    f.state = state;
+    f.in_text = false;
+    f.seq.assign(1, static_cast<char>(kEsc));
+    if (state == State::Csi) f.seq.push_back(static_cast<char>(c));
+    f.args = 0;
+    f.intermediates = 0;
+    f.valid = true;
+}
+
+// Adds a byte to the sequence; one too long for any real use is malformed.
+void collect(OutputFilter &f, unsigned char c)
+{
+    if (f.seq.size() < kMaxSequence)
+        f.seq.push_back(static_cast<char>(c));
+    else
+        f.valid = false;
+}
+
+// libvterm puts the glyph again every glyph width from the cursor up to the count or the end of the
+// line. With no width it never gets there; a wide glyph started in the last column writes past the
+// line. So a repeat of nothing is dropped, and one of a wide glyph stops where the last one fits.
+void pass_repeat(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    int width = last_glyph_width(f);
+    std::string_view params(f.seq.data() + 2, f.seq.size() - 3);
+    // Only the plain form repeats; with a leader or intermediates it means nothing.
+    if (width == 0 || params.find_first_not_of("0123456789;:") != std::string_view::npos) return;
+    if (width == 1) {
+        f.out += f.seq;
+        return;
+    }
+    long count = 0;
+    for (char c : params.substr(0, params.find_first_of(";:"))) count = std::min(count * 10 + (c - '0'), 1L << 20);
+    if (count == 0) count = 1;
+    // Where the cursor stands depends on everything before the repeat, so libvterm takes that first.
+    vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
+    f.out.clear();
+    VTermPos pos;
+    vterm_state_get_cursorpos(vt->state, &pos);
+    long fit = pos.col <= vt->cols - 2 ? (vt->cols - 2 - pos.col) / 2 + 1 : 0;
+    long glyphs = std::min((count + 1) / 2, fit);
+    if (glyphs > 0) f.out += "\x1b[" + std::to_string(2 * glyphs - 1) + "b";
+}
+
+void finish_sequence(TarvikVt *vt, unsigned char final)
+{
+    OutputFilter &f = vt->filter;
+    collect(f, final);
+    bool repeat = f.state == State::Csi && final == 'b';
+    f.state = State::Ground;
+    if (!f.valid)
+        return;
+    else if (repeat)
+        pass_repeat(vt);
+    else
+        f.out += f.seq;
+}
+
+// One byte after ESC, or after ESC and intermediates.
+void escape_byte(TarvikVt *vt, unsigned char c)
+{
+    OutputFilter &f = vt->filter;
+    if (f.intermediates == 0 && c == '[') {
+        start_sequence(f, State::Csi, c);
+    } else if (f.intermediates == 0 && (c == ']' || c == 'P' || c == 'X' || c == '^' || c == '_')) {
+        f.state = State::String;
+    } else if (is_intermediate(c)) {
+        collect(f, c);
+        if (++f.intermediates > kMaxIntermediates) f.valid = false;
+    } else {
+        // libvterm starts a control sequence or a string at these even after intermediates, where
+        // they only end an escape sequence that means nothing; it must not see one.
+        if (std::strchr("[]PX^_", c)) f.valid = false;
+        finish_sequence(vt, c);
+    }
+}
+
+// One byte of a control sequence after ESC [.
+void csi_byte(TarvikVt *vt, unsigned char c)
+{
+    OutputFilter &f = vt->filter;
+    bool first = f.seq.size() == 2;
+    if (c >= 0x3C && c <= 0x3F) {
+        if (!first) f.valid = false; // a leader only stands first
+    } else if (c >= 0x30 && c <= 0x3B) {
+        if (f.intermediates > 0) f.valid = false; // parameters come before intermediates
+        if (f.args == 0) f.args = 1;
+        if ((c == ';' || c == ':') && ++f.args > kMaxArgs) f.valid = false;
+    } else if (is_intermediate(c)) {
+        if (++f.intermediates > kMaxIntermediates) f.valid = false;
+    }
+    if (c >= 0x40 && c <= 0x7E)
+        finish_sequence(vt, c);
+    else
+        collect(f, c);
+}
+
+void filter_byte(TarvikVt *vt, unsigned char c)
+{
+    OutputFilter &f = vt->filter;
+    if (f.state == State::Ground) {
+        if (c == kEsc)
+            start_sequence(f, State::Escape, c);
+        else if (c < 0x20)
+            pass_control(f, c);
+        else
+            pass_text(f, &c, 1);
+        return;
+    }
+    if (f.state == State::String || f.state == State::StringEscape) {
+        // Strings end with BEL or ST (ESC \); ESC and anything else ends the string and starts a
+        // new sequence.
+        if (f.state == State::StringEscape && c == '\\') {
+            f.state = State::Ground;
+        } else if (f.state == State::StringEscape) {
+            start_sequence(f, State::Escape, kEsc);
+            filter_byte(vt, c);
+        } else if (c == 0x07 || c == kCan || c == kSub) {
+            f.state = State::Ground;
+        } else if (c == kEsc) {
+            f.state = State::StringEscape;
+        }
+        return;
+    }
+    // Inside an escape or control sequence.
+    if (c == kEsc) {
+        start_sequence(f, State::Escape, c); // drops what came so far
+    } else if (c == kCan || c == kSub) {
+        f.state = State::Ground; // cancelled
+    } else if (c < 0x20) {
+        pass_control(f, c); // a control inside a sequence acts at once, as on a terminal
+    } else if (c == kDel) {
+        // ignored inside sequences
+    } else if (c >= 0x80) {
+        f.state = State::Ground; // not part of any sequence: the sequence is dropped, the byte is text
+        filter_byte(vt, c);
+    } else if (f.state == State::Escape) {
+        escape_byte(vt, c);
+    } else {
+        csi_byte(vt, c);
+    }
+}
+
+} // namespace
+
+void vt_write(TarvikVt *vt, const char *bytes, size_t len)
+{
+    OutputFilter &f = vt->filter;
+    f.out.clear();
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes);
+    const unsigned char *end = p + len;
+    while (p < end) {
+        if (f.state == State::Ground) {
+            // The bulk of the output is text; pass it in runs.
+            const unsigned char *run = p;
+            while (p < end && *p >= 0x20) ++p;
+            if (p > run) pass_text(f, run, static_cast<size_t>(p - run));
+            if (p == end) break;
+        }
+        filter_byte(vt, *p++);
+    }
+    // std::string keeps a NUL after its bytes, so libvterm never reads past them.
+    if (!f.out.empty()) vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
+}
