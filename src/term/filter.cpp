@@ -1,12 +1,13 @@
 // Child output on its way to libvterm, reduced to what libvterm handles safely.
 //
 // The libvterm the program is built with overwrites its own memory on a control sequence with more
-// than 16 parameters, reads past its input on some cut string sequences, and on a repeat (REP,
-// CSI Pn b) loops for ever when the glyph has no width and writes past the line when a wide one reaches
-// the last column. One machine's output must never take the program down, so every byte for the
-// screen passes this parser first: text and controls go through as they are, escape and control
-// sequences only whole and within libvterm's limits, and strings (titles, device control, application
-// commands), which nothing here shows, not at all.
+// than 16 parameters, reads past its input on some cut string sequences, moves the cursor backwards
+// for a C1 control sent as UTF-8, and on a repeat (REP, CSI Pn b) loops for ever when the glyph has
+// no width and writes past the line when a wide one reaches the last column. One machine's output must
+// never take the program down, so every byte for the screen passes this parser first: text goes
+// through as whole UTF-8 characters (U+FFFD for malformed ones, nothing for C1 controls and DEL), C0
+// controls as they are, escape and control sequences only whole and within libvterm's limits, and
+// strings (titles, device control, application commands), which nothing here shows, not at all.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -16,6 +17,7 @@
 namespace {
 
 constexpr unsigned char kCan = 0x18, kSub = 0x1A, kEsc = 0x1B, kDel = 0x7F;
+constexpr char kReplacement[] = "\xef\xbf\xbd"; // U+FFFD
 // libvterm keeps the parameters in an array of 16; the 17th is written past its end.
 constexpr int kMaxArgs = 16;
 // Real sequences have at most two; libvterm's buffers for them are small.
@@ -27,7 +29,7 @@ using State = OutputFilter::State;
 
 bool is_intermediate(unsigned char c) { return c >= 0x20 && c <= 0x2F; }
 
-// The width libvterm gives the code point when it is printed on its own: 0, 1 or 2.
+// The columns libvterm moves the cursor for the code point printed on its own.
 int libvterm_width(uint32_t cp)
 {
     static std::unique_ptr<VTerm, VTermFree> probe = [] {
@@ -37,7 +39,7 @@ int libvterm_width(uint32_t cp)
         return v;
     }();
     // Print a glyph first and move away from it, so that a combining mark cannot join it.
-    char buf[16] = "\x1b[Ha\x1b[H";
+    char buf[32] = "\x1b[1;5Ha\x1b[1;5H";
     size_t n = std::strlen(buf);
     if (cp < 0x800) {
         buf[n++] = static_cast<char>(0xC0 | (cp >> 6));
@@ -53,59 +55,86 @@ int libvterm_width(uint32_t cp)
     vterm_input_write(probe.get(), buf, n);
     VTermPos pos;
     vterm_state_get_cursorpos(vterm_obtain_state(probe.get()), &pos);
-    return pos.col;
+    return pos.col - 4;
 }
 
-// The width of the last glyph printed (the end of the last run of text), which a repeat repeats.
-// Unsure cases (a sequence cut or malformed) count as no width: at worst the repeat of a broken
-// character is dropped.
+// The width of the last glyph printed, which a repeat repeats; 0 when nothing was printed yet.
 int last_glyph_width(const OutputFilter &f)
 {
-    const unsigned char *s = f.glyph_tail;
-    size_t len = static_cast<size_t>(f.glyph_tail_len);
-    if (len == 0) return 0;
-    if (s[len - 1] < 0x80) return 1; // ASCII is one column in every character set
-    size_t start = len - 1;
-    while (start > 0 && (s[start] & 0xC0) == 0x80) --start;
-    unsigned char lead = s[start];
-    size_t need = lead >= 0xC2 && lead <= 0xDF ? 2 : lead >= 0xE0 && lead <= 0xEF ? 3 : lead >= 0xF0 && lead <= 0xF4 ? 4 : 0;
-    if (need == 0 || len - start != need) return 0;
-    uint32_t cp = lead & (0x7Fu >> need);
-    for (size_t i = start + 1; i < len; ++i) {
-        if ((s[i] & 0xC0) != 0x80) return 0;
-        cp = cp << 6 | (s[i] & 0x3Fu);
-    }
-    static constexpr uint32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMinimum[need] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-    return libvterm_width(cp);
+    if (f.last_char == 0) return 0;
+    if (f.last_char < 0x80) return 1; // ASCII is one column in every character set
+    return libvterm_width(f.last_char);
 }
 
-// Passes a run of text on and remembers how it ends. DEL prints nothing and is not remembered.
-void pass_text(OutputFilter &f, const unsigned char *s, size_t len)
+void utf8_reset(OutputFilter &f)
 {
-    f.out.append(reinterpret_cast<const char *>(s), len);
-    if (!f.in_text) f.glyph_tail_len = 0;
-    f.in_text = true;
-    for (size_t i = 0; i < len; ++i) {
-        if (s[i] == kDel) continue;
-        if (f.glyph_tail_len == sizeof f.glyph_tail) {
-            std::memmove(f.glyph_tail, f.glyph_tail + 1, sizeof f.glyph_tail - 1);
-            --f.glyph_tail_len;
+    f.utf8_need = 0;
+    f.utf8_len = 0;
+}
+
+// A character cut short by something that is not its continuation shows as U+FFFD, as libvterm would.
+void utf8_abandon(OutputFilter &f)
+{
+    if (f.utf8_need == 0) return;
+    utf8_reset(f);
+    f.out += kReplacement;
+    f.last_char = 0xFFFD;
+}
+
+// One byte of text (32 and up, ESC excepted), passed on only as part of a whole character.
+void text_byte(OutputFilter &f, unsigned char c)
+{
+    if (f.utf8_need > 0) {
+        // The second byte decides overlong forms, UTF-16 halves and code points past U+10FFFF.
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (f.utf8_len == 1) {
+            unsigned char lead = f.utf8[0];
+            if (lead == 0xE0) lo = 0xA0;
+            if (lead == 0xED) hi = 0x9F;
+            if (lead == 0xF0) lo = 0x90;
+            if (lead == 0xF4) hi = 0x8F;
         }
-        f.glyph_tail[f.glyph_tail_len++] = s[i];
+        if (c < lo || c > hi) {
+            utf8_abandon(f);
+            text_byte(f, c);
+            return;
+        }
+        f.utf8[f.utf8_len++] = c;
+        f.utf8_cp = f.utf8_cp << 6 | (c & 0x3Fu);
+        if (--f.utf8_need > 0) return;
+        uint32_t cp = f.utf8_cp;
+        int len = f.utf8_len;
+        utf8_reset(f);
+        if (cp < 0xA0) return; // a C1 control: libvterm would move the cursor backwards for it
+        f.out.append(reinterpret_cast<const char *>(f.utf8), static_cast<size_t>(len));
+        f.last_char = cp;
+        return;
+    }
+    if (c < 0x80) {
+        if (c == kDel) return; // prints nothing
+        f.out.push_back(static_cast<char>(c));
+        f.last_char = c;
+    } else if (c >= 0xC2 && c <= 0xF4) {
+        f.utf8[0] = c;
+        f.utf8_len = 1;
+        f.utf8_need = c <= 0xDF ? 1 : c <= 0xEF ? 2 : 3;
+        f.utf8_cp = c & (0x3Fu >> f.utf8_need);
+    } else {
+        f.out += kReplacement; // a stray continuation byte, or a lead byte no character has
+        f.last_char = 0xFFFD;
     }
 }
 
 void pass_control(OutputFilter &f, unsigned char c)
 {
+    utf8_abandon(f);
     f.out.push_back(static_cast<char>(c));
-    f.in_text = false;
 }
 
 void start_sequence(OutputFilter &f, State state, unsigned char c)
 {
+    utf8_abandon(f);
     f.state = state;
-    f.in_text = false;
     f.seq.assign(1, static_cast<char>(kEsc));
     if (state == State::Csi) f.seq.push_back(static_cast<char>(c));
     f.args = 0;
@@ -131,7 +160,7 @@ void pass_repeat(TarvikVt *vt)
     int width = last_glyph_width(f);
     std::string_view params(f.seq.data() + 2, f.seq.size() - 3);
     // Only the plain form repeats; with a leader or intermediates it means nothing.
-    if (width == 0 || params.find_first_not_of("0123456789;:") != std::string_view::npos) return;
+    if (width < 1 || width > 2 || params.find_first_not_of("0123456789;:") != std::string_view::npos) return;
     if (width == 1) {
         f.out += f.seq;
         return;
@@ -144,7 +173,7 @@ void pass_repeat(TarvikVt *vt)
     f.out.clear();
     VTermPos pos;
     vterm_state_get_cursorpos(vt->state, &pos);
-    long fit = pos.col <= vt->cols - 2 ? (vt->cols - 2 - pos.col) / 2 + 1 : 0;
+    long fit = pos.col >= 0 && pos.col <= vt->cols - 2 ? (vt->cols - 2 - pos.col) / 2 + 1 : 0;
     long glyphs = std::min((count + 1) / 2, fit);
     if (glyphs > 0) f.out += "\x1b[" + std::to_string(2 * glyphs - 1) + "b";
 }
@@ -211,7 +240,7 @@ void filter_byte(TarvikVt *vt, unsigned char c)
         else if (c < 0x20)
             pass_control(f, c);
         else
-            pass_text(f, &c, 1);
+            text_byte(f, c);
         return;
     }
     if (f.state == State::String || f.state == State::StringEscape) {
@@ -257,11 +286,14 @@ void vt_write(TarvikVt *vt, const char *bytes, size_t len)
     const auto *p = reinterpret_cast<const unsigned char *>(bytes);
     const unsigned char *end = p + len;
     while (p < end) {
-        if (f.state == State::Ground) {
-            // The bulk of the output is text; pass it in runs.
+        if (f.state == State::Ground && f.utf8_need == 0) {
+            // The bulk of the output is plain ASCII text; pass it in runs.
             const unsigned char *run = p;
-            while (p < end && *p >= 0x20) ++p;
-            if (p > run) pass_text(f, run, static_cast<size_t>(p - run));
+            while (p < end && *p >= 0x20 && *p < kDel) ++p;
+            if (p > run) {
+                f.out.append(reinterpret_cast<const char *>(run), static_cast<size_t>(p - run));
+                f.last_char = p[-1];
+            }
             if (p == end) break;
         }
         filter_byte(vt, *p++);

@@ -5,6 +5,7 @@
 #include <vterm.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,10 +24,12 @@ struct OutputFilter {
     int args = 0;
     int intermediates = 0;
     bool valid = true; // the sequence is within the form and limits libvterm handles
-    // The last bytes of the current or last run of text, for the glyph a repeat would repeat.
-    unsigned char glyph_tail[4] = {};
-    int glyph_tail_len = 0;
-    bool in_text = false;
+    // A UTF-8 character whose remaining bytes have not come yet.
+    unsigned char utf8[4] = {};
+    int utf8_len = 0;
+    int utf8_need = 0;
+    uint32_t utf8_cp = 0;
+    uint32_t last_char = 0; // the last character printed, which a repeat repeats; 0 before any
     std::string out; // what goes to libvterm from one write, kept for its capacity
 };
 

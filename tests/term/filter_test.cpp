@@ -86,7 +86,8 @@ TEST(OutputFilter, RepeatsTheLastGlyphAndDropsARepeatOfNothing)
         {"only DEL and a shift printed", {"\x7f\x0e\x1b[b", "\x0fz"}, "z", ""},
         {"a lone combining mark", {"a\r\n\xcc\x81\x1b[3b", "y"}, "a", "y"},
         {"a lone zero-width space", {"a\r\n\xe2\x80\x8b\x1b[9b", "y"}, "a", "y"},
-        {"a cut UTF-8 sequence", {"\xe6\xbc\x1b[b", "w"}, "w", ""},
+        {"a cut UTF-8 sequence shows as U+FFFD, which repeats", {"\xe6\xbc\x1b[b", "w"}, times("\xef\xbf\xbd", 2) + "w", ""},
+        {"a C1 control sent as UTF-8", {"\xc2\x81\x1b[b", "v"}, "v", ""},
         {"text inside a dropped title is not what a repeat repeats", {"\xcc\x81\x1b]0;abc\x07\x1b[3b"}, "\xcc\x81", ""},
     });
 }
@@ -108,6 +109,9 @@ TEST(OutputFilter, DropsWhatLibvtermCannotTakeAndPassesTheRest)
         {"a malformed sequence is dropped whole", {"\x1b[1 2mX\x1b[1;2?3hY"}, "XY", ""},
         {"escape sequences with intermediates pass", {"\x1b(0q\x1b(Bq"}, "\xe2\x94\x80q", ""},
         {"ESC ESC starts over", {"\x1b\x1b[2Cx"}, "  x", ""},
+        {"C1 controls sent as UTF-8 do not move the cursor back", {"ab\xc2\x81\xc2\x9b" "c"}, "abc", ""},
+        {"malformed UTF-8 shows as U+FFFD", {"a\xf8\x80\xed\xa0\x80" "b"}, "a" + times("\xef\xbf\xbd", 5) + "b", ""},
+        {"a character split between reads", {"\xe6", "\xbc", "\xa2!"}, "\xe6\xbc\xa2!", ""},
         {"no sequence or string starts after escape intermediates", {"\x1b/[2C\x1b(]x\x1b#Py"}, "2Cxy", ""},
     });
 }
