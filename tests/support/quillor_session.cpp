@@ -3,7 +3,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -47,6 +50,33 @@ bool process_stat(pid_t pid, std::string *comm, char *state, pid_t *ppid)
     if (state) *state = st;
     if (ppid) *ppid = pp;
     return true;
+}
+
+// A fresh directory for one session's sanitizer reports.
+std::string make_report_dir()
+{
+    char tmpl[] = "/tmp/quillor-reports.XXXXXX";
+    return mkdtemp(tmpl) ? tmpl : "";
+}
+
+// The caller's environment for quillor, with its sanitizers told to write their reports into `dir`;
+// options the caller gave itself stay as given.
+std::vector<std::string> with_report_paths(std::vector<std::string> env, const std::string &dir)
+{
+    if (dir.empty()) return env;
+    const std::pair<const char *, const char *> tools[] = {{"ASAN_OPTIONS", "asan"},
+                                                           {"UBSAN_OPTIONS", "ubsan"}};
+    for (const auto &[variable, file] : tools) {
+        const std::string prefix = std::string(variable) + "=";
+        const bool given = std::any_of(env.begin(), env.end(),
+                                       [&](const std::string &e) { return e.rfind(prefix, 0) == 0; });
+        if (given) continue;
+        const char *inherited = getenv(variable);
+        std::string options = inherited && *inherited ? std::string(inherited) + ":" : "";
+        options += "print_stacktrace=1:log_path=" + dir + "/" + file;
+        env.push_back(prefix + options);
+    }
+    return env;
 }
 
 std::string crlf_to_lf(const std::string &in)
@@ -114,13 +144,14 @@ bool process_gone(pid_t pid, int timeout_ms)
 
 QuillorSession::QuillorSession(const std::vector<std::string> &args, int rows, int cols,
                                const std::vector<std::string> &env)
-    : pty_(
+    : report_dir_(make_report_dir()),
+      pty_(
           [&] {
               std::vector<std::string> argv{"/bin/sh", "-c", kWrapper, QUILLOR_BINARY};
               argv.insert(argv.end(), args.begin(), args.end());
               return argv;
           }(),
-          rows, cols, env),
+          rows, cols, with_report_paths(env, report_dir_)),
       rows_(rows), cols_(cols)
 {
 }
@@ -147,6 +178,35 @@ QuillorSession::~QuillorSession()
         if (process_stat(kid, &comm, nullptr, nullptr) && comm == "ssh") kill(kid, SIGKILL);
     }
     pty_.wait_exit(5000);
+    const std::string reports = sanitizer_reports();
+    if (!reports.empty()) ADD_FAILURE() << "quillor's sanitizers reported:\n" << reports;
+    if (!report_dir_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(report_dir_, ec);
+    }
+}
+
+std::string QuillorSession::sanitizer_reports() const
+{
+    std::string reports;
+    if (report_dir_.empty()) return reports;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(report_dir_, ec))
+        reports += "--- " + entry.path().filename().string() + "\n" + read_file(entry.path());
+    return reports;
+}
+
+int QuillorSession::quit()
+{
+    send(keys::F1);
+    if (!wait_for_text("Select an option: ")) return -1;
+    send("q");
+    if (!wait_for([&](const ScreenReader &) {
+            return minibuf_text().rfind("Really quit application [y/n]?", 0) == 0;
+        }))
+        return -1;
+    send("y" + keys::Enter);
+    return wait_status();
 }
 
 std::string QuillorSession::dump() const

@@ -13,6 +13,8 @@
 // Runs QUILLOR_BINARY inside a small shell that records the terminal's modes ("stty -g") before and
 // after it and the status it ended with, so that a test can tell whether the user's terminal was left
 // as it was found. The panel geometry below assumes the default list and terminal widths.
+// quillor's sanitizer reports go to files of their own rather than into the screen, where nothing
+// would read them; a test fails when the session ends with any report written.
 class QuillorSession
 {
   public:
@@ -61,6 +63,12 @@ class QuillorSession
     std::string program_output() const; // "\r\n" turned back into "\n"
     // Every alternate-screen and keypad-transmit mode quillor entered was left again.
     bool terminal_modes_reset() const;
+    // What the address, leak and undefined-behaviour sanitizers reported so far; empty when nothing.
+    std::string sanitizer_reports() const;
+
+    // Quits through the menu; the exit status (see wait_status). Leaks are only looked for at a
+    // normal exit, so a test that wants them checked ends the session this way.
+    int quit();
 
     // Panel geometry with the default widths.
     int rows() const { return rows_; }
@@ -77,6 +85,7 @@ class QuillorSession
 
   private:
     std::string marker(const std::string &name) const;
+    std::string report_dir_; // made before pty_, which starts quillor with it in the environment
     PtyProcess pty_;
     int rows_, cols_;
     pid_t pid_ = -1;
