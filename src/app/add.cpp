@@ -3,10 +3,10 @@
 
 #include <sys/stat.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app/children.h"
 #include "dialogs/minibuf.h"
@@ -16,21 +16,61 @@ namespace {
 
 constexpr size_t kAddPromptSize = 64;
 
-// Reads whitespace-separated words of any length and adds each one; words past the list's capacity
-// are read and dropped.
-void add_words(FILE *f)
+// Linux passes no single argument longer than this to a program, so a longer word can never reach ssh.
+constexpr size_t kMaxWordBytes = 128 * 1024 - 1;
+
+// Control bytes never belong in a machine's name; a NUL would even cut it short without a word. Such
+// words come from a binary file or a command's stray output.
+bool can_be_name(const std::string &word)
 {
+    for (char c : word) {
+        auto byte = static_cast<unsigned char>(c);
+        if (byte < 32 || byte == 127) return false;
+    }
+    return true;
+}
+
+// White space as the C locale has it: the user's locale must not turn bytes of a name into separators.
+bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// Reads whitespace-separated words and adds each one that can be a name; words past the list's
+// capacity are read and dropped. Returns false when reading failed before the end.
+bool add_words(FILE *f)
+{
+    // Whole blocks and whole runs of bytes at a time: a command may print a hundred megabytes.
+    std::vector<char> block(64 * 1024);
     std::string word;
-    int c;
-    while ((c = std::getc(f)) != EOF) {
-        if (std::isspace(static_cast<unsigned char>(c))) {
-            if (!word.empty()) mlist_add(word);
-            word.clear();
-        } else {
-            word.push_back(static_cast<char>(c));
+    bool too_long = false; // the word is being skipped, not held: a file of one endless word stays cheap
+    auto finish_word = [&] {
+        if (!word.empty() && !too_long && can_be_name(word)) mlist_add(word);
+        word.clear();
+        too_long = false;
+    };
+    size_t n;
+    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) {
+        const char *p = block.data();
+        const char *end = p + n;
+        while (p < end) {
+            if (is_blank(*p)) {
+                finish_word();
+                ++p;
+                continue;
+            }
+            const char *from = p;
+            while (p < end && !is_blank(*p))
+                ++p;
+            auto len = static_cast<size_t>(p - from);
+            if (too_long || word.size() + len > kMaxWordBytes)
+                too_long = true;
+            else
+                word.append(from, len);
         }
     }
-    if (!word.empty()) mlist_add(word);
+    finish_word();
+    return !std::ferror(f);
 }
 
 bool is_directory(FILE *f)
@@ -41,7 +81,9 @@ bool is_directory(FILE *f)
 
 void add_from_command(WINDOW *mb, const char *command, const std::string &rest)
 {
-    std::string line = std::string(command) + " " + rest + " 2>/dev/null";
+    // The command must not read the user's terminal: it is in raw mode, where no key ends the input, so a
+    // command that reads would take the user's keys and never return.
+    std::string line = "exec </dev/null; " + std::string(command) + " " + rest + " 2>/dev/null";
     FILE *f = popen(line.c_str(), "r");
     if (!f) {
         minibuf_error(mb, "Can't execute command specified by QUILLOR_AT_COMMAND", 0xF1);
@@ -68,8 +110,10 @@ void add_from_file(WINDOW *mb, const std::string &path)
         return;
     }
     minibuf_message(mb, "Adding machines from file...", 0x70);
-    add_words(f);
+    bool read_whole = add_words(f);
     std::fclose(f);
+    // The names before the failure stay added, but the user must know the list may be incomplete.
+    if (!read_whole) minibuf_error(mb, "Can't read that file.", 0xF1);
     minibuf_message(mb, nullptr, 0x70);
 }
 
