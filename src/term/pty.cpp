@@ -123,12 +123,19 @@ pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line)
     ws.ws_row = static_cast<unsigned short>(vt->rows);
     ws.ws_col = static_cast<unsigned short>(vt->cols);
     int master = -1;
+    // Signals stay blocked until the child has put back the default handlers: the program's own
+    // handlers must never run in the child between fork and exec.
+    sigset_t all, old_mask;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &old_mask);
     pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
+    int fork_errno = errno;
+    if (pid == 0) child_exec(argv.data(), envp.data(), failure.c_str());
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     if (pid < 0) {
-        vt_show_message(vt, std::string("quillor: cannot start a terminal: ") + strerror(errno));
+        vt_show_message(vt, std::string("quillor: cannot start a terminal: ") + strerror(fork_errno));
         return -1;
     }
-    if (pid == 0) child_exec(argv.data(), envp.data(), failure.c_str());
 
     // Other children (the next machine's ssh, a machine-list command) must not inherit this master, or
     // the terminal would stay open after this machine's ssh has gone.
