@@ -1,0 +1,248 @@
+// quillor's benchmark: latency, throughput, multicast fan-out, idle cost and start-up, side by side
+// with tmux and bare ssh on the same private sshd, printed as one table.
+#include <sched.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "measures.h"
+#include "procs.h"
+#include "stats.h"
+#include "support/sshd.h"
+
+namespace
+{
+
+constexpr int kHosts = 256;
+constexpr char kSystemSshConfig[] = "/etc/ssh/ssh_config";
+
+void usage()
+{
+    std::fprintf(stderr, "usage: quillor_bench --quillor PATH [--runs N] [--heavy-runs N] [--keys N]\n"
+                         "                     [--only echo,seq,fanout,idle,startup]\n");
+    std::exit(2);
+}
+
+// Machine names from a file are single words, so they cannot carry "-F config". Instead this process
+// and everything it starts get a private view of the system-wide ssh client config in which the names
+// h1..h256 reach the private sshd; the machine's own file is not touched.
+bool use_fixture_config(const std::string &config)
+{
+    if (unshare(CLONE_NEWNS) != 0) {
+        std::fprintf(stderr, "bench: cannot make a private mount namespace (%s); run as root\n",
+                     std::strerror(errno));
+        return false;
+    }
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount(config.c_str(), kSystemSshConfig, nullptr, MS_BIND, nullptr) != 0) {
+        std::fprintf(stderr, "bench: cannot put the fixture's ssh config in place: %s\n",
+                     std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+struct Row {
+    std::string what;
+    Figure q, t, s;
+    int decimals;
+    std::string target;
+    // Whether quillor meets the target; empty when it could not be judged.
+    std::string verdict;
+};
+
+std::string ratio(const Figure &a, const Figure &b)
+{
+    if (a.empty() || b.empty() || b.median() == 0) return "-";
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f", a.median() / b.median());
+    return buf;
+}
+
+std::string judge(bool known, bool ok)
+{
+    return !known ? "?" : ok ? "met" : "MISSED";
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    Bench b;
+    int runs = 5, heavy_runs = 3;
+    std::set<std::string> only;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) usage();
+            return argv[++i];
+        };
+        if (a == "--quillor")
+            b.quillor = value();
+        else if (a == "--runs")
+            runs = std::atoi(value().c_str());
+        else if (a == "--heavy-runs")
+            heavy_runs = std::atoi(value().c_str());
+        else if (a == "--keys")
+            b.keys = std::atoi(value().c_str());
+        else if (a == "--only") {
+            std::stringstream list(value());
+            for (std::string part; std::getline(list, part, ',');)
+                only.insert(part);
+        } else
+            usage();
+    }
+    if (b.quillor.empty() || runs < 1 || heavy_runs < 1 || b.keys < 1) usage();
+    if (access(b.quillor.c_str(), X_OK) != 0) {
+        std::fprintf(stderr, "bench: no quillor at %s\n", b.quillor.c_str());
+        return 1;
+    }
+    if (b.quillor[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd)) b.quillor = std::string(cwd) + "/" + b.quillor;
+    }
+    auto wanted = [&](const char *name) { return only.empty() || only.count(name) > 0; };
+
+    // Every program measured sees the same terminal type and locale, and no outer tmux.
+    setenv("TERM", "xterm-256color", 1);
+    setenv("LANG", "C.UTF-8", 1);
+    unsetenv("LC_ALL");
+    unsetenv("TMUX");
+
+    double load_before = proc_load1();
+    Sshd sshd;
+    if (!sshd.start(kHosts)) return 1;
+    if (!use_fixture_config(sshd.config)) return 1;
+    b.sshd_pid = sshd.pid;
+    b.dir = sshd.dir;
+
+    const Target singles[] = {Target::Quillor, Target::Tmux, Target::Ssh};
+    Figure echo_med[3], echo_p90[3], echo_p99[3], echo_cpu[3], seq[3], fan_med[2], fan_p90[2], fan_cpu[2];
+    Figure idle_cpu[2], idle_rss[2], add256, add256_cpu, rss256;
+
+    // Targets take turns within each run, so a change of load on the machine falls on all of them.
+    if (wanted("echo") || wanted("seq")) {
+        for (int r = 0; r < runs; ++r) {
+            for (int i = 0; i < 3; ++i) {
+                SingleRun one = measure_single(b, singles[i], 1000 + r, wanted("echo"), wanted("seq"));
+                if (!one.echo_ms.empty()) {
+                    echo_med[i].runs.push_back(stats_percentile(one.echo_ms, 50));
+                    echo_p90[i].runs.push_back(stats_percentile(one.echo_ms, 90));
+                    echo_p99[i].runs.push_back(stats_percentile(one.echo_ms, 99));
+                }
+                if (one.cpu_us_per_key) echo_cpu[i].runs.push_back(*one.cpu_us_per_key);
+                if (one.seq_s) seq[i].runs.push_back(*one.seq_s);
+                std::fprintf(stderr, "run %d %-7s echo median %.3f ms p99 %.3f ms, seq %.3f s\n", r + 1,
+                             target_name(singles[i]), stats_percentile(one.echo_ms, 50),
+                             stats_percentile(one.echo_ms, 99), one.seq_s.value_or(0));
+            }
+        }
+    }
+    if (wanted("fanout")) {
+        for (int r = 0; r < runs; ++r) {
+            for (int i = 0; i < 2; ++i) {
+                FanoutRun fan = measure_fanout(b, singles[i], 2000 + r);
+                const std::vector<double> &delays = fan.delays_ms;
+                if (fan.cpu_us_per_key) fan_cpu[i].runs.push_back(*fan.cpu_us_per_key);
+                if (!delays.empty()) {
+                    fan_med[i].runs.push_back(stats_percentile(delays, 50));
+                    fan_p90[i].runs.push_back(stats_percentile(delays, 90));
+                }
+                std::fprintf(stderr, "run %d %-7s fan-out median %.3f ms p90 %.3f ms\n", r + 1,
+                             target_name(singles[i]), stats_percentile(delays, 50),
+                             stats_percentile(delays, 90));
+            }
+        }
+    }
+    if (wanted("idle")) {
+        for (int r = 0; r < heavy_runs; ++r) {
+            for (int i = 0; i < 2; ++i) {
+                auto idle = measure_idle(b, singles[i]);
+                if (idle) {
+                    idle_cpu[i].runs.push_back(idle->cpu_percent);
+                    idle_rss[i].runs.push_back(idle->rss_mib);
+                }
+                std::fprintf(stderr, "run %d %-7s idle %.3f %% of a core, %.1f MiB\n", r + 1,
+                             target_name(singles[i]), idle ? idle->cpu_percent : 0, idle ? idle->rss_mib : 0);
+            }
+        }
+    }
+    if (wanted("startup")) {
+        for (int r = 0; r < heavy_runs; ++r) {
+            StartupRun start = measure_startup(b);
+            if (start.add_s) add256.runs.push_back(*start.add_s);
+            if (start.add_cpu_s) add256_cpu.runs.push_back(*start.add_cpu_s);
+            if (start.rss_mib) rss256.runs.push_back(*start.rss_mib);
+            std::fprintf(
+                stderr, "run %d quillor 256 from a file in %.3f s (%.3f s of its own CPU), then %.1f MiB\n",
+                r + 1, start.add_s.value_or(0), start.add_cpu_s.value_or(0), start.rss_mib.value_or(0));
+        }
+    }
+    double load_after = proc_load1();
+    sshd.stop();
+
+    auto known = [](std::initializer_list<const Figure *> figs) {
+        for (const Figure *f : figs)
+            if (f->empty()) return false;
+        return true;
+    };
+    const Figure none;
+    std::vector<Row> rows;
+    rows.push_back({"echo latency median (ms)", echo_med[0], echo_med[1], echo_med[2], 3,
+                    "<= tmux, <= ssh + 0.5",
+                    judge(known({&echo_med[0], &echo_med[1], &echo_med[2]}),
+                          echo_med[0].median() <= echo_med[1].median() &&
+                              echo_med[0].median() <= echo_med[2].median() + 0.5)});
+    rows.push_back({"echo latency p90 (ms)", echo_p90[0], echo_p90[1], echo_p90[2], 3, "", ""});
+    rows.push_back({"echo latency p99 (ms)", echo_p99[0], echo_p99[1], echo_p99[2], 3, "< 5",
+                    judge(known({&echo_p99[0]}), echo_p99[0].median() < 5)});
+    rows.push_back({"CPU per echoed key (us)", echo_cpu[0], echo_cpu[1], echo_cpu[2], 0, "", ""});
+    rows.push_back({"seq 1 2000000 shown (s)", seq[0], seq[1], seq[2], 3, "<= tmux",
+                    judge(known({&seq[0], &seq[1]}), seq[0].median() <= seq[1].median())});
+    rows.push_back({"fan-out to 16, median (ms)", fan_med[0], fan_med[1], none, 3, "<= tmux",
+                    judge(known({&fan_med[0], &fan_med[1]}), fan_med[0].median() <= fan_med[1].median())});
+    rows.push_back({"fan-out to 16, p90 (ms)", fan_p90[0], fan_p90[1], none, 3, "<= tmux",
+                    judge(known({&fan_p90[0], &fan_p90[1]}), fan_p90[0].median() <= fan_p90[1].median())});
+    rows.push_back({"CPU per multicast key (us)", fan_cpu[0], fan_cpu[1], none, 0, "", ""});
+    rows.push_back({"idle CPU, 64 live (% of a core)", idle_cpu[0], idle_cpu[1], none, 3, "< 0.5",
+                    judge(known({&idle_cpu[0]}), idle_cpu[0].median() < 0.5)});
+    rows.push_back({"memory, 64 live (MiB)", idle_rss[0], idle_rss[1], none, 1, "", ""});
+    rows.push_back({"memory, 256 from a file (MiB)", rss256, none, none, 1, "< 100 MB",
+                    judge(known({&rss256}), rss256.median() * 1024 * 1024 < 100e6)});
+    rows.push_back({"256 from a file listed (s)", add256, none, none, 3, "< 0.5",
+                    judge(known({&add256}), add256.median() < 0.5)});
+    rows.push_back({"  of which quillor's CPU (s)", add256_cpu, none, none, 3, "", ""});
+
+    char date[64];
+    std::time_t now = std::time(nullptr);
+    std::strftime(date, sizeof date, "%Y-%m-%d %H:%M %Z", std::localtime(&now));
+    std::printf("\nquillor benchmark, %s, %s\n", date, proc_machine().c_str());
+    std::printf("%s\n", b.quillor.c_str());
+    std::printf(
+        "load average (1 min) %.2f before, %.2f after; %d runs (%d for idle and 256), %d keys a run\n",
+        load_before, load_after, runs, heavy_runs, b.keys);
+    std::printf("each figure: median of the runs (lowest-highest run)\n\n");
+    std::printf("%-32s %-24s %-24s %-24s %-8s %-8s %-22s %s\n", "figure", "quillor", "tmux", "ssh", "q/tmux",
+                "q/ssh", "target", "");
+    bool all_measured = true;
+    for (const Row &row : rows) {
+        if (row.q.empty() && row.t.empty() && row.s.empty()) continue;
+        std::printf("%-32s %-24s %-24s %-24s %-8s %-8s %-22s %s\n", row.what.c_str(),
+                    row.q.text(row.decimals).c_str(), row.t.text(row.decimals).c_str(),
+                    row.s.text(row.decimals).c_str(), ratio(row.q, row.t).c_str(),
+                    ratio(row.q, row.s).c_str(), row.target.c_str(), row.verdict.c_str());
+        if (row.verdict == "?") all_measured = false;
+    }
+    std::fflush(stdout);
+    // A missed target is a finding, not a failure of the run; a figure that could not be measured is.
+    return all_measured ? 0 : 1;
+}

@@ -1,0 +1,548 @@
+// Driving quillor, tmux and bare ssh through the same remote shells, and timing what they draw.
+#include "measures.h"
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "procs.h"
+#include "pty_session.h"
+
+namespace
+{
+
+// Keys typed on one line before it is cleared with Ctrl-U; short enough for the narrowest pane.
+constexpr int kGroup = 25;
+constexpr int kMinGapMs = 20;
+constexpr int kMaxGapMs = 60;
+constexpr int kEchoTimeoutMs = 3000;
+// Sets a short prompt the measurements can find, and shows a text only the remote shell computes.
+constexpr char kReady[] = "PS1='> '; echo READY_$((6*7))\r";
+constexpr char kReadyMark[] = "READY_42";
+// The marker is lower-case letters so that no screen update can share a cell with the digits above it
+// and leave part of it unsent.
+constexpr char kSeq[] = "seq 1 2000000; echo QUILLDONE | tr A-Z a-z\r";
+constexpr char kSeqMark[] = "quilldone";
+constexpr char kCtrlU[] = "\x15";
+constexpr char kTmux[] = "/usr/bin/tmux";
+constexpr char kSsh[] = "/usr/bin/ssh";
+const std::string kF1 = "\x1bOP", kF5 = "\x1b[15~", kF7 = "\x1b[18~";
+// quillor's geometry with its default list width of 8.
+constexpr int kListCols = 10;
+
+void complain(const char *fmt, ...)
+{
+    va_list ap;
+    va_start(ap, fmt);
+    std::fputs("bench: ", stderr);
+    std::vfprintf(stderr, fmt, ap);
+    std::fputc('\n', stderr);
+    va_end(ap);
+}
+
+int run_quiet(const std::string &cmd)
+{
+    return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
+
+std::string capture(const std::string &cmd)
+{
+    std::string out;
+    if (FILE *f = popen(cmd.c_str(), "r")) {
+        char buf[4096];
+        size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+        pclose(f);
+    }
+    return out;
+}
+
+// One program under measurement; a tmux server it uses is ended with it.
+struct Program {
+    std::unique_ptr<PtySession> s;
+    std::string tmux_socket;
+    Program() = default;
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+    ~Program()
+    {
+        if (!tmux_socket.empty()) run_quiet(std::string(kTmux) + " -L " + tmux_socket + " kill-server");
+        s.reset();
+    }
+    std::string tmux(const std::string &args) const
+    {
+        return std::string(kTmux) + " -L " + tmux_socket + " -f /dev/null " + args;
+    }
+};
+
+std::string new_socket(Bench &b)
+{
+    return "quillor-bench-" + std::to_string(getpid()) + "-" + std::to_string(++b.serial);
+}
+
+// Waits until no remote shell of the server is left, so the next measurement starts on a quiet machine.
+void wait_remote_gone(const Bench &b)
+{
+    auto end = Clock::now() + std::chrono::seconds(20);
+    while (proc_count_descendants(b.sshd_pid, "bash") > 0 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+// Declared before the program it guards, so that it waits once that program has ended.
+struct QuietAfterwards {
+    const Bench &b;
+    ~QuietAfterwards() { wait_remote_gone(b); }
+};
+
+// Keeps the program's output flowing until n remote shells run.
+bool wait_logins(const Bench &b, PtySession &s, int n, int timeout_s)
+{
+    auto end = Clock::now() + std::chrono::seconds(timeout_s);
+    while (Clock::now() < end) {
+        if (proc_count_descendants(b.sshd_pid, "bash") >= n) return true;
+        s.idle(200);
+    }
+    complain("only %d of %d logins after %d s", proc_count_descendants(b.sshd_pid, "bash"), n, timeout_s);
+    return false;
+}
+
+bool quillor_start(const Bench &b, Program &p, int rows, int cols)
+{
+    p.s = std::make_unique<PtySession>(std::vector<std::string>{b.quillor}, rows, cols);
+    if (!p.s->started() || !p.s->wait_text("Quillor v0.3.0", 10000)) {
+        complain("quillor showed no splash");
+        return false;
+    }
+    p.s->send(" ");
+    if (!p.s->wait_for(
+            [&](const ScreenReader &s) { return s.row_text(rows - 2).find("F7:mcast") != std::string::npos; },
+            10000)) {
+        complain("quillor showed no key-help bar");
+        return false;
+    }
+    return true;
+}
+
+// F5 and the name, without the Enter.
+bool quillor_type_add(Program &p, const std::string &name)
+{
+    int last = p.s->screen().rows() - 1;
+    p.s->send(kF5);
+    if (!p.s->wait_for([&](const ScreenReader &s) { return s.row_text(last).rfind("Add: ", 0) == 0; },
+                       5000)) {
+        complain("quillor showed no Add: prompt");
+        return false;
+    }
+    p.s->send(name);
+    p.s->settle(50, 1000);
+    return true;
+}
+
+// Whether quillor's list shows machine i.
+bool quillor_has_row(const ScreenReader &s, int i)
+{
+    return screen_cells(s, i + 1, 0, kListCols).find_first_not_of(' ') != std::string::npos;
+}
+
+// Column of the last character before the cursor in each summary line.
+int quillor_summary_col(int cols)
+{
+    int term_x = std::max(cols - 80, kListCols + 1);
+    int summary_width = term_x - kListCols - 1;
+    return kListCols + summary_width - 3;
+}
+
+std::string cell_text(char c)
+{
+    return std::string(1, c);
+}
+
+int64_t cpu_of(const std::vector<pid_t> &pids)
+{
+    int64_t sum = 0;
+    for (pid_t pid : pids)
+        sum += std::max<int64_t>(0, proc_cpu_ns(pid));
+    return sum;
+}
+
+// The processes that do a target's work: quillor itself, tmux's client and server, ssh itself.
+std::vector<pid_t> working_pids(const Program &p)
+{
+    std::vector<pid_t> pids{p.s->pid()};
+    if (!p.tmux_socket.empty())
+        pids.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
+    return pids;
+}
+
+// Types b.keys random letters at random gaps, clearing the line with Ctrl-U every kGroup keys. Before
+// each group `begin_group` waits for the cleared line; `echoed(c, k)` tells when the k-th key of the
+// group, c, is drawn. The delay of each key in ms; empty when an echo never came.
+std::vector<double>
+type_and_time(const Bench &b, PtySession &s, unsigned seed, const std::function<bool()> &begin_group,
+              const std::function<std::function<bool(const ScreenReader &)>(char, int)> &echoed)
+{
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> gap(kMinGapMs, kMaxGapMs);
+    std::uniform_int_distribution<int> letter('a', 'z');
+    std::vector<double> delays;
+    char prev = 0;
+    auto next_send = Clock::now();
+    for (int i = 0; i < b.keys; ++i) {
+        int k = i % kGroup;
+        if (k == 0) {
+            if (i > 0) s.send(kCtrlU);
+            if (!begin_group()) return {};
+            prev = 0;
+        }
+        while (Clock::now() < next_send) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(next_send - Clock::now()).count();
+            s.pump(static_cast<int>(std::max<long>(left, 0)));
+        }
+        // A key unlike the one before, so that a check on a fixed cell cannot succeed early.
+        char c;
+        do
+            c = static_cast<char>(letter(rng));
+        while (c == prev);
+        prev = c;
+        auto pred = echoed(c, k);
+        auto sent = Clock::now();
+        s.send(std::string_view(&c, 1));
+        auto drawn = s.wait_for(pred, kEchoTimeoutMs);
+        if (!drawn) {
+            complain("the echo of key %d never showed:\n%s", i, s.screen().all_text().c_str());
+            return {};
+        }
+        delays.push_back(ms_between(sent, *drawn));
+        next_send = sent + std::chrono::milliseconds(gap(rng));
+    }
+    return delays;
+}
+
+} // namespace
+
+const char *target_name(Target t)
+{
+    switch (t) {
+    case Target::Quillor:
+        return "quillor";
+    case Target::Tmux:
+        return "tmux";
+    case Target::Ssh:
+        return "ssh";
+    }
+    return "?";
+}
+
+std::string bench_hosts_file(const Bench &b, int n)
+{
+    std::string path = b.dir + "/hosts" + std::to_string(n);
+    std::ofstream out(path);
+    for (int i = 1; i <= n; ++i)
+        out << "h" << i << "\n";
+    return path;
+}
+
+SingleRun measure_single(Bench &b, Target t, unsigned seed, bool echo, bool seq)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 30, cols = 100;
+    SingleRun result;
+    {
+        Program p;
+        switch (t) {
+        case Target::Quillor:
+            if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "h1")) return result;
+            p.s->send("\r");
+            break;
+        case Target::Tmux:
+            p.tmux_socket = new_socket(b);
+            p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
+                                                                        "/dev/null", "new-session",
+                                                                        std::string(kSsh) + " h1"},
+                                               rows, cols);
+            break;
+        case Target::Ssh:
+            p.s = std::make_unique<PtySession>(std::vector<std::string>{kSsh, "h1"}, rows, cols);
+            break;
+        }
+        PtySession &s = *p.s;
+        s.send(kReady);
+        if (!s.wait_text(kReadyMark, 30000)) {
+            complain("%s: the remote shell did not answer:\n%s", target_name(t),
+                     s.screen().all_text().c_str());
+            return result;
+        }
+        s.settle(100, 2000);
+
+        int r0 = -1, c0 = -1;
+        auto begin_group = [&] {
+            if (r0 >= 0 && !s.wait_for(
+                               [&](const ScreenReader &sc) {
+                                   return sc.cursor_row() == r0 && sc.cursor_col() == c0 &&
+                                          sc.cell(r0, c0).text == " ";
+                               },
+                               kEchoTimeoutMs)) {
+                complain("%s: the line was not cleared", target_name(t));
+                return false;
+            }
+            s.settle(30, 1000);
+            r0 = s.screen().cursor_row();
+            c0 = s.screen().cursor_col();
+            return true;
+        };
+        auto echoed = [&](char c, int k) {
+            return [=](const ScreenReader &sc) { return sc.cell(r0, c0 + k).text == cell_text(c); };
+        };
+        if (echo) {
+            std::vector<pid_t> pids = working_pids(p);
+            int64_t before = cpu_of(pids);
+            result.echo_ms = type_and_time(b, s, seed, begin_group, echoed);
+            if (result.echo_ms.empty()) return result;
+            result.cpu_us_per_key = static_cast<double>(cpu_of(pids) - before) / 1000.0 / b.keys;
+        }
+        if (!seq) return result;
+
+        s.send(kCtrlU);
+        s.settle(100, 2000);
+        auto sent = Clock::now();
+        s.send(kSeq);
+        if (auto shown = s.wait_raw(kSeqMark, 180000))
+            result.seq_s = ms_between(sent, *shown) / 1000.0;
+        else
+            complain("%s: the end of seq never showed", target_name(t));
+    }
+    return result;
+}
+
+FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 50, cols = 200, machines = 16;
+    FanoutRun result;
+    {
+        Program p;
+        std::function<bool()> begin_group;
+        std::function<std::function<bool(const ScreenReader &)>(char, int)> echoed;
+        // quillor: the last character of each machine's summary line.
+        const int sc = quillor_summary_col(cols);
+        auto summary_idle = [&](const ScreenReader &s) {
+            for (int i = 0; i < machines; ++i)
+                if (s.cell(i + 1, sc).text != " " || s.cell(i + 1, sc - 1).text != ">") return false;
+            return true;
+        };
+        // tmux: where each pane's cursor stood when the group began.
+        struct Pane {
+            int row, col;
+        };
+        std::vector<Pane> panes;
+
+        if (t == Target::Quillor) {
+            if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
+                return {};
+            p.s->send("\r");
+            if (!p.s->wait_for([&](const ScreenReader &s) { return quillor_has_row(s, machines - 1); },
+                               10000)) {
+                complain("quillor did not list %d machines", machines);
+                return {};
+            }
+            if (!wait_logins(b, *p.s, machines, 60)) return {};
+            p.s->settle(200, 3000);
+            p.s->send(kF1);
+            if (!p.s->wait_text("Select an option", 5000)) {
+                complain("quillor showed no menu");
+                return {};
+            }
+            p.s->send("T"); // tag every machine
+            p.s->settle(100, 2000);
+            p.s->send(kF7);
+            if (!p.s->wait_text("MULTICAST", 5000)) {
+                complain("quillor did not enter multicast mode");
+                return {};
+            }
+            p.s->send(kReady);
+            if (!p.s->wait_for(summary_idle, 30000)) {
+                complain("quillor: not every remote shell answered:\n%s", p.s->screen().all_text().c_str());
+                return {};
+            }
+            begin_group = [&] {
+                if (!p.s->wait_for(summary_idle, kEchoTimeoutMs)) {
+                    complain("quillor: the lines were not cleared");
+                    return false;
+                }
+                p.s->settle(30, 1000);
+                return true;
+            };
+            echoed = [&](char c, int) {
+                return [=](const ScreenReader &s) {
+                    for (int i = 0; i < machines; ++i)
+                        if (s.cell(i + 1, sc).text != cell_text(c)) return false;
+                    return true;
+                };
+            };
+        } else {
+            p.tmux_socket = new_socket(b);
+            run_quiet(p.tmux("new-session -d -s fan -x 200 -y 49 '" + std::string(kSsh) + " h1'"));
+            for (int i = 2; i <= machines; ++i)
+                run_quiet(p.tmux("split-window -t fan '" + std::string(kSsh) + " h" + std::to_string(i) +
+                                 "' \\; select-layout -t fan tiled"));
+            run_quiet(p.tmux("set-window-option -t fan synchronize-panes on"));
+            p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
+                                                                        "/dev/null", "attach", "-t", "fan"},
+                                               rows, cols);
+            if (!wait_logins(b, *p.s, machines, 60)) return {};
+            p.s->settle(200, 3000);
+            p.s->send(kReady);
+            auto all_ready = [&](const ScreenReader &s) {
+                std::string text = s.all_text();
+                int n = 0;
+                for (size_t at = text.find(kReadyMark); at != std::string::npos;
+                     at = text.find(kReadyMark, at + 1))
+                    ++n;
+                return n >= machines;
+            };
+            if (!p.s->wait_for(all_ready, 30000)) {
+                complain("tmux: not every remote shell answered:\n%s", p.s->screen().all_text().c_str());
+                return {};
+            }
+            begin_group = [&] {
+                auto end = Clock::now() + std::chrono::milliseconds(kEchoTimeoutMs);
+                while (Clock::now() < end) {
+                    p.s->settle(50, 1000);
+                    panes.clear();
+                    std::string list = capture(
+                        p.tmux("list-panes -t fan -F '#{pane_left} #{pane_top} #{cursor_x} #{cursor_y}'"));
+                    bool ready = true;
+                    for (size_t at = 0; at < list.size();) {
+                        size_t nl = list.find('\n', at);
+                        if (nl == std::string::npos) nl = list.size();
+                        int left, top, cx, cy;
+                        if (std::sscanf(list.substr(at, nl - at).c_str(), "%d %d %d %d", &left, &top, &cx,
+                                        &cy) == 4) {
+                            panes.push_back({top + cy, left + cx});
+                            if (p.s->screen().cell(top + cy, left + cx - 2).text != ">") ready = false;
+                        }
+                        at = nl + 1;
+                    }
+                    if (ready && static_cast<int>(panes.size()) == machines) return true;
+                }
+                complain("tmux: the panes were not cleared:\n%s", p.s->screen().all_text().c_str());
+                return false;
+            };
+            echoed = [&](char c, int k) {
+                return [=, &panes](const ScreenReader &s) {
+                    for (const Pane &pane : panes)
+                        if (s.cell(pane.row, pane.col + k).text != cell_text(c)) return false;
+                    return true;
+                };
+            };
+        }
+        std::vector<pid_t> pids = working_pids(p);
+        int64_t before = cpu_of(pids);
+        result.delays_ms = type_and_time(b, *p.s, seed, begin_group, echoed);
+        if (!result.delays_ms.empty())
+            result.cpu_us_per_key = static_cast<double>(cpu_of(pids) - before) / 1000.0 / b.keys;
+    }
+    return result;
+}
+
+std::optional<IdleRun> measure_idle(Bench &b, Target t)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 40, cols = 120, machines = 64;
+    std::optional<IdleRun> result;
+    {
+        Program p;
+        std::vector<pid_t> measured;
+        if (t == Target::Quillor) {
+            if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
+                return result;
+            p.s->send("\r");
+            measured.push_back(p.s->pid());
+        } else {
+            p.tmux_socket = new_socket(b);
+            run_quiet(p.tmux("new-session -d -s idle -x 120 -y 39 '" + std::string(kSsh) + " h1'"));
+            std::string more;
+            for (int i = 2; i <= machines; ++i)
+                more += std::string(i > 2 ? " \\; " : "") + "new-window -t idle '" + kSsh + " h" +
+                        std::to_string(i) + "'";
+            run_quiet(p.tmux(more));
+            p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
+                                                                        "/dev/null", "attach", "-t", "idle"},
+                                               rows, cols);
+            measured.push_back(p.s->pid());
+            measured.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
+        }
+        if (!wait_logins(b, *p.s, machines, 120)) return result;
+        // Logins finish with a burst of prompts; let it pass.
+        p.s->settle(1000, 10000);
+        auto cpu = [&] {
+            int64_t sum = 0;
+            for (pid_t pid : measured)
+                sum += std::max<int64_t>(0, proc_cpu_ns(pid));
+            return sum;
+        };
+        int64_t before = cpu();
+        auto from = Clock::now();
+        p.s->idle(10000);
+        int64_t used = cpu() - before;
+        double wall_ms = ms_between(from, Clock::now());
+        long rss = 0;
+        for (pid_t pid : measured)
+            rss += std::max(0L, proc_rss_kib(pid));
+        result =
+            IdleRun{100.0 * static_cast<double>(used) / 1e6 / wall_ms, static_cast<double>(rss) / 1024.0};
+    }
+    return result;
+}
+
+// Raises the harness above the programs it measures for as long as it lives, so that hundreds of logins
+// competing for the processor delay only the program, not the reading of what it drew.
+struct HarnessFirst {
+    int before = getpriority(PRIO_PROCESS, 0);
+    HarnessFirst() { setpriority(PRIO_PROCESS, 0, -10); }
+    ~HarnessFirst() { setpriority(PRIO_PROCESS, 0, before); }
+};
+
+StartupRun measure_startup(Bench &b)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 40, cols = 120, machines = 256;
+    StartupRun result;
+    {
+        Program p;
+        if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
+            return result;
+        // Adding is one step of the main loop: the list is drawn again only once every machine is in it,
+        // so its last visible row appearing means all of them exist.
+        const int last_row = rows - 3 - 1;
+        HarnessFirst first;
+        int64_t cpu_before = proc_cpu_ns(p.s->pid());
+        auto sent = Clock::now();
+        p.s->send("\r");
+        auto shown =
+            p.s->wait_for([&](const ScreenReader &s) { return quillor_has_row(s, last_row); }, 120000);
+        if (!shown) {
+            complain("quillor did not list the machines");
+            return result;
+        }
+        result.add_s = ms_between(sent, *shown) / 1000.0;
+        result.add_cpu_s = static_cast<double>(proc_cpu_ns(p.s->pid()) - cpu_before) / 1e9;
+        size_t children = proc_children(p.s->pid()).size();
+        if (children != machines) complain("quillor runs %zu ssh children, not %d", children, machines);
+        if (wait_logins(b, *p.s, machines, 240)) {
+            p.s->settle(1000, 10000);
+            result.rss_mib = static_cast<double>(proc_rss_kib(p.s->pid())) / 1024.0;
+        }
+    }
+    return result;
+}

@@ -1,0 +1,57 @@
+// The measurements, each for one target program in one run.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class Target { Quillor, Tmux, Ssh };
+
+const char *target_name(Target t);
+
+// What every measurement needs: the programs, the server, and files of host names.
+struct Bench {
+    std::string quillor;  // the optimised quillor binary
+    std::string dir;      // temporary directory for host files
+    pid_t sshd_pid = -1;  // the private sshd; remote shells are its descendants
+    int keys = 200;       // keys typed per latency run
+    int serial = 0;       // makes tmux socket names unique
+};
+
+// Writes a file naming hosts h1..h<n>, one per line, and returns its path.
+std::string bench_hosts_file(const Bench &b, int n);
+
+// Echo latency of every key (ms) and the time to display `seq 1 2000000` (s) in one session.
+struct SingleRun {
+    std::vector<double> echo_ms;
+    std::optional<double> seq_s;
+    // CPU the target's own processes used per key typed, in microseconds: work, not waiting.
+    std::optional<double> cpu_us_per_key;
+};
+SingleRun measure_single(Bench &b, Target t, unsigned seed, bool echo, bool seq);
+
+// For each key typed in multicast to 16 machines, ms until its echo shows for all 16; and the CPU the
+// target used per key, in microseconds.
+struct FanoutRun {
+    std::vector<double> delays_ms;
+    std::optional<double> cpu_us_per_key;
+};
+FanoutRun measure_fanout(Bench &b, Target t, unsigned seed);
+
+// CPU (% of one core) over 10 s and resident memory (MiB) with 64 live machines and nothing typed.
+struct IdleRun {
+    double cpu_percent = 0;
+    double rss_mib = 0;
+};
+std::optional<IdleRun> measure_idle(Bench &b, Target t);
+
+// quillor alone: seconds from Enter at "Add: @file" of 256 names until all 256 rows exist, and its
+// resident memory (MiB) once those 256 machines have logged in.
+struct StartupRun {
+    std::optional<double> add_s;
+    std::optional<double> add_cpu_s; // of that, CPU quillor itself used
+    std::optional<double> rss_mib;
+};
+StartupRun measure_startup(Bench &b);

@@ -1,0 +1,118 @@
+#include "procs.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+namespace
+{
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+struct ProcInfo {
+    pid_t ppid = 0;
+    std::string comm;
+};
+
+// Every living process with its parent and command name.
+std::map<pid_t, ProcInfo> proc_table()
+{
+    std::map<pid_t, ProcInfo> table;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = read_file("/proc/" + name + "/stat");
+        // The command name may hold blanks and parentheses; the fields after it do not.
+        const size_t open = stat.find('(');
+        const size_t close = stat.rfind(')');
+        if (open == std::string::npos || close == std::string::npos) continue;
+        char state = 0;
+        int ppid = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 || state == 'Z') continue;
+        table[static_cast<pid_t>(std::stol(name))] = {ppid, stat.substr(open + 1, close - open - 1)};
+    }
+    return table;
+}
+
+} // namespace
+
+int64_t proc_cpu_ns(pid_t pid)
+{
+    // schedstat counts in nanoseconds; the tick counts of /proc/<pid>/stat are too coarse for an idle
+    // program over ten seconds.
+    long long ns = -1;
+    const std::string text = read_file("/proc/" + std::to_string(pid) + "/schedstat");
+    if (std::sscanf(text.c_str(), "%lld", &ns) != 1) return -1;
+    return ns;
+}
+
+long proc_rss_kib(pid_t pid)
+{
+    std::istringstream in(read_file("/proc/" + std::to_string(pid) + "/status"));
+    std::string line;
+    while (std::getline(in, line)) {
+        long kib = 0;
+        if (std::sscanf(line.c_str(), "VmRSS: %ld kB", &kib) == 1) return kib;
+    }
+    return -1;
+}
+
+std::vector<pid_t> proc_children(pid_t parent)
+{
+    std::vector<pid_t> kids;
+    for (const auto &[pid, info] : proc_table())
+        if (info.ppid == parent) kids.push_back(pid);
+    return kids;
+}
+
+int proc_count_descendants(pid_t root, const std::string &comm)
+{
+    auto table = proc_table();
+    int count = 0;
+    for (const auto &[pid, info] : table) {
+        if (info.comm != comm) continue;
+        // Walk up; the chain ends at pid 1 or at a process that is gone.
+        for (pid_t p = info.ppid; p > 1;) {
+            if (p == root) {
+                ++count;
+                break;
+            }
+            auto it = table.find(p);
+            if (it == table.end()) break;
+            p = it->second.ppid;
+        }
+    }
+    return count;
+}
+
+double proc_load1()
+{
+    double load = 0;
+    std::sscanf(read_file("/proc/loadavg").c_str(), "%lf", &load);
+    return load;
+}
+
+std::string proc_machine()
+{
+    std::istringstream in(read_file("/proc/cpuinfo"));
+    std::string line, model = "unknown CPU";
+    while (std::getline(in, line)) {
+        if (line.rfind("model name", 0) == 0) {
+            size_t colon = line.find(':');
+            if (colon != std::string::npos) model = line.substr(colon + 2);
+            break;
+        }
+    }
+    return std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores, " + model;
+}
