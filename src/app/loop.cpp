@@ -63,7 +63,11 @@ void main_dispatch(int key)
     case KEY_F(2): mlist_select_prev(); break;
     case KEY_F(3): mlist_select_next(); break;
     case KEY_F(4): mlist_toggle_tag(); break;
-    case KEY_F(5): add_machines(mb); break;
+    case KEY_F(5):
+        // A file can name hundreds of machines: their logins start once the list has been drawn.
+        tarvik_vt_hold_children();
+        add_machines(mb);
+        break;
     case KEY_F(6): {
         std::string answer;
         if (minibuf_prompt(mb, "Really delete it [y/n]?", 0x90, answer, 2) && confirmed(answer))
@@ -80,6 +84,7 @@ void main_loop_turn()
     children_reap();
     mlist_update();
     redraw(false);
+    tarvik_vt_release_children();
     int key = wait_for_key();
     if (key != ERR) main_dispatch(key);
 }

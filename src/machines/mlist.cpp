@@ -149,7 +149,11 @@ void mlist_child_exited(pid_t pid)
 
 void mlist_update()
 {
-    for (auto &m : g_machines) tarvik_vt_update(m->term.get());
+    static std::vector<TarvikVt *> terms;
+    terms.clear();
+    for (auto &m : g_machines)
+        terms.push_back(m->term.get());
+    tarvik_vt_update_all(terms.data(), terms.size());
 }
 
 void mlist_rename_selected(const std::string &name)

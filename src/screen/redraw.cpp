@@ -28,6 +28,12 @@ int list_row_attribute(const Machine &m, bool selected)
 
 void put_char(WINDOW *win, wchar_t wc)
 {
+    // Most of what the list and summary show is ASCII, and the plain call is several times cheaper;
+    // both draw the character in the window's current attributes.
+    if (wc >= 0x20 && wc < 0x7F) {
+        waddch(win, static_cast<chtype>(wc));
+        return;
+    }
     wchar_t text[2] = {wc, 0};
     cchar_t cc;
     attr_t attrs;
@@ -106,6 +112,10 @@ void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
 {
     for (int pos = 0; pos < len; ++pos) {
         uint32_t ch = line[static_cast<size_t>(pos)];
+        if (ch >= 0x20 && ch < 0x7F) {
+            waddch(win, static_cast<chtype>(ch));
+            continue;
+        }
         bool wide_fits = pos + 1 < len && line[static_cast<size_t>(pos) + 1] == kCovered;
         if (ch == kCovered) {
             waddch(win, ' '); // its wide character was cut off on the left
@@ -138,16 +148,48 @@ void mlist_draw_list()
 {
     WINDOW *win = mlist_window();
     if (!win) return;
-    werase(win);
     int rows = getmaxy(win);
     int width = getmaxx(win);
+    // What each row shows. The window keeps its cells between redraws, so a row whose text and colour
+    // did not change is left as it is: the screen looks the same as after a full repaint, for less.
+    struct Row {
+        bool shown = false; // false: the row is blank
+        int attr = 0;
+        int tagged = 0;
+        std::string name;
+    };
+    static WINDOW *shown_win = nullptr;
+    static std::vector<Row> shown;
+    // Anything else written into the window since its last refresh leaves it marked as changed.
+    if (win != shown_win || static_cast<int>(shown.size()) != rows || is_wintouched(win)) {
+        werase(win);
+        shown_win = win;
+        shown.assign(static_cast<size_t>(rows), Row{});
+    }
     int scroll = mlist_scroll();
-    for (int i = scroll; i < scroll + rows && i < mlist_count(); ++i) {
+    for (int r = 0; r < rows; ++r) {
+        Row &row = shown[static_cast<size_t>(r)];
+        int i = scroll + r;
+        if (i >= mlist_count()) {
+            if (row.shown) {
+                set_color(win, 0x70);
+                wmove(win, r, 0);
+                wclrtoeol(win);
+                row = Row{};
+            }
+            continue;
+        }
         const Machine *m = mlist_machine(i);
-        set_color(win, list_row_attribute(*m, i == mlist_selected()));
-        wmove(win, i - scroll, 0);
+        int attr = list_row_attribute(*m, i == mlist_selected());
+        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.name == m->name) continue;
+        set_color(win, attr);
+        wmove(win, r, 0);
         waddch(win, m->tagged == 1 ? '*' : ' ');
         put_name(win, m->name, width - 2);
+        row.shown = true;
+        row.attr = attr;
+        row.tagged = m->tagged;
+        row.name = m->name;
     }
     set_color(win, 0x70);
 }
@@ -155,20 +197,45 @@ void mlist_draw_list()
 void mlist_draw_summary(WINDOW *win)
 {
     if (!win) return;
-    werase(win);
-    wmove(win, 0, 0);
     int rows = getmaxy(win);
     int len = getmaxx(win) - 1; // the window's last column stays blank
+    // For each row, the version of the machine's screen it was read from (0: blank). Only rows whose
+    // screen changed are read and written again; the window keeps the others (see mlist_draw_list).
+    static WINDOW *shown_win = nullptr;
+    static int shown_len = 0;
+    static std::vector<unsigned long> shown;
+    if (win != shown_win || len != shown_len || static_cast<int>(shown.size()) != rows ||
+        is_wintouched(win)) {
+        werase(win);
+        shown_win = win;
+        shown_len = len;
+        shown.assign(static_cast<size_t>(rows), 0);
+    }
     if (len < 1) return;
     // Sized to the window, whatever its width; kept between calls so a redraw allocates nothing.
     static std::vector<uint32_t> line;
     line.resize(static_cast<size_t>(len));
     int scroll = mlist_scroll();
-    for (int i = scroll; i < scroll + rows && i < mlist_count(); ++i) {
+    for (int r = 0; r < rows; ++r) {
+        unsigned long &version = shown[static_cast<size_t>(r)];
+        int i = scroll + r;
+        if (i >= mlist_count()) {
+            if (version != 0) {
+                set_color(win, 0x70);
+                wmove(win, r, 0);
+                wclrtoeol(win);
+                version = 0;
+            }
+            continue;
+        }
+        const TarvikVt *vt = mlist_machine(i)->term.get();
+        unsigned long now = tarvik_vt_version(vt);
+        if (now == version) continue;
         set_color(win, 0x80);
-        wmove(win, i - scroll, 0);
-        summary_walk(mlist_machine(i)->term.get(), line, len);
+        wmove(win, r, 0);
+        summary_walk(vt, line, len);
         put_summary_line(win, line, len);
+        version = now;
     }
     set_color(win, 0x70);
 }
@@ -176,14 +243,16 @@ void mlist_draw_summary(WINDOW *win)
 void mlist_draw_terminal(WINDOW *win)
 {
     if (!win) return;
-    werase(win);
     int sel = mlist_selected();
     if (sel >= 0 && sel < mlist_count()) {
         const TarvikVt *vt = mlist_machine(sel)->term.get();
+        // The screen is as large as the window and covers all of it, so no erase is needed first; and
+        // without one, the window keeps the rows that did not change and only the others are painted.
         tarvik_vt_draw(mlist_machine(sel)->term.get(), win, 0, 0, nullptr);
         // A full-screen program that hid its cursor must not get a stray one from us.
         show_cursor(tarvik_vt_cursor_visible(vt));
     } else {
+        werase(win);
         show_cursor(true);
     }
 }

@@ -2,6 +2,7 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "screen/colors.h"
 #include "term/vt_internal.h"
@@ -56,6 +57,39 @@ attr_t cell_attrs(const VTermScreenCell &cell)
     return a;
 }
 
+// Which screen each window was last drawn with, and where in it. A window keeps its cells between
+// draws, so when it still holds a screen's last picture only the rows changed since need painting:
+// a keystroke's echo then costs one row, not the whole screen.
+struct Drawn {
+    const WINDOW *win;
+    unsigned long serial;
+    int y, x;
+};
+std::vector<Drawn> g_drawn;
+
+// True when the window shows the screen exactly as it was last drawn there: nothing else was drawn
+// into it since (by this screen elsewhere, by another screen, or by anyone through curses, which would
+// have left lines marked as changed until the next refresh).
+bool window_holds(const TarvikVt *vt, WINDOW *win, int y, int x)
+{
+    if (vt->drawn_into != win || is_wintouched(win)) return false;
+    for (const Drawn &d : g_drawn)
+        if (d.win == win) return d.serial == vt->serial && d.y == y && d.x == x;
+    return false;
+}
+
+void remember_drawn(TarvikVt *vt, WINDOW *win, int y, int x)
+{
+    vt->drawn_into = win;
+    for (Drawn &d : g_drawn) {
+        if (d.win == win) {
+            d = {win, vt->serial, y, x};
+            return;
+        }
+    }
+    g_drawn.push_back({win, vt->serial, y, x});
+}
+
 } // namespace
 
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback)
@@ -65,7 +99,15 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
     getmaxyx(win, max_y, max_x);
     int rows = std::min(vt->rows, max_y - y);
     int cols = std::min(vt->cols, max_x - x);
-    for (int row = 0; row < rows; ++row) {
+    vterm_screen_flush_damage(vt->screen);
+    int from = 0, to = rows;
+    if (window_holds(vt, win, y, x)) {
+        from = std::max(0, vt->damage_top);
+        to = std::min(rows, vt->damage_bottom);
+    }
+    vt->damage_top = vt->damage_bottom = 0;
+    remember_drawn(vt, win, y, x);
+    for (int row = from; row < to; ++row) {
         for (int col = 0; col < cols; ++col) {
             VTermScreenCell cell;
             if (!vt_get_cell(vt, row, col, cell)) continue;

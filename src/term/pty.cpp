@@ -42,6 +42,16 @@ void children_forget(pid_t pid)
     }
 }
 
+// While a batch of machines is being added, their children wait here before they exec: hundreds of
+// ssh logins starting at once would take the processor from the program while it is still adding and
+// drawing the list. The gate opens one byte per waiting child; end of file means the program ended.
+struct StartGate {
+    int read_fd = -1;
+    int write_fd = -1;
+    size_t waiting = 0;
+};
+StartGate g_gate;
+
 long now_ms()
 {
     timespec ts;
@@ -84,7 +94,8 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
 }
 
 // In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void child_exec(char *const argv[], char *const envp[], const char *failure_prefix)
+[[noreturn]] void child_exec(char *const argv[], char *const envp[], const char *failure_prefix,
+                             int gate_read, int gate_write)
 {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -93,6 +104,16 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (gate_read >= 0) {
+        // Our copy of the writing end would keep the gate from ever reporting that the program ended.
+        close(gate_write);
+        char go;
+        ssize_t n;
+        do
+            n = read(gate_read, &go, 1);
+        while (n < 0 && errno == EINTR);
+        if (n != 1) _exit(127);
+    }
     // Only the terminal: no master of another machine, no descriptor of the program.
     close_range(3, ~0U, 0);
     execve(argv[0], argv, envp);
@@ -130,12 +151,13 @@ pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line)
     sigprocmask(SIG_SETMASK, &all, &old_mask);
     pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
     int fork_errno = errno;
-    if (pid == 0) child_exec(argv.data(), envp.data(), failure.c_str());
+    if (pid == 0) child_exec(argv.data(), envp.data(), failure.c_str(), g_gate.read_fd, g_gate.write_fd);
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     if (pid < 0) {
         vt_show_message(vt, std::string("quillor: cannot start a terminal: ") + strerror(fork_errno));
         return -1;
     }
+    if (g_gate.read_fd >= 0) ++g_gate.waiting;
 
     // Other children (the next machine's ssh, a machine-list command) must not inherit this master, or
     // the terminal would stay open after this machine's ssh has gone.
@@ -220,6 +242,33 @@ void tarvik_vt_forsake_child(TarvikVt *vt)
     }
     vt->forsaken = true;
     pty_close(vt);
+}
+
+void tarvik_vt_hold_children()
+{
+    if (g_gate.read_fd >= 0) return;
+    int fds[2];
+    // Close-on-exec: a command run for the machine list must not hold the gate.
+    if (pipe2(fds, O_CLOEXEC) != 0) return; // the children then start at once, as without a gate
+    g_gate = {fds[0], fds[1], 0};
+}
+
+void tarvik_vt_release_children()
+{
+    if (g_gate.write_fd < 0) return;
+    // Our own reading end is still open, so this write cannot raise SIGPIPE even if every waiting child
+    // was killed meanwhile; a pipe holds far more than kMaxMachines bytes.
+    std::string go(g_gate.waiting, 'g');
+    for (size_t done = 0; done < go.size();) {
+        ssize_t n = ::write(g_gate.write_fd, go.data() + done, go.size() - done);
+        if (n > 0)
+            done += static_cast<size_t>(n);
+        else if (!(n < 0 && errno == EINTR))
+            break;
+    }
+    close(g_gate.write_fd);
+    close(g_gate.read_fd);
+    g_gate = {};
 }
 
 void tarvik_vt_hangup_all_children()

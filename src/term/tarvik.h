@@ -32,6 +32,9 @@ pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line);
 
 // Applies pending output of the child to the screen; never blocks, and bounded in time per call.
 void tarvik_vt_update(TarvikVt *vt);
+// tarvik_vt_update on each of the screens that has output waiting or keys to send, found with one look
+// at all their terminals rather than a read on each. Null entries are skipped.
+void tarvik_vt_update_all(TarvikVt *const *vts, size_t count);
 
 // Sends what a terminal would send for a curses key code: the byte itself below 256, an escape
 // sequence for special keys. Unknown codes are dropped.
@@ -52,11 +55,21 @@ int tarvik_vt_cols(const TarvikVt *vt);
 int tarvik_vt_cursor_row(const TarvikVt *vt);
 int tarvik_vt_cursor_col(const TarvikVt *vt);
 bool tarvik_vt_cursor_visible(const TarvikVt *vt);
+// Changes whenever the cells or the cursor change, and is never the same on two screens (nor 0): equal
+// readings mean the screen showed the same in between. For drawing only what changed.
+unsigned long tarvik_vt_version(const TarvikVt *vt);
 // Cell at (row, col); a position outside the screen reads as a blank.
 TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col);
 
 // The pseudo-terminal's master, for poll(); -1 once forsaken, at end of file, or with no child.
 int tarvik_vt_fd(const TarvikVt *vt);
+
+// From now on, children started by tarvik_vt_forkpty wait before they run their command, until
+// tarvik_vt_release_children; for adding many machines at once. Children still waiting when the program
+// ends never run their command.
+void tarvik_vt_hold_children();
+// Lets every waiting child run its command; nothing happens when none waits.
+void tarvik_vt_release_children();
 
 // Hangs up every child started by this layer that has not been forsaken. Async-signal-safe: for a
 // fatal signal handler that must not leave ssh processes behind.

@@ -1,6 +1,9 @@
 // The emulated screen: a libvterm terminal per handle, and the readable state served from it.
+#include <poll.h>
+
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "term/vt_internal.h"
 
@@ -23,12 +26,38 @@ void on_output(const char *s, size_t len, void *user)
     pty_send(static_cast<TarvikVt *>(user), s, len);
 }
 
+// Versions are drawn from one counter, so that no two screens ever share one.
+unsigned long g_versions = 0;
+
+// Collects the rows that changed, so that drawing can skip the others. libvterm reports one rectangle
+// covering all changes when asked (see the damage merge in tarvik_vt_create), not one call per cell.
+int on_damage(VTermRect rect, void *user)
+{
+    auto *vt = static_cast<TarvikVt *>(user);
+    vt->version = ++g_versions;
+    if (vt->damage_top >= vt->damage_bottom) {
+        vt->damage_top = rect.start_row;
+        vt->damage_bottom = rect.end_row;
+    } else {
+        vt->damage_top = std::min(vt->damage_top, rect.start_row);
+        vt->damage_bottom = std::max(vt->damage_bottom, rect.end_row);
+    }
+    return 1;
+}
+
+int on_movecursor(VTermPos, VTermPos, int, void *user)
+{
+    static_cast<TarvikVt *>(user)->version = ++g_versions;
+    return 1;
+}
+
 const VTermScreenCallbacks *screen_callbacks()
 {
-    // No damage callback: nothing here needs to know which cells changed, and per-cell damage is slow.
     static const VTermScreenCallbacks callbacks = [] {
         VTermScreenCallbacks cb{};
         cb.settermprop = on_settermprop;
+        cb.damage = on_damage;
+        cb.movecursor = on_movecursor;
         return cb;
     }();
     return &callbacks;
@@ -79,7 +108,14 @@ TarvikVt *tarvik_vt_create(int rows, int cols)
     // Must come before the reset, or full-screen programs' switch to the alternate screen is ignored
     // and they leave their drawing over the shell's text when they exit.
     vterm_screen_enable_altscreen(vt->screen, 1);
+    // One damage rectangle for everything since the last flush, which tarvik_vt_draw asks for.
+    vterm_screen_set_damage_merge(vt->screen, VTERM_DAMAGE_SCREEN);
     vterm_screen_reset(vt->screen, 1);
+    static unsigned long serials = 0;
+    vt->serial = ++serials;
+    vt->version = ++g_versions;
+    vt->damage_top = 0;
+    vt->damage_bottom = vt->rows;
     return vt.release();
 }
 
@@ -116,6 +152,36 @@ void tarvik_vt_update(TarvikVt *vt)
     if (!vt || !vt->master.valid()) return;
     pty_flush(vt);
     pty_pump(vt, kUpdateMaxMs, 0);
+}
+
+void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
+{
+    // Kept between calls: the main loop runs this every turn and should not allocate.
+    static std::vector<pollfd> fds;
+    static std::vector<TarvikVt *> owners;
+    fds.clear();
+    owners.clear();
+    for (size_t i = 0; i < count; ++i) {
+        TarvikVt *vt = vts[i];
+        if (!vt || !vt->master.valid()) continue;
+        short events = POLLIN;
+        if (!vt->out_queue.empty()) events |= POLLOUT;
+        fds.push_back({vt->master.get(), events, 0});
+        owners.push_back(vt);
+    }
+    if (fds.empty()) return;
+    // Most terminals have nothing most of the time; a read on each would be a system call apiece.
+    bool known = poll(fds.data(), fds.size(), 0) >= 0;
+    for (size_t i = 0; i < fds.size(); ++i)
+        if (!known || fds[i].revents != 0) tarvik_vt_update(owners[i]);
+}
+
+unsigned long tarvik_vt_version(const TarvikVt *vt)
+{
+    if (!vt) return 0;
+    // Changes to cells are reported when libvterm is asked for them.
+    vterm_screen_flush_damage(vt->screen);
+    return vt->version;
 }
 
 int tarvik_vt_rows(const TarvikVt *vt) { return vt ? vt->rows : 0; }

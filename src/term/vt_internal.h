@@ -43,6 +43,15 @@ struct TarvikVt {
     pid_t pid = -1;
     bool forsaken = false;
     bool cursor_visible = true;
+    // Rows whose cells changed since the screen was last drawn: [damage_top, damage_bottom).
+    int damage_top = 0;
+    int damage_bottom = 0;
+    // Tells screens apart for as long as the program runs, unlike their addresses.
+    unsigned long serial = 0;
+    // The window this screen was last drawn into.
+    const WINDOW *drawn_into = nullptr;
+    // Changes with every change of the cells or the cursor; see tarvik_vt_version.
+    unsigned long version = 0;
     // The start of a UTF-8 sequence whose remaining bytes have not arrived yet.
     std::string utf8_tail;
     // Bytes for the child (keys, replies to queries) that its pseudo-terminal could not take yet.
