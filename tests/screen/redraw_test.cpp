@@ -15,23 +15,10 @@
 #include "screen/layout.h"
 #include "screen/redraw.h"
 #include "support/curses_screen.h"
+#include "support/vt_text.h"
 
 namespace {
 
-struct Script {
-    std::string path;
-    explicit Script(const std::string &body)
-    {
-        char tmpl[] = "/tmp/quillor-redraw-XXXXXX";
-        int fd = mkstemp(tmpl);
-        path = tmpl;
-        std::string text = "#!/bin/sh\n" + body + "\n";
-        (void)!write(fd, text.data(), text.size());
-        close(fd);
-        chmod(path.c_str(), 0700);
-    }
-    ~Script() { unlink(path.c_str()); }
-};
 
 class Panels : public ::testing::Test {
   protected:

@@ -9,31 +9,12 @@
 #include <gtest/gtest.h>
 
 #include "term/tarvik.h"
+#include "support/vt_text.h"
 #include "term/vt_internal.h"
 
 namespace {
 
-std::string row_text(const TarvikVt *vt, int row)
-{
-    std::string s;
-    for (int col = 0; col < tarvik_vt_cols(vt); ++col) {
-        TarvikCell c = tarvik_vt_cell(vt, row, col);
-        if (c.width == 0) continue;
-        uint32_t ch = c.ch;
-        if (ch < 0x80) {
-            s += static_cast<char>(ch);
-        } else if (ch < 0x800) {
-            s += static_cast<char>(0xC0 | (ch >> 6));
-            s += static_cast<char>(0x80 | (ch & 0x3F));
-        } else {
-            s += static_cast<char>(0xE0 | (ch >> 12));
-            s += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (ch & 0x3F));
-        }
-    }
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
+std::string row_text(const TarvikVt *vt, int row) { return vt_row_text(vt, row); }
 
 std::string times(const std::string &s, int n)
 {

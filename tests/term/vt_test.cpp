@@ -16,35 +16,14 @@
 #include <gtest/gtest.h>
 
 #include "support/curses_screen.h"
+#include "support/vt_text.h"
 #include "term/tarvik.h"
 
 namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-std::string row_text(const TarvikVt *vt, int row)
-{
-    std::string s;
-    for (int col = 0; col < tarvik_vt_cols(vt); ++col) {
-        TarvikCell c = tarvik_vt_cell(vt, row, col);
-        if (c.width == 0) continue;
-        uint32_t ch = c.ch;
-        if (ch < 0x80) {
-            s += static_cast<char>(ch);
-        } else {
-            // Enough UTF-8 for the tests' characters.
-            if (ch < 0x800) {
-                s += static_cast<char>(0xC0 | (ch >> 6));
-            } else {
-                s += static_cast<char>(0xE0 | (ch >> 12));
-                s += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-            }
-            s += static_cast<char>(0x80 | (ch & 0x3F));
-        }
-    }
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return s;
-}
+std::string row_text(const TarvikVt *vt, int row) { return vt_row_text(vt, row); }
 
 std::string screen_text(const TarvikVt *vt)
 {
@@ -82,22 +61,6 @@ int reap(pid_t pid)
     return -1;
 }
 
-// A command line whose program is a shell script written into a temporary file: the layer itself
-// never runs a shell, so tests that want one name it as the program.
-struct Script {
-    std::string path;
-    explicit Script(const std::string &body)
-    {
-        char tmpl[] = "/tmp/quillor-vt-XXXXXX";
-        int fd = mkstemp(tmpl);
-        path = tmpl;
-        std::string text = "#!/bin/sh\n" + body + "\n";
-        (void)!write(fd, text.data(), text.size());
-        close(fd);
-        chmod(path.c_str(), 0700);
-    }
-    ~Script() { unlink(path.c_str()); }
-};
 
 TEST(TerminalLayer, OutputLandsInCellsAndMovesTheCursor)
 {

@@ -1,0 +1,19 @@
+// Helpers for tests of the terminal layer: a screen's text, and a shell script to run as a child.
+#pragma once
+
+#include <string>
+
+#include "term/tarvik.h"
+
+// The row's characters as UTF-8, covered halves of wide characters skipped, trailing blanks dropped.
+std::string vt_row_text(const TarvikVt *vt, int row);
+
+// A shell script in a temporary file, removed with the object: the terminal layer itself never runs a
+// shell, so tests that want one name the script as the program.
+struct Script {
+    std::string path;
+    explicit Script(const std::string &body);
+    ~Script();
+    Script(const Script &) = delete;
+    Script &operator=(const Script &) = delete;
+};
