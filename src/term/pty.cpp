@@ -227,6 +227,10 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
 
 void pty_close(TarvikVt *vt)
 {
+    // Closing the master hangs up only a child that already owns the terminal; one still starting
+    // (between fork and its terminal set-up) would miss it and live on. A child not yet forsaken has not
+    // been reaped, so its pid is still its own.
+    if (!vt->forsaken && vt->pid > 0) kill(vt->pid, SIGHUP);
     children_forget(vt->pid);
     vt->master.reset();
     vt->out_queue.clear();
