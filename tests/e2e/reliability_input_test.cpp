@@ -179,14 +179,7 @@ TEST_F(E2eReliabilityInput, BrokenFilesGiveAMessageOrADefinedResult)
         for (size_t i = 0; i < c.shown.size(); ++i)
             EXPECT_EQ(screen_cells(q.screen(), static_cast<int>(i) + 1, 1, 9), c.shown[i]) << q.dump();
         // Still taking names: the list emptied, one more added.
-        q.send(keys::F1);
-        ASSERT_TRUE(q.wait_for_text("Select an option: ")) << q.dump();
-        q.send("X");
-        ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
-            return q.minibuf_text().rfind("Really delete ALL machines [y/n]?", 0) == 0;
-        })) << q.dump();
-        q.send("y" + keys::Enter);
-        ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.list_count() == 0; })) << q.dump();
+        ASSERT_TRUE(q.delete_all()) << q.dump();
         ASSERT_TRUE(q.add("after.invalid", 1)) << q.dump();
         EXPECT_EQ(q.quit(), 0) << q.dump();
     }

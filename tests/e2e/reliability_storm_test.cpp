@@ -115,14 +115,7 @@ TEST(E2eReliabilityStorm, HundredSshChildrenHoldOnlyTheirOwnTerminal)
         EXPECT_TRUE(terminals.insert(own).second) << own << " is shared";
     }
 
-    q.send(keys::F1);
-    ASSERT_TRUE(q.wait_for_text("Select an option: ")) << q.dump();
-    q.send("X");
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
-        return q.minibuf_text().rfind("Really delete ALL machines [y/n]?", 0) == 0;
-    })) << q.dump();
-    q.send("y" + keys::Enter);
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.list_count() == 0; })) << q.dump();
+    ASSERT_TRUE(q.delete_all()) << q.dump();
     for (pid_t pid : ssh)
         EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " still runs";
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return process_zombies(quillor).empty(); }))

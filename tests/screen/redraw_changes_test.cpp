@@ -18,19 +18,6 @@
 namespace
 {
 
-std::string window_dump(WINDOW *win)
-{
-    std::string dump;
-    for (int r = 0; r < getmaxy(win); ++r) {
-        for (int c = 0; c < getmaxx(win); ++c) {
-            WindowCell cell = window_cell(win, r, c);
-            dump += cell.text + "/" + std::to_string(cell.attrs) + "/" + std::to_string(cell.pair) + " ";
-        }
-        dump += "\n";
-    }
-    return dump;
-}
-
 class PanelChanges : public ::testing::Test
 {
   protected:

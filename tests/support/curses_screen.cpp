@@ -97,3 +97,16 @@ std::string window_row(WINDOW *win, int row)
     }
     return s;
 }
+
+std::string window_dump(WINDOW *win)
+{
+    std::string dump;
+    for (int r = 0; r < getmaxy(win); ++r) {
+        for (int c = 0; c < getmaxx(win); ++c) {
+            WindowCell cell = window_cell(win, r, c);
+            dump += cell.text + "/" + std::to_string(cell.attrs) + "/" + std::to_string(cell.pair) + " ";
+        }
+        dump += "\n";
+    }
+    return dump;
+}

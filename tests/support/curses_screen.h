@@ -44,3 +44,6 @@ struct WindowCell {
     int pair;
 };
 WindowCell window_cell(WINDOW *win, int row, int col);
+
+// Every cell of the window as text/attributes/pair, row by row: for comparing two paintings.
+std::string window_dump(WINDOW *win);

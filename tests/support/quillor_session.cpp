@@ -209,6 +209,19 @@ int QuillorSession::quit()
     return wait_status();
 }
 
+bool QuillorSession::delete_all()
+{
+    send(keys::F1);
+    if (!wait_for_text("Select an option: ")) return false;
+    send("X");
+    if (!wait_for([&](const ScreenReader &) {
+            return minibuf_text().rfind("Really delete ALL machines [y/n]?", 0) == 0;
+        }))
+        return false;
+    send("y" + keys::Enter);
+    return wait_for([&](const ScreenReader &) { return list_count() == 0; });
+}
+
 std::string QuillorSession::dump() const
 {
     return "\n--- screen ---\n" + screen().all_text() + "\n--------------\n";

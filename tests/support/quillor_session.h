@@ -69,6 +69,8 @@ class QuillorSession
     // Quits through the menu; the exit status (see wait_status). Leaks are only looked for at a
     // normal exit, so a test that wants them checked ends the session this way.
     int quit();
+    // The menu's "X", confirmed: true once the list is empty.
+    bool delete_all();
 
     // Panel geometry with the default widths.
     int rows() const { return rows_; }

@@ -26,16 +26,9 @@ void feed(TarvikVt *vt, const std::string &bytes)
 }
 
 // Every cell of the window with its attributes and colour pair, and the window's cursor.
-std::string window_dump(WINDOW *win)
+std::string window_dump_with_cursor(WINDOW *win)
 {
-    std::string dump;
-    for (int r = 0; r < getmaxy(win); ++r) {
-        for (int c = 0; c < getmaxx(win); ++c) {
-            WindowCell cell = window_cell(win, r, c);
-            dump += cell.text + "/" + std::to_string(cell.attrs) + "/" + std::to_string(cell.pair) + " ";
-        }
-        dump += "\n";
-    }
+    std::string dump = window_dump(win);
     return dump + "cursor " + std::to_string(getcury(win)) + "," + std::to_string(getcurx(win));
 }
 
@@ -43,7 +36,7 @@ std::string window_dump(WINDOW *win)
 std::string draw(TarvikVt *vt, WINDOW *win)
 {
     tarvik_vt_draw(vt, win, 0, 0, nullptr);
-    std::string dump = window_dump(win);
+    std::string dump = window_dump_with_cursor(win);
     wnoutrefresh(win);
     return dump;
 }
