@@ -53,6 +53,9 @@ Splash setup_through_splash(CursesScreen &scr, const std::string &keys)
             for (int r = 0; r < t.rows() && !seen.seen; ++r) {
                 size_t col = t.row_text(r).find(kTitle);
                 if (col == std::string::npos) continue;
+                // Title and credit come in one refresh, but the reader may have taken in only the
+                // title's part of it so far: the splash is complete once the line below shows too.
+                if (r + 1 < t.rows() && trim(t.row_text(r + 1)).empty()) break;
                 seen.seen = true;
                 seen.title_row = r;
                 seen.title_col = static_cast<int>(col);
