@@ -17,7 +17,7 @@ int basic_color(uint8_t r, uint8_t g, uint8_t b)
 
 // The colour number for curses: 0-7 directly, 0-255 on a terminal with 256 colours; -1 for the
 // terminal's default.
-int curses_color(const VTermScreen *screen, VTermColor col, bool foreground)
+int curses_color(const VTermState *state, VTermColor col, bool foreground)
 {
     if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&col) : VTERM_COLOR_IS_DEFAULT_BG(&col)) return -1;
     if (VTERM_COLOR_IS_INDEXED(&col)) {
@@ -30,14 +30,14 @@ int curses_color(const VTermScreen *screen, VTermColor col, bool foreground)
         auto level = [](uint8_t v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
         return 16 + 36 * level(col.rgb.red) + 6 * level(col.rgb.green) + level(col.rgb.blue);
     }
-    vterm_screen_convert_color_to_rgb(screen, &col);
+    vterm_state_convert_color_to_rgb(state, &col);
     return basic_color(col.rgb.red, col.rgb.green, col.rgb.blue);
 }
 
-int cell_pair(const VTermScreen *screen, const VTermScreenCell &cell)
+int cell_pair(const VTermState *state, const VTermScreenCell &cell)
 {
-    int fg = curses_color(screen, cell.fg, true);
-    int bg = curses_color(screen, cell.bg, false);
+    int fg = curses_color(state, cell.fg, true);
+    int bg = curses_color(state, cell.bg, false);
     if (fg < 0 && bg < 0) return 0; // the user's own colours
     if (fg < 0) fg = COLOR_WHITE;
     if (bg < 0) bg = COLOR_BLACK;
@@ -99,7 +99,6 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
     getmaxyx(win, max_y, max_x);
     int rows = std::min(vt->rows, max_y - y);
     int cols = std::min(vt->cols, max_x - x);
-    vterm_screen_flush_damage(vt->screen);
     int from = 0, to = rows;
     if (window_holds(vt, win, y, x)) {
         from = std::max(0, vt->damage_top);
@@ -111,7 +110,7 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
         for (int col = 0; col < cols; ++col) {
             VTermScreenCell cell;
             if (!vt_get_cell(vt, row, col, cell)) continue;
-            if (cell.chars[0] == 0xFFFFFFFFu) continue; // covered by the wide character on its left
+            if (cell.chars[0] == kCoveredChar) continue; // covered by the wide character on its left
             wchar_t text[CCHARW_MAX + 1] = {};
             int n = 0;
             for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && n < CCHARW_MAX && cell.chars[i]; ++i)
@@ -122,7 +121,7 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
                 text[1] = 0;
             }
             cchar_t cc;
-            int pair = cell_pair(vt->screen, cell);
+            int pair = cell_pair(vt->state, cell);
             setcchar(&cc, text, cell_attrs(cell), static_cast<short>(pair), &pair);
             mvwadd_wch(win, y + row, x + col, &cc);
         }

@@ -151,6 +151,17 @@ void collect(OutputFilter &f, unsigned char c)
         f.valid = false;
 }
 
+// Gives libvterm what the filter let through so far.
+void pass_on(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    if (f.out.empty()) return;
+    // std::string keeps a NUL after its bytes, so libvterm never reads past them.
+    vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
+    if (f.copy_to) f.copy_to->append(f.out);
+    f.out.clear();
+}
+
 // libvterm puts the glyph again every glyph width from the cursor up to the count or the end of the
 // line. With no width it never gets there; a wide glyph started in the last column writes past the
 // line. So a repeat of nothing is dropped, and one of a wide glyph stops where the last one fits.
@@ -169,8 +180,7 @@ void pass_repeat(TarvikVt *vt)
     for (char c : params.substr(0, params.find_first_of(";:"))) count = std::min(count * 10 + (c - '0'), 1L << 20);
     if (count == 0) count = 1;
     // Where the cursor stands depends on everything before the repeat, so libvterm takes that first.
-    vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
-    f.out.clear();
+    pass_on(vt);
     VTermPos pos;
     vterm_state_get_cursorpos(vt->state, &pos);
     long fit = pos.col >= 0 && pos.col <= vt->cols - 2 ? (vt->cols - 2 - pos.col) / 2 + 1 : 0;
@@ -298,6 +308,5 @@ void vt_write(TarvikVt *vt, const char *bytes, size_t len)
         }
         filter_byte(vt, *p++);
     }
-    // std::string keeps a NUL after its bytes, so libvterm never reads past them.
-    if (!f.out.empty()) vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
+    pass_on(vt);
 }

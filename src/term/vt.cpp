@@ -12,55 +12,11 @@ namespace {
 // One machine flooding output must not hold a turn of the main loop for longer than this.
 constexpr int kUpdateMaxMs = 20;
 
-int on_settermprop(VTermProp prop, VTermValue *val, void *user)
-{
-    auto *vt = static_cast<TarvikVt *>(user);
-    if (prop == VTERM_PROP_CURSORVISIBLE) vt->cursor_visible = val->boolean != 0;
-    return 1;
-}
-
 // Replies to queries and the sequences of keys reach the child through here. Without this callback
 // libvterm keeps them in a 64-byte buffer and drops what does not fit.
 void on_output(const char *s, size_t len, void *user)
 {
     pty_send(static_cast<TarvikVt *>(user), s, len);
-}
-
-// Versions are drawn from one counter, so that no two screens ever share one.
-unsigned long g_versions = 0;
-
-// Collects the rows that changed, so that drawing can skip the others. libvterm reports one rectangle
-// covering all changes when asked (see the damage merge in tarvik_vt_create), not one call per cell.
-int on_damage(VTermRect rect, void *user)
-{
-    auto *vt = static_cast<TarvikVt *>(user);
-    vt->version = ++g_versions;
-    if (vt->damage_top >= vt->damage_bottom) {
-        vt->damage_top = rect.start_row;
-        vt->damage_bottom = rect.end_row;
-    } else {
-        vt->damage_top = std::min(vt->damage_top, rect.start_row);
-        vt->damage_bottom = std::max(vt->damage_bottom, rect.end_row);
-    }
-    return 1;
-}
-
-int on_movecursor(VTermPos, VTermPos, int, void *user)
-{
-    static_cast<TarvikVt *>(user)->version = ++g_versions;
-    return 1;
-}
-
-const VTermScreenCallbacks *screen_callbacks()
-{
-    static const VTermScreenCallbacks callbacks = [] {
-        VTermScreenCallbacks cb{};
-        cb.settermprop = on_settermprop;
-        cb.damage = on_damage;
-        cb.movecursor = on_movecursor;
-        return cb;
-    }();
-    return &callbacks;
 }
 
 // Number of bytes at the end of `s` that begin a UTF-8 sequence whose remaining bytes are missing.
@@ -81,14 +37,6 @@ size_t incomplete_utf8_suffix(std::string_view s)
     return 0;
 }
 
-// libvterm decodes the obsolete 5- and 6-byte UTF-8 forms and encoded UTF-16 halves into values that
-// are no character, which curses and the summary cannot show; they read as U+FFFD, like the other
-// malformed input that libvterm replaces itself.
-uint32_t valid_char(uint32_t ch) { return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch; }
-
-// What libvterm stores in the cell to the right of a wide character.
-constexpr uint32_t kCoveredChar = 0xFFFFFFFFu;
-
 } // namespace
 
 TarvikVt *tarvik_vt_create(int rows, int cols)
@@ -103,19 +51,11 @@ TarvikVt *tarvik_vt_create(int rows, int cols)
     vterm_set_utf8(v, 1);
     vterm_output_set_callback(v, on_output, vt.get());
     vt->state = vterm_obtain_state(v);
-    vt->screen = vterm_obtain_screen(v);
-    vterm_screen_set_callbacks(vt->screen, screen_callbacks(), vt.get());
-    // Must come before the reset, or full-screen programs' switch to the alternate screen is ignored
-    // and they leave their drawing over the shell's text when they exit.
-    vterm_screen_enable_altscreen(vt->screen, 1);
-    // One damage rectangle for everything since the last flush, which tarvik_vt_draw asks for.
-    vterm_screen_set_damage_merge(vt->screen, VTERM_DAMAGE_SCREEN);
-    vterm_screen_reset(vt->screen, 1);
+    vt_cells_init(vt.get());
+    vterm_state_reset(vt->state, 1);
     static unsigned long serials = 0;
     vt->serial = ++serials;
-    vt->version = ++g_versions;
-    vt->damage_top = 0;
-    vt->damage_bottom = vt->rows;
+    vt_damage(vt.get(), 0, vt->rows);
     return vt.release();
 }
 
@@ -178,10 +118,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
 
 unsigned long tarvik_vt_version(const TarvikVt *vt)
 {
-    if (!vt) return 0;
-    // Changes to cells are reported when libvterm is asked for them.
-    vterm_screen_flush_damage(vt->screen);
-    return vt->version;
+    return vt ? vt->version : 0;
 }
 
 int tarvik_vt_rows(const TarvikVt *vt) { return vt ? vt->rows : 0; }
@@ -205,26 +142,6 @@ int tarvik_vt_cursor_col(const TarvikVt *vt)
 }
 
 bool tarvik_vt_cursor_visible(const TarvikVt *vt) { return vt && vt->cursor_visible; }
-
-bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)
-{
-    if (row < 0 || row >= vt->rows || col < 0 || col >= vt->cols) return false;
-    if (!vterm_screen_get_cell(vt->screen, VTermPos{row, col}, &cell)) return false;
-    if (cell.chars[0] == kCoveredChar) {
-        // When the right half of one wide character lands on the left half of another, libvterm leaves
-        // the other's right half behind: a covered cell with no wide character to its left.
-        VTermScreenCell left;
-        if (col == 0 || !vterm_screen_get_cell(vt->screen, VTermPos{row, col - 1}, &left) ||
-            left.chars[0] == kCoveredChar) {
-            cell.chars[0] = ' ';
-            cell.chars[1] = 0;
-            cell.width = 1;
-        }
-        return true;
-    }
-    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i]; ++i) cell.chars[i] = valid_char(cell.chars[i]);
-    return true;
-}
 
 TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col)
 {

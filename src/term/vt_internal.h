@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "term/fd.h"
 #include "term/tarvik.h"
@@ -31,14 +32,47 @@ struct OutputFilter {
     uint32_t utf8_cp = 0;
     uint32_t last_char = 0; // the last character printed, which a repeat repeats; 0 before any
     std::string out; // what goes to libvterm from one write, kept for its capacity
+    std::string *copy_to = nullptr; // also gets everything libvterm is given (for comparing emulators)
+};
+
+// What the right half of a wide character holds in place of a character.
+constexpr uint32_t kCoveredChar = 0xFFFFFFFFu;
+
+// One cell of a screen as cells.cpp keeps it. chars[0] is 0 in a cell nothing was written to.
+struct VtCell {
+    uint32_t chars[VTERM_MAX_CHARS_PER_CELL];
+    VTermColor fg, bg;
+    uint8_t attrs; // cells.cpp's attribute bits
+};
+
+// What the next character written gets.
+struct VtPen {
+    VTermColor fg, bg;
+    uint8_t attrs;
+};
+
+// The cells of one screen (the main one or the alternate one): `rows` says which row of `cells` is
+// shown on each line, so that scrolling moves row numbers rather than cells.
+struct VtBuffer {
+    std::vector<VtCell> cells;
+    std::vector<uint32_t> rows;
+    VtCell *line(int row, int cols) { return cells.data() + static_cast<size_t>(rows[row]) * cols; }
+    const VtCell *line(int row, int cols) const
+    {
+        return cells.data() + static_cast<size_t>(rows[row]) * cols;
+    }
 };
 
 struct TarvikVt {
     int rows = 0;
     int cols = 0;
     std::unique_ptr<VTerm, VTermFree> vt;
-    VTermScreen *screen = nullptr; // owned by vt
-    VTermState *state = nullptr;   // owned by vt
+    VTermState *state = nullptr; // owned by vt
+    VtBuffer primary;
+    VtBuffer alt; // no cells until a program first switches to it
+    bool alt_active = false;
+    bool reverse_video = false; // the whole screen shown in reverse
+    VtPen pen{};
     Fd master;                     // invalid before forkpty, after end of file and once forsaken
     pid_t pid = -1;
     bool forsaken = false;
@@ -76,12 +110,20 @@ void pty_close(TarvikVt *vt);
 // screen goes through here.
 void vt_write(TarvikVt *vt, const char *bytes, size_t len);
 
+// cells.cpp
+// Gives the screen its cells and has libvterm's state layer paint into them.
+void vt_cells_init(TarvikVt *vt);
+// Makes `buf` a screen of blank cells.
+void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with);
+// Notes that rows [top, bottom) changed: a new version, and the rows to draw again.
+void vt_damage(TarvikVt *vt, int top, int bottom);
+// The cell at a position inside the screen, as it should be shown: the right half of a wide
+// character whose left half is gone reads as a blank, and values that are no character as U+FFFD.
+// False outside the screen.
+bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
+
 // vt.cpp
 // Feeds child output to libvterm, holding back an incomplete UTF-8 sequence at the end.
 void vt_feed(TarvikVt *vt, const char *bytes, size_t len);
-// The cell at a position inside the screen, as it should be shown: what libvterm leaves behind of a
-// half-overwritten wide character reads as a blank, and values that are no character as U+FFFD.
-// False outside the screen.
-bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
 // Writes a line of text onto the screen itself (used to show why a child could not start).
 void vt_show_message(TarvikVt *vt, const std::string &text);

@@ -1,0 +1,294 @@
+// The cells of an emulated screen, kept by the program itself from what libvterm's state layer reports.
+//
+// libvterm's own screen layer moves every cell of the screen in memory for each line that scrolls,
+// which made a machine printing fast cost several times what a terminal multiplexer spends. Here a
+// screen is a block of cells plus a table of which row of the block shows on which line, so a scroll
+// moves a few row numbers and blanks the new lines.
+#include <algorithm>
+#include <cstring>
+
+#include "term/vt_internal.h"
+
+namespace {
+
+constexpr uint8_t kBold = 1, kUnderline = 2, kItalic = 4, kBlink = 8, kReverse = 16, kStrike = 32,
+                  kProtected = 64;
+
+// Versions are drawn from one counter, so that no two screens ever share one.
+unsigned long g_versions = 0;
+
+TarvikVt *owner(void *user) { return static_cast<TarvikVt *>(user); }
+
+VtBuffer &active(TarvikVt *vt) { return vt->alt_active ? vt->alt : vt->primary; }
+
+VtCell *line(TarvikVt *vt, int row) { return active(vt).line(row, vt->cols); }
+
+VtCell *cell_at(TarvikVt *vt, int row, int col)
+{
+    if (row < 0 || row >= vt->rows || col < 0 || col >= vt->cols) return nullptr;
+    return line(vt, row) + col;
+}
+
+// What an erased cell holds: nothing, in the colours of the pen that erased it.
+VtCell erased(const TarvikVt *vt)
+{
+    VtCell c{};
+    c.fg = vt->pen.fg;
+    c.bg = vt->pen.bg;
+    return c;
+}
+
+// A glyph written over half of a wide character leaves the other half with nothing to belong to.
+void break_wide_at(TarvikVt *vt, int row, int col, const VtCell &with)
+{
+    VtCell *c = cell_at(vt, row, col);
+    if (!c) return;
+    if (c->chars[0] == kCoveredChar) {
+        if (VtCell *left = cell_at(vt, row, col - 1)) *left = with;
+    }
+    VtCell *right = cell_at(vt, row, col + 1);
+    if (right && right->chars[0] == kCoveredChar) *right = with;
+}
+
+int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
+{
+    TarvikVt *vt = owner(user);
+    VtCell *c = cell_at(vt, pos.row, pos.col);
+    if (!c) return 1;
+    int width = std::max(1, info->width);
+    // A wide character never hangs over the right edge; libvterm wraps before it.
+    if (pos.col + width > vt->cols) width = 1;
+    VtCell with = erased(vt);
+    // A combining mark comes as the whole cell again, at the same place; its own cells stay as they are.
+    bool same_place = c->chars[0] == info->chars[0] && c->chars[0] != 0 && c->chars[0] != kCoveredChar;
+    if (!same_place) {
+        break_wide_at(vt, pos.row, pos.col, with);
+        if (width == 2) break_wide_at(vt, pos.row, pos.col + 1, with);
+    }
+    int i = 0;
+    for (; i < VTERM_MAX_CHARS_PER_CELL && info->chars[i]; ++i) c->chars[i] = info->chars[i];
+    for (; i < VTERM_MAX_CHARS_PER_CELL; ++i) c->chars[i] = 0;
+    c->fg = vt->pen.fg;
+    c->bg = vt->pen.bg;
+    c->attrs = static_cast<uint8_t>(vt->pen.attrs | (info->protected_cell ? kProtected : 0));
+    if (width == 2) {
+        VtCell &covered = c[1];
+        covered = *c;
+        std::memset(covered.chars, 0, sizeof covered.chars);
+        covered.chars[0] = kCoveredChar;
+    }
+    vt_damage(vt, pos.row, pos.row + 1);
+    return 1;
+}
+
+int on_movecursor(VTermPos, VTermPos, int, void *user)
+{
+    owner(user)->version = ++g_versions;
+    return 1;
+}
+
+int on_erase(VTermRect rect, int selective, void *user)
+{
+    TarvikVt *vt = owner(user);
+    int top = std::max(0, rect.start_row), bottom = std::min(vt->rows, rect.end_row);
+    int left = std::max(0, rect.start_col), right = std::min(vt->cols, rect.end_col);
+    if (top >= bottom || left >= right) return 1;
+    VtCell with = erased(vt);
+    for (int row = top; row < bottom; ++row) {
+        VtCell *l = line(vt, row);
+        for (int col = left; col < right; ++col)
+            if (!selective || !(l[col].attrs & kProtected)) l[col] = with;
+    }
+    vt_damage(vt, top, bottom);
+    return 1;
+}
+
+int on_moverect(VTermRect dest, VTermRect src, void *user)
+{
+    TarvikVt *vt = owner(user);
+    int rows = src.end_row - src.start_row, cols = src.end_col - src.start_col;
+    if (rows <= 0 || cols <= 0 || src.start_row < 0 || dest.start_row < 0 || src.start_col < 0 ||
+        dest.start_col < 0 || src.end_row > vt->rows || dest.start_row + rows > vt->rows ||
+        src.end_col > vt->cols || dest.start_col + cols > vt->cols)
+        return 1;
+    // Rows in the order that reads each before it is overwritten.
+    bool upward = dest.start_row <= src.start_row;
+    for (int i = 0; i < rows; ++i) {
+        int k = upward ? i : rows - 1 - i;
+        VtCell *from = line(vt, src.start_row + k) + src.start_col;
+        VtCell *to = line(vt, dest.start_row + k) + dest.start_col;
+        std::memmove(static_cast<void *>(to), from, sizeof(VtCell) * static_cast<size_t>(cols));
+    }
+    vt_damage(vt, dest.start_row, dest.start_row + rows);
+    return 1;
+}
+
+int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
+{
+    TarvikVt *vt = owner(user);
+    int top = rect.start_row, bottom = rect.end_row, height = bottom - top;
+    // Anything but whole lines moving up or down is done cell by cell, by libvterm through moverect and
+    // erase; it is rare (insert and delete of characters, left and right margins).
+    if (rightward != 0 || rect.start_col != 0 || rect.end_col != vt->cols || top < 0 || bottom > vt->rows ||
+        height <= 0)
+        return 0;
+    int n = std::clamp(downward, -height, height);
+    std::vector<uint32_t> &rows = active(vt).rows;
+    if (n > 0)
+        std::rotate(rows.begin() + top, rows.begin() + top + n, rows.begin() + bottom);
+    else if (n < 0)
+        std::rotate(rows.begin() + top, rows.begin() + bottom + n, rows.begin() + bottom);
+    // The lines that moved in are new and blank.
+    int from = n > 0 ? bottom - n : top, to = n > 0 ? bottom : top - n;
+    VtCell with = erased(vt);
+    for (int row = from; row < to; ++row) std::fill_n(line(vt, row), vt->cols, with);
+    vt_damage(vt, top, bottom);
+    return 1;
+}
+
+int on_initpen(void *user)
+{
+    TarvikVt *vt = owner(user);
+    vt->pen.attrs = 0;
+    vterm_state_get_default_colors(vt->state, &vt->pen.fg, &vt->pen.bg);
+    return 1;
+}
+
+int on_setpenattr(VTermAttr attr, VTermValue *val, void *user)
+{
+    VtPen &pen = owner(user)->pen;
+    auto flag = [&](uint8_t bit, bool on) {
+        pen.attrs = static_cast<uint8_t>(on ? pen.attrs | bit : pen.attrs & ~bit);
+    };
+    switch (attr) {
+    case VTERM_ATTR_BOLD: flag(kBold, val->boolean); break;
+    case VTERM_ATTR_UNDERLINE: flag(kUnderline, val->number != 0); break;
+    case VTERM_ATTR_ITALIC: flag(kItalic, val->boolean); break;
+    case VTERM_ATTR_BLINK: flag(kBlink, val->boolean); break;
+    case VTERM_ATTR_REVERSE: flag(kReverse, val->boolean); break;
+    case VTERM_ATTR_STRIKE: flag(kStrike, val->boolean); break;
+    case VTERM_ATTR_FOREGROUND: pen.fg = val->color; break;
+    case VTERM_ATTR_BACKGROUND: pen.bg = val->color; break;
+    default: break;
+    }
+    return 1;
+}
+
+int on_settermprop(VTermProp prop, VTermValue *val, void *user)
+{
+    TarvikVt *vt = owner(user);
+    switch (prop) {
+    case VTERM_PROP_CURSORVISIBLE:
+        vt->cursor_visible = val->boolean != 0;
+        vt->version = ++g_versions;
+        break;
+    case VTERM_PROP_ALTSCREEN:
+        // Full-screen programs draw here and leave the shell's lines as they were. Most machines never
+        // use it, so its cells are made the first time.
+        if (val->boolean && vt->alt.cells.empty()) vt_buffer_init(vt->alt, vt->rows, vt->cols, erased(vt));
+        vt->alt_active = val->boolean != 0;
+        vt_damage(vt, 0, vt->rows);
+        break;
+    case VTERM_PROP_REVERSE:
+        vt->reverse_video = val->boolean != 0;
+        vt_damage(vt, 0, vt->rows);
+        break;
+    default: break;
+    }
+    return 1;
+}
+
+int on_setlineinfo(int row, const VTermLineInfo *now, const VTermLineInfo *before, void *user)
+{
+    TarvikVt *vt = owner(user);
+    // A double-width line shows only its left half; what stood in the right half is gone.
+    if (now->doublewidth && !before->doublewidth) {
+        VTermRect right{row, row + 1, vt->cols / 2, vt->cols};
+        on_erase(right, 0, user);
+    }
+    vt_damage(vt, row, row + 1);
+    return 1;
+}
+
+const VTermStateCallbacks *state_callbacks()
+{
+    static const VTermStateCallbacks callbacks = [] {
+        VTermStateCallbacks cb{};
+        cb.putglyph = on_putglyph;
+        cb.movecursor = on_movecursor;
+        cb.scrollrect = on_scrollrect;
+        cb.moverect = on_moverect;
+        cb.erase = on_erase;
+        cb.initpen = on_initpen;
+        cb.setpenattr = on_setpenattr;
+        cb.settermprop = on_settermprop;
+        cb.setlineinfo = on_setlineinfo;
+        return cb;
+    }();
+    return &callbacks;
+}
+
+// libvterm decodes the obsolete 5- and 6-byte UTF-8 forms and encoded UTF-16 halves into values that
+// are no character, which curses and the summary cannot show; they read as U+FFFD, like the other
+// malformed input that libvterm replaces itself.
+uint32_t valid_char(uint32_t ch) { return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch; }
+
+} // namespace
+
+void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with)
+{
+    buf.cells.assign(static_cast<size_t>(rows) * static_cast<size_t>(cols), with);
+    buf.rows.resize(static_cast<size_t>(rows));
+    for (int i = 0; i < rows; ++i) buf.rows[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
+}
+
+void vt_cells_init(TarvikVt *vt)
+{
+    VtCell blank{};
+    vterm_state_get_default_colors(vt->state, &blank.fg, &blank.bg);
+    vt->pen = {blank.fg, blank.bg, 0};
+    vt_buffer_init(vt->primary, vt->rows, vt->cols, blank);
+    vterm_state_set_callbacks(vt->state, state_callbacks(), vt);
+}
+
+void vt_damage(TarvikVt *vt, int top, int bottom)
+{
+    vt->version = ++g_versions;
+    if (vt->damage_top >= vt->damage_bottom) {
+        vt->damage_top = top;
+        vt->damage_bottom = bottom;
+    } else {
+        vt->damage_top = std::min(vt->damage_top, top);
+        vt->damage_bottom = std::max(vt->damage_bottom, bottom);
+    }
+}
+
+bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)
+{
+    if (row < 0 || row >= vt->rows || col < 0 || col >= vt->cols) return false;
+    const VtBuffer &buf = vt->alt_active ? vt->alt : vt->primary;
+    const VtCell *l = buf.line(row, vt->cols);
+    const VtCell &c = l[col];
+    cell = VTermScreenCell{};
+    cell.fg = c.fg;
+    cell.bg = c.bg;
+    cell.attrs.bold = (c.attrs & kBold) != 0;
+    cell.attrs.underline = (c.attrs & kUnderline) != 0;
+    cell.attrs.italic = (c.attrs & kItalic) != 0;
+    cell.attrs.blink = (c.attrs & kBlink) != 0;
+    cell.attrs.reverse = ((c.attrs & kReverse) != 0) != vt->reverse_video;
+    cell.attrs.strike = (c.attrs & kStrike) != 0;
+    cell.width = col + 1 < vt->cols && l[col + 1].chars[0] == kCoveredChar ? 2 : 1;
+    if (c.chars[0] == kCoveredChar) {
+        // A covered cell with no wide character to its left (a move or erase can split the pair) is a
+        // blank.
+        if (col == 0 || l[col - 1].chars[0] == kCoveredChar) {
+            cell.chars[0] = ' ';
+        } else {
+            cell.chars[0] = kCoveredChar;
+        }
+        return true;
+    }
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) cell.chars[i] = valid_char(c.chars[i]);
+    return true;
+}
