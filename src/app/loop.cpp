@@ -21,12 +21,15 @@
 namespace {
 
 constexpr int kKeyTimeoutMs = 200;
+// Each start of a held child waits for the kernel to load ssh: starting a batch in slices of this long,
+// one per turn, keeps the screen and the keys served while hundreds of machines start.
+constexpr int kReleaseSliceMs = 20;
 
 bool confirmed(const std::string &answer) { return !answer.empty() && (answer[0] & ~0x20) == 'Y'; }
 
-// Waits for a key, or for output from a live machine, for at most 200 ms. Returns the key, or ERR when
-// the wait ended without one.
-int wait_for_key()
+// Waits for a key, or for output from a live machine, for at most timeout_ms. Returns the key, or ERR
+// when the wait ended without one.
+int wait_for_key(int timeout_ms)
 {
     // Keys curses already read into its own buffer never wake poll(): take them first.
     wtimeout(stdscr, 0);
@@ -41,7 +44,7 @@ int wait_for_key()
         int fd = tarvik_vt_fd(mlist_machine(i)->term.get());
         if (fd >= 0) fds.push_back({fd, POLLIN, 0});
     }
-    int n = poll(fds.data(), fds.size(), kKeyTimeoutMs);
+    int n = poll(fds.data(), fds.size(), timeout_ms);
     if (n <= 0 || fds[0].revents == 0) return ERR;
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) fatal_exit(SIGHUP); // the terminal is gone
     wtimeout(stdscr, 0);
@@ -84,8 +87,9 @@ void main_loop_turn()
     children_reap();
     mlist_update();
     redraw(false);
-    tarvik_vt_release_children();
-    int key = wait_for_key();
+    // Held machines learn their pids only now, and must before any of their exits is reaped.
+    if (tarvik_vt_release_children(kReleaseSliceMs) > 0) mlist_children_started();
+    int key = wait_for_key(tarvik_vt_held_children() > 0 ? 0 : kKeyTimeoutMs);
     if (key != ERR) main_dispatch(key);
 }
 

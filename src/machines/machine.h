@@ -14,7 +14,7 @@ struct Machine {
     uint8_t tagged = 0;
     uint8_t alive = 1;
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
-    pid_t pid = -1;
+    pid_t pid = -1; // 0 while its start is held: see mlist_children_started
 };
 
 // A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks

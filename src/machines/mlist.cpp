@@ -147,6 +147,15 @@ void mlist_child_exited(pid_t pid)
     }
 }
 
+void mlist_children_started()
+{
+    for (auto &m : g_machines) {
+        if (m->pid != 0) continue;
+        m->pid = tarvik_vt_pid(m->term.get());
+        if (m->pid < 0) m->alive = 0;
+    }
+}
+
 void mlist_update()
 {
     static std::vector<TarvikVt *> terms;

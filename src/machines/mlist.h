@@ -27,6 +27,9 @@ void mlist_toggle_multicast();
 bool mlist_multicast();
 void mlist_send_key(int key);
 void mlist_child_exited(pid_t pid);
+// After tarvik_vt_release_children: the held machines take their children's pids, and one whose child
+// could not be started is dead. Must come before any of those children is reaped.
+void mlist_children_started();
 void mlist_update();
 void mlist_rename_selected(const std::string &name);
 

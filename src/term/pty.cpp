@@ -2,15 +2,17 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <time.h>
 
 #include <array>
 #include <atomic>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,15 +44,17 @@ void children_forget(pid_t pid)
     }
 }
 
-// While a batch of machines is being added, their children wait here before they exec: hundreds of
-// ssh logins starting at once would take the processor from the program while it is still adding and
-// drawing the list. The gate opens one byte per waiting child; end of file means the program ended.
-struct StartGate {
-    int read_fd = -1;
-    int write_fd = -1;
-    size_t waiting = 0;
+// While a batch of machines is being added, their terminals are opened at once but their children
+// start only when released: hundreds of ssh logins starting together would take the processor from
+// the program while it is still adding and drawing the list. Nothing runs before then, so a terminal
+// destroyed meanwhile, or the program ending, leaves no child behind. The release goes a slice of time
+// at a time, as each start waits for the kernel to load the command (a millisecond or more here).
+struct HeldStart {
+    TarvikVt *vt;
+    std::vector<std::string> args;
 };
-StartGate g_gate;
+bool g_holding = false;
+std::deque<HeldStart> g_held;
 
 long now_ms()
 {
@@ -93,9 +97,18 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
     return out;
 }
 
-// In the child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void child_exec(char *const argv[], char *const envp[], const char *failure_prefix,
-                             int gate_read, int gate_write)
+// What a child needs, all prepared by the program: until it execs, a vfork child shares the program's
+// memory, so it may not allocate, and writes nothing but its own stack and the set-up error.
+struct ChildPlan {
+    int master;
+    char *const *argv;
+    char *const *envp;
+    const char *failure_prefix;
+    volatile int *setup_errno; // why the terminal could not be made the child's, 0 if it was
+};
+
+// In the vfork child: only async-signal-safe calls, and it never returns.
+[[noreturn]] void child_run(const ChildPlan &plan)
 {
     struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
@@ -104,70 +117,108 @@ std::vector<char *> pointers(std::vector<std::string> &strings)
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (gate_read >= 0) {
-        // Our copy of the writing end would keep the gate from ever reporting that the program ended.
-        close(gate_write);
-        char go;
-        ssize_t n;
-        do
-            n = read(gate_read, &go, 1);
-        while (n < 0 && errno == EINTR);
-        if (n != 1) _exit(127);
+    // A session of its own with this terminal as its controlling terminal, so that the terminal's
+    // hang-up reaches the command and ssh can ask for a password on it.
+    int slave = -1;
+    if (setsid() < 0 || (slave = ioctl(plan.master, TIOCGPTPEER, O_RDWR | O_NOCTTY)) < 0 ||
+        ioctl(slave, TIOCSCTTY, 0) < 0 || dup2(slave, 0) < 0 || dup2(slave, 1) < 0 || dup2(slave, 2) < 0) {
+        *plan.setup_errno = errno;
+        _exit(127);
     }
     // Only the terminal: no master of another machine, no descriptor of the program.
     close_range(3, ~0U, 0);
-    execve(argv[0], argv, envp);
-    int err = errno;
-    const char *reason = strerror(err);
-    (void)!write(1, failure_prefix, strlen(failure_prefix));
+    execve(plan.argv[0], plan.argv, plan.envp);
+    // Unlike strerror, this neither allocates nor reads the locale.
+    const char *reason = strerrordesc_np(errno);
+    if (!reason) reason = "unknown error";
+    (void)!write(1, plan.failure_prefix, strlen(plan.failure_prefix));
     (void)!write(1, reason, strlen(reason));
     (void)!write(1, "\r\n", 2);
     _exit(127);
+}
+
+// Apart from its caller and never inlined, so that nothing of the caller's frame is live across
+// vfork's two returns.
+[[gnu::noinline]] pid_t vfork_child(const ChildPlan &plan)
+{
+    pid_t pid = vfork();
+    if (pid == 0) child_run(plan);
+    return pid;
+}
+
+// Starts the command on the screen's open terminal; the program waits until the child has exec'd or
+// given up. vfork because fork would copy the page tables of a program holding hundreds of screens,
+// milliseconds a child, and make the program fault on each page it writes while children share them.
+pid_t start_child(TarvikVt *vt, std::vector<std::string> &args, char *const *envp)
+{
+    std::vector<char *> argv = pointers(args);
+    std::string failure = "quillor: cannot run " + args[0] + ": ";
+    volatile int setup_errno = 0;
+    ChildPlan plan{vt->master.get(), argv.data(), envp, failure.c_str(), &setup_errno};
+    // Signals stay blocked until the child has put back the default handlers: the program's own
+    // handlers must never run in the child, least of all on memory it shares with the program.
+    sigset_t all, old_mask;
+    sigfillset(&all);
+    sigprocmask(SIG_SETMASK, &all, &old_mask);
+    pid_t pid = vfork_child(plan);
+    int err = pid < 0 ? errno : setup_errno;
+    // Remembered before any handler can run, so that a fatal signal's hang-up reaches it too.
+    if (pid > 0 && err == 0) children_remember(pid);
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    if (err != 0) {
+        // A child that could not take the terminal has already ended: reap it here, as no machine
+        // will own its pid.
+        if (pid > 0) waitpid(pid, nullptr, 0);
+        vt_show_message(vt, std::string("quillor: cannot start a terminal: ") + strerror(err));
+        vt->master.reset();
+        vt->pid = -1;
+        return -1;
+    }
+    vt->pid = pid;
+    return pid;
+}
+
+// Opens a new pseudo-terminal of the screen's size as the screen's master. Only the child opens the
+// other side: until then the master reads as empty, and keys written to it wait for the child.
+bool pty_open(TarvikVt *vt)
+{
+    // Close-on-exec: other children (the next machine's ssh, a machine-list command) must not inherit
+    // this master, or the terminal would stay open after this machine's ssh has gone.
+    Fd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
+    winsize ws{};
+    ws.ws_row = static_cast<unsigned short>(vt->rows);
+    ws.ws_col = static_cast<unsigned short>(vt->cols);
+    if (!master.valid() || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
+        ioctl(master.get(), TIOCSWINSZ, &ws) != 0) {
+        vt_show_message(vt, std::string("quillor: cannot start a terminal: ") + strerror(errno));
+        return false;
+    }
+    vt->master = std::move(master);
+    return true;
 }
 
 } // namespace
 
 pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line)
 {
-    if (!vt || vt->pid > 0 || vt->forsaken) return -1;
+    if (!vt || vt->pid >= 0 || vt->forsaken) return -1;
     std::vector<std::string> args = split_blanks(command_line ? command_line : "");
     if (args.empty()) {
         vt_show_message(vt, "quillor: no command to start");
         return -1;
     }
-    std::vector<std::string> env = child_environment();
-    std::vector<char *> argv = pointers(args);
-    std::vector<char *> envp = pointers(env);
-    std::string failure = "quillor: cannot run " + args[0] + ": ";
-
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(vt->rows);
-    ws.ws_col = static_cast<unsigned short>(vt->cols);
-    int master = -1;
-    // Signals stay blocked until the child has put back the default handlers: the program's own
-    // handlers must never run in the child between fork and exec.
-    sigset_t all, old_mask;
-    sigfillset(&all);
-    sigprocmask(SIG_SETMASK, &all, &old_mask);
-    pid_t pid = forkpty(&master, nullptr, nullptr, &ws);
-    int fork_errno = errno;
-    if (pid == 0) child_exec(argv.data(), envp.data(), failure.c_str(), g_gate.read_fd, g_gate.write_fd);
-    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-    if (pid < 0) {
-        vt_show_message(vt, std::string("quillor: cannot start a terminal: ") + strerror(fork_errno));
-        return -1;
+    if (!pty_open(vt)) return -1;
+    if (g_holding) {
+        vt->pid = 0;
+        g_held.push_back({vt, std::move(args)});
+        return 0;
     }
-    if (g_gate.read_fd >= 0) ++g_gate.waiting;
-
-    // Other children (the next machine's ssh, a machine-list command) must not inherit this master, or
-    // the terminal would stay open after this machine's ssh has gone.
-    fcntl(master, F_SETFD, FD_CLOEXEC);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-    vt->master.reset(master);
-    vt->pid = pid;
-    children_remember(pid);
-    return pid;
+    std::vector<std::string> env = child_environment();
+    std::vector<char *> envp = pointers(env);
+    return start_child(vt, args, envp.data());
 }
+
+pid_t tarvik_vt_pid(const TarvikVt *vt) { return vt ? vt->pid : -1; }
 
 void pty_send(TarvikVt *vt, const char *bytes, size_t len)
 {
@@ -227,9 +278,13 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
 
 void pty_close(TarvikVt *vt)
 {
-    // Closing the master hangs up only a child that already owns the terminal; one still starting
-    // (between fork and its terminal set-up) would miss it and live on. A child not yet forsaken has not
-    // been reaped, so its pid is still its own.
+    if (vt->pid == 0) {
+        // A held child never starts.
+        std::erase_if(g_held, [vt](const HeldStart &h) { return h.vt == vt; });
+        vt->pid = -1;
+    }
+    // Closing the master hangs up the terminal's session; the signal also reaches a child that has
+    // left that session. A child not yet forsaken has not been reaped, so its pid is still its own.
     if (!vt->forsaken && vt->pid > 0) kill(vt->pid, SIGHUP);
     children_forget(vt->pid);
     vt->master.reset();
@@ -248,32 +303,26 @@ void tarvik_vt_forsake_child(TarvikVt *vt)
     pty_close(vt);
 }
 
-void tarvik_vt_hold_children()
+void tarvik_vt_hold_children() { g_holding = true; }
+
+size_t tarvik_vt_release_children(int max_ms)
 {
-    if (g_gate.read_fd >= 0) return;
-    int fds[2];
-    // Close-on-exec: a command run for the machine list must not hold the gate.
-    if (pipe2(fds, O_CLOEXEC) != 0) return; // the children then start at once, as without a gate
-    g_gate = {fds[0], fds[1], 0};
+    g_holding = false;
+    if (g_held.empty()) return 0;
+    std::vector<std::string> env = child_environment();
+    std::vector<char *> envp = pointers(env);
+    long start = now_ms();
+    size_t started = 0;
+    do {
+        HeldStart next = std::move(g_held.front());
+        g_held.pop_front();
+        start_child(next.vt, next.args, envp.data());
+        ++started;
+    } while (!g_held.empty() && now_ms() - start < max_ms);
+    return started;
 }
 
-void tarvik_vt_release_children()
-{
-    if (g_gate.write_fd < 0) return;
-    // Our own reading end is still open, so this write cannot raise SIGPIPE even if every waiting child
-    // was killed meanwhile; a pipe holds far more than kMaxMachines bytes.
-    std::string go(g_gate.waiting, 'g');
-    for (size_t done = 0; done < go.size();) {
-        ssize_t n = ::write(g_gate.write_fd, go.data() + done, go.size() - done);
-        if (n > 0)
-            done += static_cast<size_t>(n);
-        else if (!(n < 0 && errno == EINTR))
-            break;
-    }
-    close(g_gate.write_fd);
-    close(g_gate.read_fd);
-    g_gate = {};
-}
+size_t tarvik_vt_held_children() { return g_held.size(); }
 
 void tarvik_vt_hangup_all_children()
 {

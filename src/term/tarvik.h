@@ -26,9 +26,14 @@ using TarvikDrawCallback = void (*)(TarvikVt *vt, WINDOW *win, void *user);
 TarvikVt *tarvik_vt_create(int rows, int cols);
 
 // Starts the command line as a child on a new pseudo-terminal of this screen's size. The line is split
-// at blanks into arguments that are exec'd directly: no shell ever sees it. Returns the child's pid, or
-// -1 when no child could be started (the reason is then shown on the screen).
+// at blanks into arguments that are exec'd directly: no shell ever sees it. Returns the child's pid; 0
+// while children are held (the terminal is open, and the pid comes with the release); -1 when no child
+// could be started (the reason is then shown on the screen). A command that cannot be exec'd still
+// gets a child, which shows the reason on the screen and exits with 127.
 pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line);
+// The pid of this screen's child: as tarvik_vt_forkpty returned it, or as the release gave it to a
+// held one; 0 while held, -1 when none was started or it could not be.
+pid_t tarvik_vt_pid(const TarvikVt *vt);
 
 // Applies pending output of the child to the screen; never blocks, and bounded in time per call.
 void tarvik_vt_update(TarvikVt *vt);
@@ -64,12 +69,17 @@ TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col);
 // The pseudo-terminal's master, for poll(); -1 once forsaken, at end of file, or with no child.
 int tarvik_vt_fd(const TarvikVt *vt);
 
-// From now on, children started by tarvik_vt_forkpty wait before they run their command, until
-// tarvik_vt_release_children; for adding many machines at once. Children still waiting when the program
-// ends never run their command.
+// From now on, tarvik_vt_forkpty opens the terminal but starts no child, until
+// tarvik_vt_release_children; for adding many machines at once. A held child of a screen destroyed
+// before its release, or of a program that ends before it, never exists.
 void tarvik_vt_hold_children();
-// Lets every waiting child run its command; nothing happens when none waits.
-void tarvik_vt_release_children();
+// Ends the holding and starts held children in the order they were asked for, for about max_ms but at
+// least one; returns how many it released (tarvik_vt_pid then tells each one's pid, or -1 for one that
+// could not start). The rest stay held for the next call. Nothing happens, and 0 is returned, when
+// none is held.
+size_t tarvik_vt_release_children(int max_ms);
+// How many children are held.
+size_t tarvik_vt_held_children();
 
 // Hangs up every child started by this layer that has not been forsaken. Async-signal-safe: for a
 // fatal signal handler that must not leave ssh processes behind.

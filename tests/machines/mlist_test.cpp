@@ -191,6 +191,31 @@ TEST_F(MachineList, DeadMachinesAreMarkedByPidAndDeletedTogether)
     EXPECT_GE(mlist_scroll() + 3, 3);
 }
 
+// Machines of a held batch have no pid until their children start; an exit reaped after the release
+// must still find its machine, and one of them deleted before its start leaves the rest in order.
+TEST_F(MachineList, HeldMachinesTakeTheirPidsAsTheyAreReleased)
+{
+    tarvik_vt_hold_children();
+    add(3);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(mlist_machine(i)->pid, 0);
+        EXPECT_EQ(mlist_machine(i)->alive, 1);
+    }
+    mlist_delete_selected(); // machine 0, never started
+    ASSERT_EQ(tarvik_vt_release_children(0), 1u);
+    mlist_children_started();
+    EXPECT_GT(mlist_machine(0)->pid, 0);
+    EXPECT_EQ(mlist_machine(1)->pid, 0);
+    ASSERT_EQ(tarvik_vt_release_children(10000), 1u);
+    mlist_children_started();
+    ASSERT_GT(mlist_machine(1)->pid, 0);
+    EXPECT_NE(mlist_machine(0)->pid, mlist_machine(1)->pid);
+    kill_machine(1);
+    EXPECT_EQ(names(), (std::vector<std::string>{"-V m1", "-V m2"}));
+    EXPECT_EQ(mlist_machine(0)->alive, 1);
+    EXPECT_EQ(mlist_machine(1)->alive, 0);
+}
+
 TEST_F(MachineList, EmptyListOperationsDoNothing)
 {
     mlist_toggle_tag();

@@ -1,7 +1,8 @@
-// Children started while the program holds them wait, alive, until it lets them go: adding hundreds of
+// Children asked for while the program holds them start only when it lets them go: adding hundreds of
 // machines must not compete with hundreds of logins for the processor.
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <functional>
@@ -11,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/vt_text.h"
 #include "term/tarvik.h"
 
 namespace
@@ -39,54 +41,88 @@ bool shows(TarvikVt *vt, const std::string &text, int timeout_ms)
     return false;
 }
 
-bool exits(pid_t pid)
+int exit_status(pid_t pid)
 {
+    int status = -1;
     for (int i = 0; i < 500; ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
+        if (waitpid(pid, &status, WNOHANG) == pid) return status;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return false;
+    return -1;
 }
 
-TEST(HeldChildren, RunTheirCommandOnlyOnceReleased)
+// While held, a terminal is open and takes keys, but nothing runs; the release starts the children in
+// order and gives each its pid, which is then the one to wait for.
+TEST(HeldChildren, RunTheirCommandOnlyOnceReleasedAndThenHaveTheirPids)
 {
-    tarvik_vt_release_children(); // nothing waits: harmless
+    EXPECT_EQ(tarvik_vt_release_children(0), 0u); // nothing held: harmless
     tarvik_vt_hold_children();
     Vt a(tarvik_vt_create(3, 40));
     Vt b(tarvik_vt_create(3, 40));
-    pid_t pa = tarvik_vt_forkpty(a.get(), "/bin/echo started a");
-    pid_t pb = tarvik_vt_forkpty(b.get(), "/bin/echo started b");
+    Vt bad(tarvik_vt_create(3, 60));
+    Script reads("read x; echo got $x");
+    EXPECT_EQ(tarvik_vt_forkpty(a.get(), "/bin/echo started a"), 0);
+    EXPECT_EQ(tarvik_vt_forkpty(b.get(), reads.path.c_str()), 0);
+    EXPECT_EQ(tarvik_vt_forkpty(bad.get(), "/nonexistent/held arg"), 0);
+    EXPECT_EQ(tarvik_vt_pid(a.get()), 0);
+    EXPECT_GE(tarvik_vt_fd(a.get()), 0);
+    EXPECT_EQ(tarvik_vt_forkpty(a.get(), "/bin/echo twice"), -1); // one child per screen, held or not
+    for (char c : std::string("early\r"))
+        tarvik_vt_keypress(b.get(), c);
+    EXPECT_FALSE(shows(a.get(), "started", 300));
+
+    // A slice of no time still starts one; the rest wait for the next slice.
+    EXPECT_EQ(tarvik_vt_held_children(), 3u);
+    EXPECT_EQ(tarvik_vt_release_children(0), 1u);
+    EXPECT_GT(tarvik_vt_pid(a.get()), 0);
+    EXPECT_EQ(tarvik_vt_pid(b.get()), 0);
+    EXPECT_EQ(tarvik_vt_held_children(), 2u);
+    EXPECT_EQ(tarvik_vt_release_children(10000), 2u);
+    EXPECT_EQ(tarvik_vt_held_children(), 0u);
+    pid_t pa = tarvik_vt_pid(a.get());
+    pid_t pb = tarvik_vt_pid(b.get());
+    pid_t pbad = tarvik_vt_pid(bad.get());
     ASSERT_GT(pa, 0);
     ASSERT_GT(pb, 0);
-    EXPECT_FALSE(shows(a.get(), "started", 300));
-    EXPECT_EQ(waitpid(pa, nullptr, WNOHANG), 0); // waiting, not gone
-    tarvik_vt_release_children();
+    ASSERT_GT(pbad, 0);
+    EXPECT_TRUE(pa < pb && pb < pbad) << "started out of order";
     EXPECT_TRUE(shows(a.get(), "started a", 5000));
-    EXPECT_TRUE(shows(b.get(), "started b", 5000));
-    EXPECT_TRUE(exits(pa));
-    EXPECT_TRUE(exits(pb));
+    EXPECT_TRUE(shows(b.get(), "got early", 5000)) << "keys typed while held were lost";
+    EXPECT_TRUE(shows(bad.get(), "quillor: cannot run /nonexistent/held: No such file", 5000));
+    EXPECT_EQ(exit_status(pa), 0);
+    EXPECT_EQ(exit_status(pb), 0);
+    int status = exit_status(pbad);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 127);
 
     // Once released, children start at once again.
     Vt c(tarvik_vt_create(3, 40));
     pid_t pc = tarvik_vt_forkpty(c.get(), "/bin/echo at once");
+    EXPECT_GT(pc, 0);
+    EXPECT_EQ(tarvik_vt_pid(c.get()), pc);
     EXPECT_TRUE(shows(c.get(), "at once", 5000));
-    EXPECT_TRUE(exits(pc));
+    EXPECT_EQ(exit_status(pc), 0);
 }
 
-TEST(HeldChildren, AHungUpChildNeverRunsItsCommandAndTheOthersStillGo)
+TEST(HeldChildren, ADestroyedOrForsakenHeldTerminalNeverStartsAndTheOthersStillGo)
 {
+    std::string marker = "/tmp/quillor-held-marker-" + std::to_string(getpid());
+    unlink(marker.c_str());
     tarvik_vt_hold_children();
     Vt gone(tarvik_vt_create(3, 40));
+    Vt forsaken(tarvik_vt_create(3, 40));
     Vt kept(tarvik_vt_create(3, 40));
-    pid_t pg = tarvik_vt_forkpty(gone.get(), "/bin/echo must not run");
-    pid_t pk = tarvik_vt_forkpty(kept.get(), "/bin/echo kept");
-    kill(pg, SIGHUP);
-    EXPECT_TRUE(exits(pg));
-    // The release must not stop at the child that is no longer there to read its turn.
-    tarvik_vt_release_children();
-    EXPECT_FALSE(shows(gone.get(), "must not run", 200));
+    ASSERT_EQ(tarvik_vt_forkpty(gone.get(), ("/usr/bin/touch " + marker).c_str()), 0);
+    ASSERT_EQ(tarvik_vt_forkpty(forsaken.get(), ("/usr/bin/touch " + marker).c_str()), 0);
+    ASSERT_EQ(tarvik_vt_forkpty(kept.get(), "/bin/echo kept"), 0);
+    gone.reset();
+    tarvik_vt_forsake_child(forsaken.get());
+    EXPECT_EQ(tarvik_vt_pid(forsaken.get()), -1);
+    EXPECT_EQ(tarvik_vt_release_children(10000), 1u);
     EXPECT_TRUE(shows(kept.get(), "kept", 5000));
-    EXPECT_TRUE(exits(pk));
+    EXPECT_EQ(exit_status(tarvik_vt_pid(kept.get())), 0);
+    EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a held command ran after its terminal was gone";
+    unlink(marker.c_str());
 }
 
 } // namespace
