@@ -183,8 +183,11 @@ int main(int argc, char **argv)
             if (start.add_cpu_s) add256_cpu.runs.push_back(*start.add_cpu_s);
             if (start.rss_mib) rss256.runs.push_back(*start.rss_mib);
             std::fprintf(
-                stderr, "run %d quillor 256 from a file in %.3f s (%.3f s of its own CPU), then %.1f MiB\n",
-                r + 1, start.add_s.value_or(0), start.add_cpu_s.value_or(0), start.rss_mib.value_or(0));
+                stderr,
+                "run %d quillor 256 from a file in %.3f s (%.3f s of its own CPU), all started after %.3f s, "
+                "logged in after %.1f s, then %.1f MiB\n",
+                r + 1, start.add_s.value_or(0), start.add_cpu_s.value_or(0), start.children_s.value_or(0),
+                start.logins_s.value_or(0), start.rss_mib.value_or(0));
         }
     }
     double load_after = proc_load1();

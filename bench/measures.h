@@ -51,7 +51,9 @@ std::optional<IdleRun> measure_idle(Bench &b, Target t);
 // resident memory (MiB) once those 256 machines have logged in.
 struct StartupRun {
     std::optional<double> add_s;
-    std::optional<double> add_cpu_s; // of that, CPU quillor itself used
+    std::optional<double> add_cpu_s;  // of that, CPU quillor itself used
+    std::optional<double> children_s; // from the Enter until all 256 ssh children run
+    std::optional<double> logins_s;   // from the Enter until all 256 remote shells run
     std::optional<double> rss_mib;
 };
 StartupRun measure_startup(Bench &b);
