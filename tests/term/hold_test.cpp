@@ -1,6 +1,7 @@
 // Children asked for while the program holds them start only when it lets them go: adding hundreds of
 // machines must not compete with hundreds of logins for the processor.
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,6 +124,48 @@ TEST(HeldChildren, ADestroyedOrForsakenHeldTerminalNeverStartsAndTheOthersStillG
     EXPECT_EQ(exit_status(tarvik_vt_pid(kept.get())), 0);
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a held command ran after its terminal was gone";
     unlink(marker.c_str());
+}
+
+// Allows no descriptor beyond those open now, for as long as it lives.
+struct NoMoreDescriptors {
+    rlimit saved{};
+    NoMoreDescriptors()
+    {
+        getrlimit(RLIMIT_NOFILE, &saved);
+        int lowest_free = dup(0);
+        close(lowest_free);
+        rlimit none = saved;
+        none.rlim_cur = static_cast<rlim_t>(lowest_free);
+        setrlimit(RLIMIT_NOFILE, &none);
+    }
+    ~NoMoreDescriptors() { setrlimit(RLIMIT_NOFILE, &saved); }
+};
+
+// A terminal that cannot be opened, or that the child cannot take, leaves no child and says why: the
+// machine must be shown dead, not alive for good with a blank screen.
+TEST(HeldChildren, ATerminalThatCannotBeStartedSaysWhyAndHasNoChild)
+{
+    Vt now(tarvik_vt_create(3, 60));
+    {
+        NoMoreDescriptors limit;
+        EXPECT_EQ(tarvik_vt_forkpty(now.get(), "/bin/echo never"), -1);
+    }
+    EXPECT_EQ(tarvik_vt_pid(now.get()), -1);
+    EXPECT_EQ(tarvik_vt_fd(now.get()), -1);
+    EXPECT_TRUE(shows(now.get(), "quillor: cannot start a terminal: Too many open files", 0));
+
+    // Held, the terminal opens; the child then has no descriptor left to take it with.
+    tarvik_vt_hold_children();
+    Vt held(tarvik_vt_create(3, 60));
+    ASSERT_EQ(tarvik_vt_forkpty(held.get(), "/bin/echo never"), 0);
+    {
+        NoMoreDescriptors limit;
+        EXPECT_EQ(tarvik_vt_release_children(10000), 1u);
+    }
+    EXPECT_EQ(tarvik_vt_pid(held.get()), -1);
+    EXPECT_EQ(tarvik_vt_fd(held.get()), -1);
+    EXPECT_TRUE(shows(held.get(), "quillor: cannot start a terminal: Too many open files", 0));
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child was left to reap";
 }
 
 } // namespace
