@@ -66,17 +66,17 @@ unsigned long tarvik_vt_version(const TarvikVt *vt);
 // Cell at (row, col); a position outside the screen reads as a blank.
 TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col);
 
-// The pseudo-terminal's master, for poll(); -1 once forsaken, at end of file, or with no child.
+// The pseudo-terminal's master, for poll(), open while its child is held too; -1 before forkpty, once
+// forsaken, at end of file, or when the terminal could not be started.
 int tarvik_vt_fd(const TarvikVt *vt);
 
 // From now on, tarvik_vt_forkpty opens the terminal but starts no child, until
 // tarvik_vt_release_children; for adding many machines at once. A held child of a screen destroyed
 // before its release, or of a program that ends before it, never exists.
 void tarvik_vt_hold_children();
-// Ends the holding and starts held children in the order they were asked for, for about max_ms but at
-// least one; returns how many it released (tarvik_vt_pid then tells each one's pid, or -1 for one that
-// could not start). The rest stay held for the next call. Nothing happens, and 0 is returned, when
-// none is held.
+// Ends the holding, then starts held children in the order they were asked for, for about max_ms but
+// at least one; returns how many it released, 0 when none was held (tarvik_vt_pid then tells each
+// one's pid, or -1 for one that could not start). The rest stay held for the next call.
 size_t tarvik_vt_release_children(int max_ms);
 // How many children are held.
 size_t tarvik_vt_held_children();
