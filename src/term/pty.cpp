@@ -253,6 +253,9 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
         if (n > 0) {
             vt_feed(vt, buf.data(), static_cast<size_t>(n));
             if (now_ms() - start >= max_ms) return;
+            // A short read took all there was: asking again would only be told so, a system call per
+            // terminal with output every turn. What comes later wakes the main loop's poll.
+            if (static_cast<size_t>(n) < buf.size() && wait_ms <= 0) return;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
