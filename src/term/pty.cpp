@@ -56,6 +56,9 @@ struct HeldStart {
 bool g_holding = false;
 std::deque<HeldStart> g_held;
 
+// Smaller reads than this come from interactive output rather than a flood.
+constexpr ssize_t kSmallRead = 512;
+
 long now_ms()
 {
     timespec ts;
@@ -253,9 +256,10 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
         if (n > 0) {
             vt_feed(vt, buf.data(), static_cast<size_t>(n));
             if (now_ms() - start >= max_ms) return;
-            // A short read took all there was: asking again would only be told so, a system call per
-            // terminal with output every turn. What comes later wakes the main loop's poll.
-            if (static_cast<size_t>(n) < buf.size() && wait_ms <= 0) return;
+            // A few bytes (an echo, a prompt) were all there was: asking again would only be told so,
+            // a system call per terminal with output every turn; what comes later wakes the main loop.
+            // A flood arrives in reads of a few kilobytes, and those go on until the time is up.
+            if (n < kSmallRead && wait_ms <= 0) return;
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
