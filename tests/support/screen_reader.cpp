@@ -4,28 +4,9 @@
 
 #include <string_view>
 
-namespace {
+#include "support/utf8.h"
 
-std::string utf8(uint32_t c)
-{
-    std::string s;
-    if (c < 0x80) {
-        s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        s += static_cast<char>(0xC0 | (c >> 6));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        s += static_cast<char>(0xE0 | (c >> 12));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        s += static_cast<char>(0xF0 | (c >> 18));
-        s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return s;
-}
+namespace {
 
 int color_index(const VTermScreen *screen, VTermColor c, bool fg)
 {
@@ -98,7 +79,7 @@ ReadCell ScreenReader::cell(int row, int col) const
     if (c.chars[0] == 0 || c.chars[0] == 0xFFFFFFFFu)
         out.text = c.chars[0] == 0 ? " " : "";
     else
-        for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) out.text += utf8(c.chars[i]);
+        for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) out.text += utf8_encode(c.chars[i]);
     out.fg = color_index(screen, c.fg, true);
     out.bg = color_index(screen, c.bg, false);
     out.bold = c.attrs.bold;

@@ -4,28 +4,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "support/utf8.h"
+
 std::string vt_row_text(const TarvikVt *vt, int row)
 {
     std::string s;
     for (int col = 0; col < tarvik_vt_cols(vt); ++col) {
         TarvikCell c = tarvik_vt_cell(vt, row, col);
         if (c.width == 0) continue;
-        uint32_t ch = c.ch;
-        if (ch < 0x80) {
-            s += static_cast<char>(ch);
-        } else if (ch < 0x800) {
-            s += static_cast<char>(0xC0 | (ch >> 6));
-            s += static_cast<char>(0x80 | (ch & 0x3F));
-        } else if (ch < 0x10000) {
-            s += static_cast<char>(0xE0 | (ch >> 12));
-            s += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (ch & 0x3F));
-        } else {
-            s += static_cast<char>(0xF0 | (ch >> 18));
-            s += static_cast<char>(0x80 | ((ch >> 12) & 0x3F));
-            s += static_cast<char>(0x80 | ((ch >> 6) & 0x3F));
-            s += static_cast<char>(0x80 | (ch & 0x3F));
-        }
+        s += utf8_encode(c.ch);
     }
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
