@@ -15,6 +15,7 @@
 
 #include "procs.h"
 #include "pty_session.h"
+#include "support/proc_files.h"
 
 namespace
 {
@@ -541,7 +542,7 @@ StartupRun measure_startup(Bench &b)
         // the screen.
         size_t children = 0;
         auto children_deadline = Clock::now() + std::chrono::seconds(60);
-        while ((children = proc_children(p.s->pid()).size()) < machines && Clock::now() < children_deadline)
+        while ((children = process_children(p.s->pid()).size()) < machines && Clock::now() < children_deadline)
             p.s->idle(5);
         if (children != machines)
             complain("quillor runs %zu ssh children, not %d", children, machines);

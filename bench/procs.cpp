@@ -1,5 +1,7 @@
 #include "procs.h"
 
+#include "support/proc_files.h"
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -32,15 +34,10 @@ std::map<pid_t, ProcInfo> proc_table()
     for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = read_file("/proc/" + name + "/stat");
-        // The command name may hold blanks and parentheses; the fields after it do not.
-        const size_t open = stat.find('(');
-        const size_t close = stat.rfind(')');
-        if (open == std::string::npos || close == std::string::npos) continue;
+        const auto pid = static_cast<pid_t>(std::stol(name));
+        ProcInfo info;
         char state = 0;
-        int ppid = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 || state == 'Z') continue;
-        table[static_cast<pid_t>(std::stol(name))] = {ppid, stat.substr(open + 1, close - open - 1)};
+        if (process_stat(pid, &info.comm, &state, &info.ppid) && state != 'Z') table[pid] = info;
     }
     return table;
 }
@@ -66,14 +63,6 @@ long proc_rss_kib(pid_t pid)
         if (std::sscanf(line.c_str(), "VmRSS: %ld kB", &kib) == 1) return kib;
     }
     return -1;
-}
-
-std::vector<pid_t> proc_children(pid_t parent)
-{
-    std::vector<pid_t> kids;
-    for (const auto &[pid, info] : proc_table())
-        if (info.ppid == parent) kids.push_back(pid);
-    return kids;
 }
 
 int proc_count_descendants(pid_t root, const std::string &comm)

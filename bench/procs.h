@@ -11,8 +11,6 @@
 int64_t proc_cpu_ns(pid_t pid);
 // Resident memory of the process in KiB; -1 when it is gone.
 long proc_rss_kib(pid_t pid);
-// Living processes (not zombies) whose parent is `parent`.
-std::vector<pid_t> proc_children(pid_t parent);
 // Living descendants of `root` whose command name is `comm`.
 int proc_count_descendants(pid_t root, const std::string &comm);
 // Load average over the last minute.

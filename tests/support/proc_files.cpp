@@ -1,4 +1,4 @@
-// Reading a process's descriptors and its unreaped children from /proc.
+// Reading processes' state, children and descriptors from /proc.
 #include "support/proc_files.h"
 
 #include <sys/stat.h>
@@ -16,6 +16,22 @@ namespace
 bool all_digits(const std::string &s)
 {
     return !s.empty() && s.find_first_not_of("0123456789") == std::string::npos;
+}
+
+// Children of `parent` whose state `want` accepts.
+template <typename Want> std::vector<pid_t> children_in_state(pid_t parent, Want want)
+{
+    std::vector<pid_t> kids;
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+        const std::string name = entry.path().filename();
+        if (!all_digits(name)) continue;
+        const auto pid = static_cast<pid_t>(std::stol(name));
+        char state = 0;
+        pid_t ppid = 0;
+        if (process_stat(pid, nullptr, &state, &ppid) && ppid == parent && want(state)) kids.push_back(pid);
+    }
+    return kids;
 }
 
 } // namespace
@@ -41,24 +57,31 @@ std::vector<OpenFile> process_files(pid_t pid)
     return files;
 }
 
+bool process_stat(pid_t pid, std::string *comm, char *state, pid_t *ppid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string stat = text.str();
+    // The command name may hold blanks and parentheses; the fields after the last ")" do not.
+    const size_t open = stat.find('(');
+    const size_t close = stat.rfind(')');
+    if (open == std::string::npos || close == std::string::npos) return false;
+    char st = 0;
+    int pp = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &st, &pp) != 2) return false;
+    if (comm) *comm = stat.substr(open + 1, close - open - 1);
+    if (state) *state = st;
+    if (ppid) *ppid = pp;
+    return true;
+}
+
+std::vector<pid_t> process_children(pid_t parent)
+{
+    return children_in_state(parent, [](char state) { return state != 'Z'; });
+}
+
 std::vector<pid_t> process_zombies(pid_t parent)
 {
-    std::vector<pid_t> zombies;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename();
-        if (!all_digits(name)) continue;
-        std::ifstream in("/proc/" + name + "/stat");
-        std::stringstream text;
-        text << in.rdbuf();
-        const std::string stat = text.str();
-        // The command name may hold blanks and parentheses; the fields after the last ")" do not.
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        char state = 0;
-        int ppid = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2) continue;
-        if (ppid == parent && state == 'Z') zombies.push_back(static_cast<pid_t>(std::stoi(name)));
-    }
-    return zombies;
+    return children_in_state(parent, [](char state) { return state == 'Z'; });
 }

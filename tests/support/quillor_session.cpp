@@ -36,22 +36,6 @@ std::string read_file(const std::string &path)
     return text.str();
 }
 
-// The command name and state of a process, from /proc/<pid>/stat; false when it does not exist.
-bool process_stat(pid_t pid, std::string *comm, char *state, pid_t *ppid)
-{
-    const std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
-    const size_t open = stat.find('(');
-    const size_t close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos) return false;
-    if (comm) *comm = stat.substr(open + 1, close - open - 1);
-    char st = 0;
-    int pp = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &st, &pp) != 2) return false;
-    if (state) *state = st;
-    if (ppid) *ppid = pp;
-    return true;
-}
-
 // A fresh directory for one session's sanitizer reports.
 std::string make_report_dir()
 {
@@ -114,21 +98,6 @@ std::string screen_cells(const ScreenReader &s, int row, int from, int to)
     for (int col = from; col < to; ++col)
         text += s.cell(row, col).text;
     return text;
-}
-
-std::vector<pid_t> process_children(pid_t parent)
-{
-    std::vector<pid_t> kids;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        char state = 0;
-        pid_t ppid = 0;
-        const pid_t pid = static_cast<pid_t>(std::stol(name));
-        if (process_stat(pid, nullptr, &state, &ppid) && ppid == parent && state != 'Z') kids.push_back(pid);
-    }
-    return kids;
 }
 
 bool process_gone(pid_t pid, int timeout_ms)

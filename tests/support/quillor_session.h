@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/proc_files.h"
 #include "support/pty_process.h"
 #include "support/sshd.h"
 
@@ -105,7 +106,5 @@ bool has_colours(const ReadCell &c, int fg, int bg, bool bold);
 // The text of cells [from, to) of a screen row, one cell at a time (so columns, not bytes, count).
 std::string screen_cells(const ScreenReader &s, int row, int from, int to);
 
-// Processes whose parent is `parent` and that have not ended.
-std::vector<pid_t> process_children(pid_t parent);
 // True once `pid` has ended (gone, or a zombie nobody reaps), waiting up to `timeout_ms`.
 bool process_gone(pid_t pid, int timeout_ms);

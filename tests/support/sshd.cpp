@@ -1,5 +1,6 @@
 // The private sshd: keys, configs, starting and stopping the server.
 #include "support/sshd.h"
+#include "support/proc_files.h"
 
 #include "term/fd.h"
 
@@ -179,28 +180,6 @@ bool make_key(const std::string &path)
     return run({kSshKeygen, "-q", "-t", "ed25519", "-N", "", "-C", "quillor-test", "-f", path});
 }
 
-// The processes sshd forked, one per connection; they run in sessions of their own, so ending the
-// listener alone would leave every logged-in shell running.
-std::vector<pid_t> children_of(pid_t parent)
-{
-    std::vector<pid_t> kids;
-    std::error_code ec;
-    for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = read_file("/proc/" + name + "/stat");
-        // The command name may hold blanks and parentheses; the fields after it do not.
-        const size_t close = stat.rfind(')');
-        if (close == std::string::npos) continue;
-        char state = 0;
-        int ppid = 0;
-        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
-            state != 'Z')
-            kids.push_back(static_cast<pid_t>(std::stoi(name)));
-    }
-    return kids;
-}
-
 std::string sshd_config(const Sshd &s)
 {
     std::string text;
@@ -345,12 +324,14 @@ bool Sshd::start(int hosts)
 void Sshd::stop()
 {
     if (pid > 0) {
-        for (pid_t kid : children_of(pid))
+        // The processes sshd forked, one per connection, run in sessions of their own: ending the
+        // listener alone would leave every logged-in shell running.
+        for (pid_t kid : process_children(pid))
             kill(kid, SIGTERM);
         // The listener reaps them as they go; waiting for that means their shells have had the hang-up
         // by the time stop() returns.
         const auto deadline = Clock::now() + kStopTimeout;
-        while (!children_of(pid).empty() && Clock::now() < deadline)
+        while (!process_children(pid).empty() && Clock::now() < deadline)
             std::this_thread::sleep_for(kPoll);
         kill(pid, SIGTERM);
         if (!reap(pid, kStopTimeout)) {
