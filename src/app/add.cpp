@@ -11,6 +11,7 @@
 #include "app/children.h"
 #include "dialogs/minibuf.h"
 #include "machines/mlist.h"
+#include "screen/colors.h"
 
 namespace {
 
@@ -86,15 +87,16 @@ void add_from_command(WINDOW *mb, const char *command, const std::string &rest)
     std::string line = "exec </dev/null; " + std::string(command) + " " + rest + " 2>/dev/null";
     FILE *f = popen(line.c_str(), "r");
     if (!f) {
-        minibuf_error(mb, "Can't execute command specified by QUILLOR_AT_COMMAND", 0xF1);
+        minibuf_error(mb, "Can't execute command specified by QUILLOR_AT_COMMAND", kAttrError);
         return;
     }
-    minibuf_message(mb, "Adding machines supplied by command...", 0x70);
+    minibuf_message(mb, "Adding machines supplied by command...", kAttrText);
     add_words(f);
-    if (pclose(f) != 0) minibuf_error(mb, "Command given by QUILLOR_AT_COMMAND exited with error.", 0xF1);
+    if (pclose(f) != 0)
+        minibuf_error(mb, "Command given by QUILLOR_AT_COMMAND exited with error.", kAttrError);
     // pclose reaped the command, but its exit was counted like an ssh child's.
     children_forget_one();
-    minibuf_message(mb, nullptr, 0x70);
+    minibuf_message(mb, nullptr, kAttrText);
 }
 
 void add_from_file(WINDOW *mb, const std::string &path)
@@ -106,15 +108,15 @@ void add_from_file(WINDOW *mb, const std::string &path)
         f = nullptr;
     }
     if (!f) {
-        minibuf_error(mb, "Can't read that file.", 0xF1);
+        minibuf_error(mb, "Can't read that file.", kAttrError);
         return;
     }
-    minibuf_message(mb, "Adding machines from file...", 0x70);
+    minibuf_message(mb, "Adding machines from file...", kAttrText);
     bool read_whole = add_words(f);
     std::fclose(f);
     // The names before the failure stay added, but the user must know the list may be incomplete.
-    if (!read_whole) minibuf_error(mb, "Can't read that file.", 0xF1);
-    minibuf_message(mb, nullptr, 0x70);
+    if (!read_whole) minibuf_error(mb, "Can't read that file.", kAttrError);
+    minibuf_message(mb, nullptr, kAttrText);
 }
 
 } // namespace
@@ -122,7 +124,7 @@ void add_from_file(WINDOW *mb, const std::string &path)
 void add_machines(WINDOW *minibuf_window)
 {
     std::string text;
-    if (!minibuf_prompt(minibuf_window, "Add: ", 0xE0, text, kAddPromptSize)) return;
+    if (!minibuf_prompt(minibuf_window, "Add: ", kAttrPrompt, text, kAddPromptSize)) return;
     if (text.empty() || text[0] != '@') {
         mlist_add(text);
         return;

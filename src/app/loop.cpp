@@ -15,6 +15,7 @@
 #include "dialogs/menu.h"
 #include "dialogs/minibuf.h"
 #include "machines/mlist.h"
+#include "screen/colors.h"
 #include "screen/layout.h"
 #include "screen/redraw.h"
 
@@ -73,7 +74,7 @@ void main_dispatch(int key)
         break;
     case KEY_F(6): {
         std::string answer;
-        if (minibuf_prompt(mb, "Really delete it [y/n]?", 0x90, answer, 2) && confirmed(answer))
+        if (minibuf_prompt(mb, "Really delete it [y/n]?", kAttrQuestion, answer, 2) && confirmed(answer))
             mlist_delete_selected();
         break;
     }

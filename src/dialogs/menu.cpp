@@ -12,10 +12,6 @@
 namespace
 {
 
-constexpr int kPopupAttribute = 0xF4;     // bold white on blue: background, border, plain text
-constexpr int kHighlightAttribute = 0xE4; // bold cyan on blue: text between braces, the question
-constexpr int kQuestionAttribute = 0x90;  // bold red on black: confirmations and the rename prompt
-
 constexpr int kHelpRows = 25, kHelpCols = 80;
 // Items on rows 1-11, a blank row 12, the question on row 13, and the border around them.
 constexpr int kMenuRows = 15, kMenuCols = 45;
@@ -74,10 +70,10 @@ void write_marked_up(WINDOW *win, const char *text)
     for (const char *p = text; *p; ++p) {
         switch (*p) {
         case '{':
-            set_color(win, kHighlightAttribute);
+            set_color(win, kAttrHighlight);
             break;
         case '}':
-            set_color(win, kPopupAttribute);
+            set_color(win, kAttrPopup);
             break;
         case '\n':
             wmove(win, getcury(win) + 1, 1);
@@ -96,7 +92,7 @@ Popup popup_open(int rows, int cols, const char *caption, const char *text)
     Popup win(newwin(rows, cols, (LINES - rows) / 2, (COLS - cols) / 2));
     if (!win) return win;
     werase(win.get());
-    set_color(win.get(), kPopupAttribute);
+    set_color(win.get(), kAttrPopup);
     fill_window(win.get(), ' ');
     wborder(win.get(), 0, 0, 0, 0, 0, 0, 0, 0);
     mvwaddstr(win.get(), 0, 3, caption);
@@ -117,14 +113,14 @@ int read_key()
 bool confirm(const char *question)
 {
     std::string answer;
-    if (!minibuf_prompt(menu_minibuf, question, kQuestionAttribute, answer, kAnswerSize)) return false;
+    if (!minibuf_prompt(menu_minibuf, question, kAttrQuestion, answer, kAnswerSize)) return false;
     return !answer.empty() && (answer[0] & ~0x20) == 'Y';
 }
 
 void rename_selected()
 {
     std::string name;
-    if (minibuf_prompt(menu_minibuf, "Enter new machine name: ", kQuestionAttribute, name, kNameSize))
+    if (minibuf_prompt(menu_minibuf, "Enter new machine name: ", kAttrQuestion, name, kNameSize))
         mlist_rename_selected(name);
 }
 
@@ -159,7 +155,7 @@ void menu_show()
     if (win) {
         // One row below the row after the last item, leaving a blank row between.
         wmove(win.get(), getcury(win.get()) + 1, 1);
-        set_color(win.get(), kHighlightAttribute);
+        set_color(win.get(), kAttrHighlight);
         waddstr(win.get(), "Select an option: ");
         wrefresh(win.get());
     }

@@ -6,8 +6,6 @@
 namespace
 {
 
-constexpr int kTextAttribute = 0x70; // what the user typed: plain white on black
-
 constexpr int kCtrlC = 3, kCtrlG = 7, kCtrlH = 8, kCtrlJ = 10, kCtrlM = 13, kCtrlU = 21;
 constexpr int kEscape = 27, kDelete = 127;
 
@@ -39,7 +37,7 @@ bool minibuf_prompt(WINDOW *win, const char *prompt, int attribute, std::string 
     for (;;) {
         // Drawn afresh on every time-out as well; refresh sends nothing when the line is unchanged.
         show_line(win, prompt, attribute);
-        set_color(win, kTextAttribute);
+        set_color(win, kAttrText);
         // A line too long for the window stops at its last column; the text keeps every byte.
         waddnstr(win, text.c_str(), static_cast<int>(text.size()));
         wrefresh(win);

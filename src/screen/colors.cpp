@@ -15,6 +15,6 @@ void set_color(WINDOW *win, int attribute)
     int bg = attribute & 7;
     // Replaces, not adds: every call decides the whole look of the text that follows.
     wattrset(win, COLOR_PAIR(color_pair_number(fg, bg)));
-    if (attribute & 0x80) wattr_on(win, A_BOLD, nullptr);
-    if (attribute & 0x08) wattr_on(win, A_BLINK, nullptr);
+    if (attribute & kAttrBold) wattr_on(win, A_BOLD, nullptr);
+    if (attribute & kAttrBlink) wattr_on(win, A_BLINK, nullptr);
 }

@@ -34,12 +34,11 @@ WindowPtr minibuf_window;
 constexpr int kMinSummaryWidth = 3;
 // Below this width the captions would crowd the top line.
 constexpr int kMinCaptionCols = 91;
-constexpr int kFrameAttr = 0xC0;
-constexpr int kBarAttr = 0xF4;
 
 // Bytes 1-7 are not shown: each switches to that colour on the bar's blue.
 constexpr char kKeyHelp[] =
-    "Quillor v0.3.0  \aF1\a:menu  \6F2/3\a:sel  \3F4\a:tag  \2F5\a:add  \1F6\a:del  \5F7\a:mcast";
+    "Quillor v" QUILLOR_VERSION
+    "  \aF1\a:menu  \6F2/3\a:sel  \3F4\a:tag  \2F5\a:add  \1F6\a:del  \5F7\a:mcast";
 
 // Ends curses first, so the message lands on the user's own screen.
 [[noreturn]] void layout_fail_width(int list_width, int cols)
@@ -52,13 +51,13 @@ constexpr char kKeyHelp[] =
 
 void layout_draw_bar(int row, int cols)
 {
-    set_color(stdscr, kBarAttr);
+    set_color(stdscr, kAttrBar);
     wmove(stdscr, row, 0);
     whline(stdscr, ' ', cols);
     wmove(stdscr, row, 0);
     for (const char *p = kKeyHelp; *p; ++p) {
         if (*p >= 1 && *p <= 7)
-            set_color(stdscr, 0x84 + 16 * *p);
+            set_color(stdscr, attr_bar_key(*p));
         else
             waddch(stdscr, static_cast<unsigned char>(*p));
     }
@@ -101,13 +100,13 @@ LayoutSize layout_create(int list_width, int term_width)
     terminal_window.reset(newwin(panel_rows, size.cols, 1, term_x));
     minibuf_window.reset(newwin(1, cols, rows - 1, 0));
 
-    set_color(stdscr, kFrameAttr);
+    set_color(stdscr, kAttrFrame);
     wmove(stdscr, 0, 0);
     whline(stdscr, ACS_HLINE, cols);
 
     layout_draw_bar(rows - 2, cols);
 
-    set_color(stdscr, kFrameAttr);
+    set_color(stdscr, kAttrFrame);
     wmove(stdscr, 0, sep_x);
     wvline(stdscr, ACS_VLINE, rows - 2);
     mvwaddch(stdscr, 0, sep_x, ACS_TTEE);

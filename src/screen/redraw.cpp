@@ -20,10 +20,10 @@ int list_row_attribute(const Machine &m, bool selected)
 {
     int attr;
     if (m.tagged == 1)
-        attr = m.alive ? 0xA0 : 0x20;
+        attr = m.alive ? kAttrRowTagged : kAttrRowTaggedDead;
     else
-        attr = m.alive ? 0x70 : 0x80;
-    return selected ? attr | 0x01 : attr;
+        attr = m.alive ? kAttrRowAlive : kAttrRowDead;
+    return selected ? attr | kAttrRowSelected : attr;
 }
 
 void put_char(WINDOW *win, wchar_t wc)
@@ -172,7 +172,7 @@ void mlist_draw_list()
         int i = scroll + r;
         if (i >= mlist_count()) {
             if (row.shown) {
-                set_color(win, 0x70);
+                set_color(win, kAttrText);
                 wmove(win, r, 0);
                 wclrtoeol(win);
                 row = Row{};
@@ -191,7 +191,7 @@ void mlist_draw_list()
         row.tagged = m->tagged;
         row.name = m->name;
     }
-    set_color(win, 0x70);
+    set_color(win, kAttrText);
 }
 
 void mlist_draw_summary(WINDOW *win)
@@ -221,7 +221,7 @@ void mlist_draw_summary(WINDOW *win)
         int i = scroll + r;
         if (i >= mlist_count()) {
             if (version != 0) {
-                set_color(win, 0x70);
+                set_color(win, kAttrText);
                 wmove(win, r, 0);
                 wclrtoeol(win);
                 version = 0;
@@ -231,13 +231,13 @@ void mlist_draw_summary(WINDOW *win)
         const TarvikVt *vt = mlist_machine(i)->term.get();
         unsigned long now = tarvik_vt_version(vt);
         if (now == version) continue;
-        set_color(win, 0x80);
+        set_color(win, kAttrSummary);
         wmove(win, r, 0);
         summary_walk(vt, line, len);
         put_summary_line(win, line, len);
         version = now;
     }
-    set_color(win, 0x70);
+    set_color(win, kAttrText);
 }
 
 void mlist_draw_terminal(WINDOW *win)
@@ -263,7 +263,7 @@ void draw_status()
     if (!win) return;
     bool multicast = mlist_multicast();
     const char *text = multicast ? "!!! MULTICAST MODE !!!" : "singlecast mode";
-    set_color(win, multicast ? 0xF9 : 0x40);
+    set_color(win, multicast ? kAttrMulticast : kAttrSinglecast);
     werase(win);
     mvwaddstr(win, 0, getmaxx(win) - static_cast<int>(std::strlen(text)), text);
     // With leaveok on, this window does not claim the visible cursor. curses would still leave the

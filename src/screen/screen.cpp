@@ -22,10 +22,8 @@ constexpr int kSplashReads = 11;
 // an editor on a machine without a noticeable pause (curses' own default is a full second).
 constexpr int kEscDelayMs = 25;
 
-constexpr char kTitle[] = "Quillor v0.3.0";
+constexpr char kTitle[] = "Quillor v" QUILLOR_VERSION;
 constexpr char kCredit[] = "Type into many machines over ssh at once";
-constexpr int kTitleAttr = 0x40;
-constexpr int kCreditAttr = 0x70;
 
 struct FunctionKey {
     const char *sequence;
@@ -80,9 +78,9 @@ void screen_center(int row, const char *text)
 void screen_splash()
 {
     int rows = getmaxy(stdscr);
-    set_color(stdscr, kTitleAttr);
+    set_color(stdscr, kAttrTitle);
     screen_center(rows / 2, kTitle);
-    set_color(stdscr, kCreditAttr);
+    set_color(stdscr, kAttrText);
     screen_center(rows / 2 + 1, kCredit);
     wrefresh(stdscr);
     // The key that ends the splash is swallowed here; it never reaches a machine.

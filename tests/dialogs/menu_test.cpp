@@ -241,7 +241,7 @@ TEST_F(Menu, QuestionsStandOnTheBottomLineBelowTheMenu)
 TEST_F(Menu, FillWindowWritesEveryCellInTheCurrentAttributes)
 {
     WINDOW *win = newwin(3, 4, 2, 76); // its last cell is the screen's right edge
-    set_color(win, 0xE4);
+    set_color(win, kAttrHighlight);
     fill_window(win, '.');
     EXPECT_EQ(getcury(win), 0);
     EXPECT_EQ(getcurx(win), 0);

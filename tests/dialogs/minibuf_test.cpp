@@ -60,7 +60,7 @@ TEST_F(Minibuffer, PromptEditsTheTextAsTheKeysSay)
         flushinp();
         screen_.type(c.keys);
         std::string text = c.initial;
-        EXPECT_EQ(minibuf_prompt(minibuf_, "Add: ", 0xE0, text, c.bufsize), c.accepted);
+        EXPECT_EQ(minibuf_prompt(minibuf_, "Add: ", kAttrPrompt, text, c.bufsize), c.accepted);
         EXPECT_EQ(text, c.text);
         EXPECT_EQ(leftover_key(), -1) << "keys after the ending one belong to nobody here";
     }
@@ -70,7 +70,7 @@ TEST_F(Minibuffer, PromptShowsPromptAndTextInTheirColoursThenLeavesABlankLine)
 {
     for (const char *ending : {"\r", "\x1b"}) {
         std::string text;
-        DialogThread prompt([&] { minibuf_prompt(minibuf_, "Add: ", 0xE0, text, 64); });
+        DialogThread prompt([&] { minibuf_prompt(minibuf_, "Add: ", kAttrPrompt, text, 64); });
         screen_.type("abc");
         EXPECT_TRUE(wait_row(24, "Add: abc ")) << screen_.terminal().row_text(24);
         const ScreenReader &t = screen_.terminal();
@@ -102,7 +102,7 @@ TEST_F(Minibuffer, ErrorWaitsForOneKeyAndStaysUntilTheWindowIsDrawnAgain)
         wclear(minibuf_);
         waddstr(minibuf_, "old text");
         wrefresh(minibuf_);
-        DialogThread error([&] { minibuf_error(minibuf_, message, 0xF1); });
+        DialogThread error([&] { minibuf_error(minibuf_, message, kAttrError); });
         EXPECT_TRUE(wait_row(24, shown + std::string(80 - shown.size(), ' ')))
             << screen_.terminal().row_text(24);
         if (message) {
@@ -127,10 +127,10 @@ TEST_F(Minibuffer, ErrorWaitsForOneKeyAndStaysUntilTheWindowIsDrawnAgain)
 TEST_F(Minibuffer, MessageReturnsAtOnceWithoutTakingKeys)
 {
     screen_.type("k");
-    minibuf_message(minibuf_, "Adding machines from file...", 0x70);
+    minibuf_message(minibuf_, "Adding machines from file...", kAttrText);
     ASSERT_TRUE(wait_row(24, "Adding machines from file... "));
     EXPECT_FALSE(screen_.terminal().cell(24, 0).bold);
-    minibuf_message(minibuf_, nullptr, 0x70);
+    minibuf_message(minibuf_, nullptr, kAttrText);
     EXPECT_TRUE(wait_row(24, std::string(80, ' ')));
     EXPECT_EQ(leftover_key(), 'k');
 }

@@ -32,7 +32,7 @@ TEST(E2eReliabilityTerminal, SignalsDuringSplashPromptAndCommandRestoreTerminal)
         for (int sig : {SIGTERM, SIGHUP}) {
             SCOPED_TRACE(std::string(what) + " " + strsignal(sig));
             QuillorSession q({}, 25, 80, {"QUILLOR_AT_COMMAND=sleep 5; echo"});
-            ASSERT_TRUE(q.wait_for_text("Quillor v0.3.0")) << q.dump();
+            ASSERT_TRUE(q.wait_for_text("Quillor v" QUILLOR_VERSION)) << q.dump();
             if (moment != Moment::Splash) {
                 ASSERT_TRUE(q.skip_splash()) << q.dump();
                 q.send(keys::F5);

@@ -86,11 +86,11 @@ TEST(E2eStartup, SplashThenFrameAndKeyHelpBar)
         QuillorSession q({}, c.rows, c.cols);
         const int title_row = c.rows / 2;
         ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
-            return s.row_text(title_row).find("Quillor v0.3.0") != std::string::npos &&
+            return s.row_text(title_row).find("Quillor v" QUILLOR_VERSION) != std::string::npos &&
                    s.row_text(title_row + 1).find_first_not_of(' ') != std::string::npos;
         })) << q.dump();
         const std::string title_line = q.screen().row_text(title_row);
-        EXPECT_EQ(title_line.find("Quillor v0.3.0"), static_cast<size_t>(c.title_col)) << q.dump();
+        EXPECT_EQ(title_line.find("Quillor v" QUILLOR_VERSION), static_cast<size_t>(c.title_col)) << q.dump();
         EXPECT_TRUE(has_colours(q.screen().cell(title_row, c.title_col), 4, 0, false));
         // The credit line below is centred by the same rule.
         const std::string credit = q.screen().row_text(title_row + 1);
@@ -108,7 +108,8 @@ TEST(E2eStartup, SplashThenFrameAndKeyHelpBar)
                    (c.cols <= 90 || screen_cells(s, 0, c.sep_x + 2, c.sep_x + 12) == "[Terminal]");
         })) << q.dump();
         const ScreenReader &s = q.screen();
-        EXPECT_EQ(s.row_text(title_row).find("Quillor v0.3.0"), std::string::npos) << "splash left over";
+        EXPECT_EQ(s.row_text(title_row).find("Quillor v" QUILLOR_VERSION), std::string::npos)
+            << "splash left over";
 
         // Frame: the top line with its tee, the separator down to the last panel row.
         EXPECT_EQ(s.cell(0, c.sep_x).text, "\u252c");
@@ -122,7 +123,8 @@ TEST(E2eStartup, SplashThenFrameAndKeyHelpBar)
         EXPECT_EQ(screen_cells(s, 0, c.sep_x + 2, c.sep_x + 12) == "[Terminal]", captions) << s.row_text(0);
 
         // Key-help bar: text, key names in their colours, all on blue to the last column.
-        const std::string bar = "Quillor v0.3.0  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast";
+        const std::string bar =
+            "Quillor v" QUILLOR_VERSION "  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast";
         EXPECT_EQ(s.row_text(bar_row), bar + std::string(c.cols - bar.size(), ' '));
         const std::pair<const char *, int> key_colours[] = {
             {"Quillor", 7}, {"F1", 7}, {":menu", 7}, {"F2/3", 6}, {":sel", 7},

@@ -64,7 +64,7 @@ std::vector<Cell> expected_bar(int cols)
         const char *text;
         int fg;
     } segments[] = {
-        {"Quillor v0.3.0  ", COLOR_WHITE}, {"F1", COLOR_WHITE},
+        {"Quillor v" QUILLOR_VERSION "  ", COLOR_WHITE}, {"F1", COLOR_WHITE},
         {":menu  ", COLOR_WHITE},          {"F2/3", COLOR_CYAN},
         {":sel  ", COLOR_WHITE},           {"F4", COLOR_YELLOW},
         {":tag  ", COLOR_WHITE},           {"F5", COLOR_GREEN},
@@ -184,7 +184,7 @@ TEST(Layout, FrameAndBarReachTheTerminal)
     EXPECT_EQ(t.cell(0, 0).fg, COLOR_BLUE);
     EXPECT_TRUE(t.cell(0, 0).bold);
     EXPECT_EQ(t.row_text(38).substr(0, 67),
-              "Quillor v0.3.0  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast");
+              "Quillor v" QUILLOR_VERSION "  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast");
     const struct {
         int col, fg;
     } keys[] = {{16, COLOR_WHITE}, {25, COLOR_CYAN},    {35, COLOR_YELLOW}, {43, COLOR_GREEN},
@@ -226,7 +226,7 @@ TEST(Layout, ListWidthWithoutRoomForTheTerminalIsRefused)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.width);
         PtyProcess p({std::string(QUILLOR_TEST_BINARY_DIR) + "/screen_size_check", c.width}, 25, 80);
-        ASSERT_TRUE(p.wait_for_text("Quillor v0.3.0"));
+        ASSERT_TRUE(p.wait_for_text("Quillor v" QUILLOR_VERSION));
         p.send(" ");
         int status = p.wait_exit();
         ASSERT_TRUE(WIFEXITED(status));

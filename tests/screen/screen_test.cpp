@@ -18,7 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-const std::string kTitle = "Quillor v0.3.0";
+const std::string kTitle = "Quillor v" QUILLOR_VERSION;
 
 long long elapsed_ms(Clock::time_point since)
 {

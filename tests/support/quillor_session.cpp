@@ -200,7 +200,7 @@ bool QuillorSession::skip_splash()
 {
     const int title_row = rows_ / 2;
     if (!wait_for([&](const ScreenReader &s) {
-            return s.row_text(title_row).find("Quillor v0.3.0") != std::string::npos;
+            return s.row_text(title_row).find("Quillor v" QUILLOR_VERSION) != std::string::npos;
         }))
         return false;
     send(" ");
