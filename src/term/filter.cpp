@@ -310,3 +310,11 @@ void vt_write(TarvikVt *vt, const char *bytes, size_t len)
     }
     pass_on(vt);
 }
+
+void vt_write_end(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    f.out.clear();
+    utf8_abandon(f);
+    pass_on(vt);
+}

@@ -2,7 +2,6 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <string_view>
 #include <vector>
 
 #include "term/vt_internal.h"
@@ -17,24 +16,6 @@ constexpr int kUpdateMaxMs = 20;
 void on_output(const char *s, size_t len, void *user)
 {
     pty_send(static_cast<TarvikVt *>(user), s, len);
-}
-
-// Number of bytes at the end of `s` that begin a UTF-8 sequence whose remaining bytes are missing.
-size_t incomplete_utf8_suffix(std::string_view s)
-{
-    for (size_t back = 1; back <= 3 && back <= s.size(); ++back) {
-        auto c = static_cast<unsigned char>(s[s.size() - back]);
-        if ((c & 0xC0) == 0x80) continue; // a continuation byte: keep looking for the lead byte
-        size_t need = 1;
-        if (c >= 0xC2 && c <= 0xDF)
-            need = 2;
-        else if (c >= 0xE0 && c <= 0xEF)
-            need = 3;
-        else if (c >= 0xF0 && c <= 0xF4)
-            need = 4;
-        return need > back ? back : 0;
-    }
-    return 0;
 }
 
 } // namespace
@@ -64,21 +45,6 @@ void tarvik_vt_destroy(TarvikVt *vt)
     if (!vt) return;
     pty_close(vt);
     delete vt;
-}
-
-void vt_feed(TarvikVt *vt, const char *bytes, size_t len)
-{
-    std::string_view in(bytes, len);
-    std::string joined;
-    if (!vt->utf8_tail.empty()) {
-        joined = vt->utf8_tail;
-        joined.append(in);
-        in = joined;
-    }
-    size_t keep = incomplete_utf8_suffix(in);
-    // libvterm turns a sequence cut at the end of one write into U+FFFD; hold the start back instead.
-    if (in.size() > keep) vt_write(vt, in.data(), in.size() - keep);
-    vt->utf8_tail.assign(in.substr(in.size() - keep));
 }
 
 void vt_show_message(TarvikVt *vt, const std::string &text)

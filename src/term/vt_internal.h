@@ -2,6 +2,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <time.h>
 #include <vterm.h>
 
 #include <cstddef>
@@ -86,12 +87,27 @@ struct TarvikVt {
     const WINDOW *drawn_into = nullptr;
     // Changes with every change of the cells or the cursor; see tarvik_vt_version.
     unsigned long version = 0;
-    // The start of a UTF-8 sequence whose remaining bytes have not arrived yet.
-    std::string utf8_tail;
     // Bytes for the child (keys, replies to queries) that its pseudo-terminal could not take yet.
     std::string out_queue;
     OutputFilter filter;
 };
+
+// Milliseconds on a clock that only goes forward, for the time limits of the layer.
+inline long vt_now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+// spawn.cpp
+// The children that tarvik_vt_hangup_all_children hangs up: each one from its start until its
+// terminal is closed or reaches its end. Lock-free, so that a signal handler can read the list.
+void hangup_list_add(pid_t pid);
+void hangup_list_remove(pid_t pid);
+// A screen whose child is held (pid 0) loses its place in the queue of held starts, and never gets
+// a child.
+void spawn_forget_held(TarvikVt *vt);
 
 // pty.cpp
 // Reads what the child wrote into the screen until nothing is pending or `max_ms` have passed; with
@@ -107,8 +123,11 @@ void pty_close(TarvikVt *vt);
 
 // filter.cpp
 // Writes child output into libvterm, reduced to what libvterm handles safely; every byte for the
-// screen goes through here.
+// screen goes through here, in reads cut anywhere (a character or a sequence split between two calls
+// acts whole).
 void vt_write(TarvikVt *vt, const char *bytes, size_t len);
+// The output has ended: a character still waiting for the rest of its bytes shows as U+FFFD.
+void vt_write_end(TarvikVt *vt);
 
 // cells.cpp
 // Gives the screen its cells and has libvterm's state layer paint into them.
@@ -123,7 +142,5 @@ void vt_damage(TarvikVt *vt, int top, int bottom);
 bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
 
 // vt.cpp
-// Feeds child output to libvterm, holding back an incomplete UTF-8 sequence at the end.
-void vt_feed(TarvikVt *vt, const char *bytes, size_t len);
 // Writes a line of text onto the screen itself (used to show why a child could not start).
 void vt_show_message(TarvikVt *vt, const std::string &text);

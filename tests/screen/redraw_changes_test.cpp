@@ -47,7 +47,7 @@ class PanelChanges : public ::testing::Test
     }
     void output(int i, const std::string &bytes)
     {
-        vt_feed(mlist_machine(i)->term.get(), bytes.data(), bytes.size());
+        vt_write(mlist_machine(i)->term.get(), bytes.data(), bytes.size());
     }
     // Both panels as one redraw leaves them; the refresh clears the windows' changed marks.
     std::string panels()

@@ -229,7 +229,7 @@ std::string fuzz_check_vt(const uint8_t *data, size_t size)
     size_t reads = 0;
     for (size_t pos = 1; pos < size && fault.empty();) {
         size_t n = std::min(piece, size - pos);
-        vt_feed(vt.get(), reinterpret_cast<const char *>(data + pos), n);
+        vt_write(vt.get(), reinterpret_cast<const char *>(data + pos), n);
         pos += n;
         bool draw = small && (++reads <= 64 || reads % 32 == 0);
         fault = check_cursor(vt.get(), g);

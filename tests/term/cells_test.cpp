@@ -158,7 +158,7 @@ TEST(ScreenCells, MatchLibvtermsScreenForRandomFullScreenOutput)
         for (int step = 0; step < 40; ++step) {
             std::string bytes = random_output(rng, 25);
             passed.clear();
-            vt_feed(vt.get(), bytes.data(), bytes.size());
+            vt_write(vt.get(), bytes.data(), bytes.size());
             vterm_input_write(ref.vt.get(), passed.data(), passed.size());
             std::string diff = compare(ref, vt.get());
             ASSERT_EQ(diff, "") << rows << "x" << cols << " run " << run << " step " << step << " after "
@@ -181,7 +181,7 @@ TEST(ScreenCells, MatchLibvtermsScreenForTheFuzzersKeptInputs)
         for (size_t pos = 0; pos < in.bytes.size(); pos += 97) {
             size_t n = std::min<size_t>(97, in.bytes.size() - pos);
             passed.clear();
-            vt_feed(vt.get(), reinterpret_cast<const char *>(in.bytes.data() + pos), n);
+            vt_write(vt.get(), reinterpret_cast<const char *>(in.bytes.data() + pos), n);
             vterm_input_write(ref.vt.get(), passed.data(), passed.size());
         }
         EXPECT_EQ(compare(ref, vt.get()), "") << in.path;
@@ -192,7 +192,7 @@ TEST(ScreenCells, MatchLibvtermsScreenForTheFuzzersKeptInputs)
 TEST(ScreenCells, OverwritingHalfAWideCharacterBlanksTheOtherHalf)
 {
     std::unique_ptr<TarvikVt, TarvikVtDeleter> vt(tarvik_vt_create(2, 8));
-    auto feed = [&](const std::string &s) { vt_feed(vt.get(), s.data(), s.size()); };
+    auto feed = [&](const std::string &s) { vt_write(vt.get(), s.data(), s.size()); };
     auto cell = [&](int col) { return tarvik_vt_cell(vt.get(), 0, col); };
     // Right half overwritten: the left half goes too.
     feed("\x1b[H\xe5\xad\x97\xe5\xad\x97\x1b[1;2Hx");

@@ -22,7 +22,7 @@ using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
 void feed(TarvikVt *vt, const std::string &bytes)
 {
-    vt_feed(vt, bytes.data(), bytes.size());
+    vt_write(vt, bytes.data(), bytes.size());
 }
 
 // Every cell of the window with its attributes and colour pair, and the window's cursor.

@@ -44,7 +44,7 @@ void run_cases(const std::vector<Case> &cases)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         std::unique_ptr<TarvikVt, TarvikVtDeleter> vt(tarvik_vt_create(3, 20));
-        for (const std::string &r : c.reads) vt_feed(vt.get(), r.data(), r.size());
+        for (const std::string &r : c.reads) vt_write(vt.get(), r.data(), r.size());
         EXPECT_EQ(row_text(vt.get(), 0), c.row0);
         EXPECT_EQ(row_text(vt.get(), 1), c.row1);
     }
@@ -101,7 +101,7 @@ TEST(OutputFilter, PrivateModesStillReachTheScreen)
 {
     std::unique_ptr<TarvikVt, TarvikVtDeleter> vt(tarvik_vt_create(3, 20));
     std::string hide = "\x1b[?25l";
-    vt_feed(vt.get(), hide.data(), hide.size());
+    vt_write(vt.get(), hide.data(), hide.size());
     EXPECT_FALSE(tarvik_vt_cursor_visible(vt.get()));
 }
 

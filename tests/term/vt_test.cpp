@@ -232,6 +232,18 @@ TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysI
     delwin(win);
 }
 
+TEST(TerminalLayer, CharacterCutShortByTheEndOfOutputShowsAsReplacement)
+{
+    // The child's last bytes are the first two of a three-byte character: no continuation will come.
+    Vt vt(tarvik_vt_create(3, 20));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/printf x\\342\\202");
+    ASSERT_GT(pid, 0);
+    reap(pid);
+    tarvik_vt_forsake_child(vt.get());
+    EXPECT_EQ(row_text(vt.get(), 0), "x\xef\xbf\xbd");
+    EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 2);
+}
+
 TEST(TerminalLayer, DrawShowsAttributesColoursAndWideCharacters)
 {
     Script s("printf '\\033[1;31mR\\033[0m\\033[44mB\\033[0m\\344\\270\\255\\033[7mV\\033[0m'; sleep 5");
