@@ -1,0 +1,138 @@
+// Expanding the bracket ranges of a name.
+#include "machines/hostrange.h"
+
+#include <cstdint>
+#include <string_view>
+
+namespace
+{
+
+struct RangeItem {
+    uint64_t low, high;
+    size_t width; // digits of `low` as written: the padding of every number of the item
+};
+
+// One bracket of the text that holds a range: where it starts and how long it is, brackets included.
+struct Range {
+    size_t at, len;
+    std::vector<RangeItem> items;
+};
+
+// Reads the decimal number at `p`; false when there is none or it does not fit in 64 bits.
+bool read_number(std::string_view s, size_t &p, uint64_t &value, size_t &width)
+{
+    size_t from = p;
+    uint64_t v = 0;
+    while (p < s.size() && s[p] >= '0' && s[p] <= '9') {
+        auto digit = static_cast<uint64_t>(s[p] - '0');
+        if (v > (UINT64_MAX - digit) / 10) return false;
+        v = v * 10 + digit;
+        ++p;
+    }
+    if (p == from) return false;
+    value = v;
+    width = p - from;
+    return true;
+}
+
+// The items of what lies between a pair of brackets; false unless it is a range list throughout.
+bool read_items(std::string_view s, std::vector<RangeItem> &items)
+{
+    size_t p = 0;
+    for (;;) {
+        RangeItem item;
+        size_t ignored;
+        if (!read_number(s, p, item.low, item.width)) return false;
+        item.high = item.low;
+        if (p < s.size() && s[p] == '-') {
+            ++p;
+            // A range going down is no range.
+            if (!read_number(s, p, item.high, ignored) || item.high < item.low) return false;
+        }
+        items.push_back(item);
+        if (p == s.size()) return true;
+        if (s[p++] != ',') return false;
+    }
+}
+
+std::vector<Range> find_ranges(const std::string &text)
+{
+    std::vector<Range> ranges;
+    size_t at = text.find('[');
+    while (at != std::string::npos) {
+        size_t close = text.find(']', at + 1);
+        if (close == std::string::npos) break;
+        Range r{at, close - at + 1, {}};
+        std::string_view inside(text.data() + at + 1, close - at - 1);
+        if (read_items(inside, r.items)) {
+            ranges.push_back(std::move(r));
+            at = text.find('[', close + 1);
+        } else {
+            // Taken as written; a bracket inside may still open a range.
+            at = text.find('[', at + 1);
+        }
+    }
+    return ranges;
+}
+
+// Where one range stands in the counting: its item and the number within it.
+struct Position {
+    size_t item;
+    uint64_t value;
+};
+
+void append_number(std::string &out, uint64_t value, size_t width)
+{
+    std::string digits = std::to_string(value);
+    if (digits.size() < width) out.append(width - digits.size(), '0');
+    out += digits;
+}
+
+// Moves to the next number like an odometer, the last range fastest; false after the last name.
+bool next_number(const std::vector<Range> &ranges, std::vector<Position> &at)
+{
+    for (size_t i = ranges.size(); i-- > 0;) {
+        const std::vector<RangeItem> &items = ranges[i].items;
+        Position &p = at[i];
+        // Compared before adding, so a range ending at the largest 64-bit number never wraps.
+        if (p.value < items[p.item].high) {
+            ++p.value;
+            return true;
+        }
+        if (p.item + 1 < items.size()) {
+            ++p.item;
+            p.value = items[p.item].low;
+            return true;
+        }
+        p = {0, items[0].low};
+    }
+    return false;
+}
+
+} // namespace
+
+std::vector<std::string> hostrange_expand(const std::string &text, size_t max)
+{
+    std::vector<std::string> names;
+    if (max == 0) return names;
+    std::vector<Range> ranges = find_ranges(text);
+    if (ranges.empty()) {
+        names.push_back(text);
+        return names;
+    }
+    std::vector<Position> at;
+    for (const Range &r : ranges)
+        at.push_back({0, r.items[0].low});
+    do {
+        std::string name;
+        size_t from = 0;
+        for (size_t i = 0; i < ranges.size(); ++i) {
+            name.append(text, from, ranges[i].at - from);
+            append_number(name, at[i].value, ranges[i].items[at[i].item].width);
+            from = ranges[i].at + ranges[i].len;
+        }
+        name.append(text, from);
+        names.push_back(std::move(name));
+    } while (names.size() < max && next_number(ranges, at));
+    return names;
+}

@@ -1,0 +1,13 @@
+// Host ranges: one name standing for several machines, as "web[01-12]" stands for web01 to web12.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+// The names a text stands for, in order. Brackets holding numbers and ascending ranges separated by
+// commas ("[1-3,7,10-11]") give one name per number, zero-padded to the width of the item's first
+// number; several such brackets multiply, the last varying fastest. Anything else in brackets stays
+// as written, and a text without a range stands for itself. At most `max` names are made, and a
+// range far larger than that costs no more than they do.
+std::vector<std::string> hostrange_expand(const std::string &text, size_t max);
