@@ -10,6 +10,7 @@
 
 #include "app/children.h"
 #include "dialogs/minibuf.h"
+#include "machines/hostrange.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
 
@@ -37,6 +38,13 @@ bool is_blank(char c)
     return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
 }
 
+// Adds the machines one name stands for: several for a host range, as many as the list has room for.
+void add_name(const std::string &name)
+{
+    for (const std::string &one : hostrange_expand(name, static_cast<size_t>(kMaxMachines - mlist_count())))
+        mlist_add(one);
+}
+
 // Reads whitespace-separated words and adds each one that can be a name; words past the list's
 // capacity are read and dropped. Returns false when reading failed before the end.
 bool add_words(FILE *f)
@@ -46,7 +54,7 @@ bool add_words(FILE *f)
     std::string word;
     bool too_long = false; // the word is being skipped, not held: a file of one endless word stays cheap
     auto finish_word = [&] {
-        if (!word.empty() && !too_long && can_be_name(word)) mlist_add(word);
+        if (!word.empty() && !too_long && can_be_name(word)) add_name(word);
         word.clear();
         too_long = false;
     };
@@ -124,9 +132,14 @@ void add_from_file(WINDOW *mb, const std::string &path)
 void add_machines(WINDOW *minibuf_window)
 {
     std::string text;
-    if (!minibuf_prompt(minibuf_window, "Add: ", kAttrPrompt, text, kAddPromptSize)) return;
+    if (minibuf_prompt(minibuf_window, "Add: ", kAttrPrompt, text, kAddPromptSize))
+        add_text(minibuf_window, text);
+}
+
+void add_text(WINDOW *minibuf_window, const std::string &text)
+{
     if (text.empty() || text[0] != '@') {
-        mlist_add(text);
+        add_name(text);
         return;
     }
     std::string rest = text.substr(1);

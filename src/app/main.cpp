@@ -1,6 +1,7 @@
 // quillor: ssh into many machines at once, type into one or into all tagged ones.
 #include <signal.h>
 
+#include "app/add.h"
 #include "app/children.h"
 #include "app/fatal.h"
 #include "app/loop.h"
@@ -8,11 +9,14 @@
 #include "dialogs/menu.h"
 #include "machines/mlist.h"
 #include "screen/layout.h"
+#include "screen/redraw.h"
 #include "screen/screen.h"
 
 int main(int argc, char **argv)
 {
     Options options = options_parse(argc, argv);
+    // A mistyped file name is the user's to fix before anything has started or the screen is taken.
+    options_check_files(options);
     children_install_handler();
     fatal_save_terminal();
     // The splash waits for a key with the terminal already raw, before the handlers that can restore it
@@ -23,11 +27,20 @@ int main(int argc, char **argv)
     sigaddset(&fatal_signals, SIGTERM);
     sigaddset(&fatal_signals, SIGHUP);
     sigprocmask(SIG_BLOCK, &fatal_signals, &old_mask);
-    screen_init();
+    // Names on the command line ask for machines, not for a title card.
+    screen_init(options.names.empty());
     fatal_install_handlers();
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     LayoutSize size = layout_create(options.list_width, options.term_width);
     menu_init(layout_minibuf_window());
     mlist_init(layout_list_window(), size.rows, size.cols);
+    if (!options.names.empty()) {
+        // The frame stays in view while a command lists machines or an error waits for its key.
+        redraw(true);
+        // Their logins start once the main loop has drawn the list, a slice per turn.
+        tarvik_vt_hold_children();
+        for (const std::string &name : options.names)
+            add_text(layout_minibuf_window(), name);
+    }
     main_loop();
 }

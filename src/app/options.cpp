@@ -1,18 +1,28 @@
-// Parsing -W and -T.
+// Parsing -W and -T, and the names after them.
 #include "app/options.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+
+#include "term/fd.h"
 
 namespace {
 
-const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width]\n\n"
+const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [name | @source]...\n\n"
                       "     -W        specifies width of machine list area\n"
                       "               (default is 8 characters)\n\n"
                       "     -T        specifies width of terminal area\n"
-                      "               (default is 80 characters)\n\n";
+                      "               (default is 80 characters)\n\n"
+                      "     name      machine to log into, as typed at the F5 prompt\n"
+                      "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
+                      "     @source   every machine named in a file, or printed by\n"
+                      "               QUILLOR_AT_COMMAND when that is set\n\n";
 
 [[noreturn]] void usage_exit()
 {
@@ -47,5 +57,28 @@ Options options_parse(int argc, char **argv)
             usage_exit();
         }
     }
+    // glibc's getopt has moved every name after the options, in their order; "--" ends the options
+    // for a name that begins with "-".
+    for (int i = optind; i < argc; ++i)
+        o.names.emplace_back(argv[i]);
     return o;
+}
+
+void options_check_files(const Options &options)
+{
+    if (std::getenv("QUILLOR_AT_COMMAND")) return;
+    for (const std::string &name : options.names) {
+        if (name.empty() || name[0] != '@') continue;
+        const char *path = name.c_str() + 1;
+        // Non-blocking, or a named pipe would hold the start-up until something writes to it.
+        Fd fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+        int error = fd.valid() ? 0 : errno;
+        struct stat st;
+        // A directory opens for reading but has no names to give.
+        if (!error && fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
+        if (error) {
+            std::fprintf(stderr, "quillor: cannot read %s: %s\n", path, std::strerror(error));
+            std::exit(1);
+        }
+    }
 }

@@ -1,11 +1,21 @@
 // The command line.
 #pragma once
 
+#include <string>
+#include <vector>
+
 struct Options {
     int list_width = 8;  // characters of machine name in the list panel
     int term_width = 80; // wanted width of the terminal panel, never below 80
+    // The arguments after the options, each one as if typed at the add prompt, in order.
+    std::vector<std::string> names;
 };
 
-// Parses the options; on an error writes the reason and the usage text to standard error and exits
-// with status 2.
+// Parses the options and collects the names; on an error writes the reason and the usage text to
+// standard error and exits with status 2.
 Options options_parse(int argc, char **argv);
+
+// Makes sure every "@file" among the names can be read, before anything has started: otherwise writes
+// which file and why to standard error and exits with status 1. Nothing to check for "@text" when
+// QUILLOR_AT_COMMAND is set, where the text is the command's arguments.
+void options_check_files(const Options &options);

@@ -92,15 +92,15 @@ void screen_splash()
 
 } // namespace
 
-void screen_init()
+void screen_init(bool splash)
 {
     // Wide-character curses shows UTF-8 names and terminal text only under the user's locale.
     std::setlocale(LC_ALL, "");
     initscr();
-    screen_setup();
+    screen_setup(splash);
 }
 
-void screen_setup()
+void screen_setup(bool splash)
 {
     if (!stdscr) screen_fail_size();
     start_color();
@@ -115,5 +115,5 @@ void screen_setup()
     // curses has already taken ESCDELAY from the environment when it started; only the default changes.
     if (!std::getenv("ESCDELAY")) set_escdelay(kEscDelayMs);
     if (getmaxy(stdscr) < kMinRows || getmaxx(stdscr) < kMinCols) screen_fail_size();
-    screen_splash();
+    if (splash) screen_splash();
 }

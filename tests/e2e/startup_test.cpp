@@ -10,11 +10,15 @@
 namespace
 {
 
-const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width]\n\n"
+const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [name | @source]...\n\n"
                            "     -W        specifies width of machine list area\n"
                            "               (default is 8 characters)\n\n"
                            "     -T        specifies width of terminal area\n"
-                           "               (default is 80 characters)\n\n";
+                           "               (default is 80 characters)\n\n"
+                           "     name      machine to log into, as typed at the F5 prompt\n"
+                           "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
+                           "     @source   every machine named in a file, or printed by\n"
+                           "               QUILLOR_AT_COMMAND when that is set\n\n";
 
 struct OptionError {
     std::vector<std::string> args;
