@@ -28,7 +28,7 @@ TEST_F(E2eCmdline, NamesLogInAtStartWithoutSplash)
     ASSERT_NE(sshd, nullptr);
     QuillorSession q({"--", sshd->add_name(1), sshd->add_name(2)}, 25, 80);
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.list_count() == 2; })) << q.dump();
-    EXPECT_EQ(q.screen().row_text(12).find("Quillor v0.3.0"), std::string::npos) << "splash shown";
+    EXPECT_EQ(q.screen().row_text(12).find("Quillor v" QUILLOR_VERSION), std::string::npos) << "splash shown";
     EXPECT_TRUE(has_colours(q.list_cell(0), 7, 1, false)) << "first machine not selected";
     for (int i : {0, 1}) {
         SCOPED_TRACE(i);
