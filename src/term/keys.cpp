@@ -1,10 +1,38 @@
-// Curses key codes to the bytes a terminal sends for them.
+// What the user types, on its way to the child: curses key codes turned into the bytes a terminal
+// sends for them, typed text and pastes.
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "term/vt_internal.h"
 
 namespace {
+
+// Marks what libvterm writes meanwhile as the user's input rather than a reply to a query.
+class Keying {
+  public:
+    explicit Keying(TarvikVt *vt) : vt_(vt) { vt_->keying = true; }
+    ~Keying() { vt_->keying = false; }
+    Keying(const Keying &) = delete;
+    Keying &operator=(const Keying &) = delete;
+
+  private:
+    TarvikVt *vt_;
+};
+
+// An end bracket inside a bracketed paste would end it early, and the program would take the rest as
+// typed: a pasted command would run. Removing one can join its neighbours into another, which goes too.
+std::string without_end_brackets(std::string_view text)
+{
+    constexpr std::string_view kEnd = "\x1b[201~";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        out.push_back(c);
+        if (std::string_view(out).ends_with(kEnd)) out.resize(out.size() - kEnd.size());
+    }
+    return out;
+}
 
 struct KeyMapping {
     VTermKey key;
@@ -88,5 +116,37 @@ void tarvik_vt_keypress(TarvikVt *vt, int key)
     KeyMapping mapping;
     // libvterm knows the cursor-key and keypad modes the remote set, and writes through the output
     // callback.
-    if (special_key(key, mapping)) vterm_keyboard_key(vt->vt.get(), mapping.key, mapping.mod);
+    if (!special_key(key, mapping)) return;
+    Keying keying(vt);
+    vterm_keyboard_key(vt->vt.get(), mapping.key, mapping.mod);
+}
+
+void tarvik_vt_send(TarvikVt *vt, const char *bytes, size_t len)
+{
+    if (!vt || !bytes) return;
+    pty_send(vt, bytes, len);
+}
+
+void tarvik_vt_paste(TarvikVt *vt, const char *bytes, size_t len)
+{
+    if (!vt || !vt->master.valid() || !bytes) return;
+    Keying keying(vt);
+    // libvterm writes the opening bracket only when the child's program turned bracketed paste on.
+    uint64_t before = vt->out_queue.queued;
+    vterm_keyboard_start_paste(vt->vt.get());
+    if (vt->out_queue.queued != before) {
+        std::string text = without_end_brackets(std::string_view(bytes, len));
+        pty_send(vt, text.data(), text.size());
+    } else {
+        pty_send(vt, bytes, len);
+    }
+    vterm_keyboard_end_paste(vt->vt.get());
+}
+
+size_t tarvik_vt_input_room(const TarvikVt *vt)
+{
+    // Input for a terminal that is gone is dropped, so it never holds the keyboard back.
+    if (!vt || !vt->master.valid()) return kTarvikInputMax;
+    size_t queued = pty_input_queued(vt);
+    return queued >= kTarvikInputMax ? 0 : kTarvikInputMax - queued;
 }

@@ -3,6 +3,7 @@
 #include <poll.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -13,27 +14,84 @@ namespace {
 // Smaller reads than this come from interactive output rather than a flood.
 constexpr ssize_t kSmallRead = 512;
 
+// Replies beyond this, unread by the child, are dropped: a remote printing queries in a loop
+// without reading the answers must not grow the program without limit.
+constexpr size_t kReplyMax = 16 * 1024;
+
+void queue_append(PtyQueue &q, const char *bytes, size_t len)
+{
+    // A drained queue starts over at the front; a large one gives its memory back.
+    if (q.head == q.bytes.size()) {
+        q.head = 0;
+        q.bytes.clear();
+        if (q.bytes.capacity() > 64 * 1024) std::string().swap(q.bytes);
+    }
+    q.bytes.append(bytes, len);
+    q.queued += len;
+}
+
+// The first n pending bytes reached the terminal.
+void queue_consume(PtyQueue &q, size_t n)
+{
+    q.head += n;
+    q.written += n;
+    while (!q.replies.empty()) {
+        auto &[begin, end] = q.replies.front();
+        uint64_t done = std::min(end, q.written);
+        if (done > begin) {
+            q.reply_bytes -= static_cast<size_t>(done - begin);
+            begin = done;
+        }
+        if (begin < end) break;
+        q.replies.pop_front();
+    }
+    // Moving the rest down now and then keeps the front from growing while a paste drains.
+    if (q.head >= 64 * 1024 && q.head * 2 >= q.bytes.size()) {
+        q.bytes.erase(0, q.head);
+        q.head = 0;
+    }
+}
+
+void queue_clear(PtyQueue &q) { q = PtyQueue{}; }
+
 } // namespace
 
 void pty_send(TarvikVt *vt, const char *bytes, size_t len)
 {
     if (!vt->master.valid() || len == 0) return;
-    vt->out_queue.append(bytes, len);
+    queue_append(vt->out_queue, bytes, len);
     pty_flush(vt);
 }
 
+void pty_reply(TarvikVt *vt, const char *bytes, size_t len)
+{
+    PtyQueue &q = vt->out_queue;
+    if (!vt->master.valid() || len == 0 || q.reply_bytes + len > kReplyMax) return;
+    uint64_t begin = q.queued;
+    queue_append(q, bytes, len);
+    if (!q.replies.empty() && q.replies.back().second == begin)
+        q.replies.back().second = q.queued;
+    else
+        q.replies.emplace_back(begin, q.queued);
+    q.reply_bytes += len;
+    pty_flush(vt);
+}
+
+size_t pty_input_queued(const TarvikVt *vt) { return vt->out_queue.pending() - vt->out_queue.reply_bytes; }
+
 void pty_flush(TarvikVt *vt)
 {
-    while (vt->master.valid() && !vt->out_queue.empty()) {
-        ssize_t n = ::write(vt->master.get(), vt->out_queue.data(), vt->out_queue.size());
+    PtyQueue &q = vt->out_queue;
+    while (vt->master.valid() && q.pending() > 0) {
+        ssize_t n = ::write(vt->master.get(), q.bytes.data() + q.head, q.pending());
         if (n > 0) {
-            vt->out_queue.erase(0, static_cast<size_t>(n));
+            queue_consume(q, static_cast<size_t>(n));
         } else if (n < 0 && errno == EINTR) {
             continue;
         } else {
             // EAGAIN: the child is not reading; the rest waits for the next update. Any other error
             // means the terminal is gone and the bytes have nowhere to go.
-            if (n < 0 && errno != EAGAIN) vt->out_queue.clear();
+            if (n < 0 && errno != EAGAIN) queue_clear(q);
             return;
         }
     }
@@ -66,7 +124,7 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
         vt_write_end(vt);
         hangup_list_remove(vt->pid);
         vt->master.reset();
-        vt->out_queue.clear();
+        queue_clear(vt->out_queue);
         return;
     }
 }
@@ -80,7 +138,7 @@ void pty_close(TarvikVt *vt)
     if (!vt->forsaken && vt->pid > 0) kill(vt->pid, SIGHUP);
     hangup_list_remove(vt->pid);
     vt->master.reset();
-    vt->out_queue.clear();
+    queue_clear(vt->out_queue);
 }
 
 void tarvik_vt_forsake_child(TarvikVt *vt)

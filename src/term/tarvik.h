@@ -8,6 +8,7 @@
 #include <curses.h>
 #include <sys/types.h>
 
+#include <cstddef>
 #include <cstdint>
 
 struct TarvikVt;
@@ -44,6 +45,22 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count);
 // Sends what a terminal would send for a curses key code: the byte itself below 256, an escape
 // sequence for special keys. Unknown codes are dropped.
 void tarvik_vt_keypress(TarvikVt *vt, int key);
+// Sends bytes as they were typed (text, which needs no key translation), in one write when the
+// terminal takes them all.
+void tarvik_vt_send(TarvikVt *vt, const char *bytes, size_t len);
+// Sends a paste, as a terminal does: between ESC [ 200 ~ and ESC [ 201 ~ when the child's program
+// turned bracketed paste on (mode 2004), with any end bracket inside the text left out so that the
+// paste cannot end early; as the plain text otherwise.
+void tarvik_vt_paste(TarvikVt *vt, const char *bytes, size_t len);
+
+// The user's input that a child has not read yet waits in its screen's queue, in order. Up to this
+// many bytes wait for one child; past that the caller stops reading the keyboard (the user's terminal
+// holds what comes next) until there is room again. Keys, sends and pastes are never dropped: what a
+// call is given is kept whole even past the bound, so a paste may take the queue over it at once.
+constexpr size_t kTarvikInputMax = 1 << 20;
+// How many more bytes of input the queue takes before it holds kTarvikInputMax: 0 when full. A screen
+// without a terminal (never started, ended, forsaken) drops what it is sent, so it has room always.
+size_t tarvik_vt_input_room(const TarvikVt *vt);
 
 // Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback);

@@ -15,7 +15,11 @@ constexpr int kUpdateMaxMs = 20;
 // libvterm keeps them in a 64-byte buffer and drops what does not fit.
 void on_output(const char *s, size_t len, void *user)
 {
-    pty_send(static_cast<TarvikVt *>(user), s, len);
+    auto *vt = static_cast<TarvikVt *>(user);
+    if (vt->keying)
+        pty_send(vt, s, len);
+    else
+        pty_reply(vt, s, len);
 }
 
 } // namespace
@@ -71,7 +75,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
         TarvikVt *vt = vts[i];
         if (!vt || !vt->master.valid()) continue;
         short events = POLLIN;
-        if (!vt->out_queue.empty()) events |= POLLOUT;
+        if (vt->out_queue.pending() > 0) events |= POLLOUT;
         fds.push_back({vt->master.get(), events, 0});
         owners.push_back(vt);
     }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -64,6 +65,21 @@ struct VtBuffer {
     }
 };
 
+// Bytes for the child that its pseudo-terminal could not take yet, in the order they were sent. The
+// replies to the child's queries are counted apart from what the user typed: a child that asks
+// without reading is denied further replies, while the user's input is never dropped here.
+struct PtyQueue {
+    std::string bytes;
+    size_t head = 0; // bytes before it are written
+    // Positions count every byte ever queued, so that they survive the queue being compacted.
+    uint64_t queued = 0;  // bytes ever queued
+    uint64_t written = 0; // bytes ever written to the terminal
+    // The replies not yet written, as [begin, end) positions, oldest first.
+    std::deque<std::pair<uint64_t, uint64_t>> replies;
+    size_t reply_bytes = 0; // bytes of replies not yet written
+    size_t pending() const { return bytes.size() - head; }
+};
+
 struct TarvikVt {
     int rows = 0;
     int cols = 0;
@@ -87,8 +103,9 @@ struct TarvikVt {
     const WINDOW *drawn_into = nullptr;
     // Changes with every change of the cells or the cursor; see tarvik_vt_version.
     unsigned long version = 0;
-    // Bytes for the child (keys, replies to queries) that its pseudo-terminal could not take yet.
-    std::string out_queue;
+    PtyQueue out_queue;
+    // libvterm is sending keys (through the output callback that also carries its replies).
+    bool keying = false;
     OutputFilter filter;
 };
 
@@ -114,8 +131,14 @@ void spawn_forget_held(TarvikVt *vt);
 // `wait_ms` > 0 it also waits that long for output that is still on its way. At end of file (the child
 // and everything it started have closed the terminal) the master is closed.
 void pty_pump(TarvikVt *vt, int max_ms, int wait_ms);
-// Queues bytes for the child and writes as much as the master takes now.
+// Queues the user's input for the child and writes as much as the master takes now; nothing is
+// dropped while the terminal is open.
 void pty_send(TarvikVt *vt, const char *bytes, size_t len);
+// Queues a reply to one of the child's queries, unless replies the child has not read yet already
+// fill their share of the queue: a reply dropped then is one the child was not reading.
+void pty_reply(TarvikVt *vt, const char *bytes, size_t len);
+// The user's input waiting in the queue.
+size_t pty_input_queued(const TarvikVt *vt);
 // Writes queued bytes that the master can take now.
 void pty_flush(TarvikVt *vt);
 // Closes the master and forgets the child.

@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
+
 #include "support/utf8.h"
 
 std::string vt_row_text(const TarvikVt *vt, int row)
@@ -16,6 +19,24 @@ std::string vt_row_text(const TarvikVt *vt, int row)
     }
     while (!s.empty() && s.back() == ' ') s.pop_back();
     return s;
+}
+
+std::string vt_screen_text(const TarvikVt *vt)
+{
+    std::string s;
+    for (int r = 0; r < tarvik_vt_rows(vt); ++r) s += vt_row_text(vt, r) + "\n";
+    return s;
+}
+
+bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        tarvik_vt_update(vt);
+        if (cond()) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
 }
 
 Script::Script(const std::string &body)

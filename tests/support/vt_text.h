@@ -1,12 +1,19 @@
 // Helpers for tests of the terminal layer: a screen's text, and a shell script to run as a child.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "term/tarvik.h"
 
 // The row's characters as UTF-8, covered halves of wide characters skipped, trailing blanks dropped.
 std::string vt_row_text(const TarvikVt *vt, int row);
+
+// Every row's text, each ended by a newline.
+std::string vt_screen_text(const TarvikVt *vt);
+
+// Updates the terminal until the condition holds (true) or the time is up (false).
+bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms = 5000);
 
 // A shell script in a temporary file, removed with the object: the terminal layer itself never runs a
 // shell, so tests that want one name the script as the program.
