@@ -41,5 +41,6 @@ void children_reap()
     // not one child per signal, or the second machine would be shown alive for good.
     children_take();
     pid_t pid;
-    while ((pid = waitpid(-1, nullptr, WNOHANG)) > 0) mlist_child_exited(pid);
+    int status;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) mlist_child_exited(pid, status);
 }

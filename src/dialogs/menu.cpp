@@ -13,8 +13,7 @@ namespace
 {
 
 constexpr int kHelpRows = 25, kHelpCols = 80;
-// Items on rows 1-11, a blank row 12, the question on row 13, and the border around them.
-constexpr int kMenuRows = 15, kMenuCols = 45;
+constexpr int kMenuCols = 45;
 
 constexpr size_t kAnswerSize = 2; // room for one character
 constexpr size_t kNameSize = 15;  // room for 14 characters
@@ -54,7 +53,8 @@ const char *const kMenuText = "{[h]} online help\n"
                               "{[z]} delete dead machines\n"
                               "{[d]} delete all TAGGED machines\n"
                               "{[X]} delete all machines\n"
-                              "{[q]} quit application\n";
+                              "{[q]} quit application\n"
+                              "{[R]} reconnect dead machines\n";
 
 WINDOW *menu_minibuf = nullptr;
 
@@ -98,6 +98,16 @@ Popup popup_open(int rows, int cols, const char *caption, const char *text)
     mvwaddstr(win.get(), 0, 3, caption);
     write_marked_up(win.get(), text);
     return win;
+}
+
+// The items from row 1, a blank row, the question, and the border around them: the popup grows with
+// the items.
+int menu_rows()
+{
+    int items = 0;
+    for (const char *p = kMenuText; *p; ++p)
+        if (*p == '\n') ++items;
+    return items + 4;
 }
 
 int read_key()
@@ -151,7 +161,7 @@ void help_show()
 
 void menu_show()
 {
-    Popup win = popup_open(kMenuRows, kMenuCols, "[ Menu ]", kMenuText);
+    Popup win = popup_open(menu_rows(), kMenuCols, "[ Menu ]", kMenuText);
     if (win) {
         // One row below the row after the last item, leaving a blank row between.
         wmove(win.get(), getcury(win.get()) + 1, 1);
@@ -197,6 +207,9 @@ void menu_show()
             endwin();
             std::exit(0);
         }
+        break;
+    case 'R':
+        mlist_reconnect_dead();
         break;
     default:
         break;

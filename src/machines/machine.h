@@ -11,6 +11,7 @@
 
 struct Machine {
     std::string name;
+    std::string connection; // the name it was added by: what ssh is given, whatever a rename shows
     uint8_t tagged = 0;
     uint8_t alive = 1;
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
@@ -26,3 +27,9 @@ void machine_destroy(Machine *m);
 
 // Changes the displayed name only; the connection is untouched.
 void machine_rename(Machine *m, const std::string &name);
+
+// Marks the machine dead after its child ended with the wait status given, and says how on its screen.
+void machine_exited(Machine *m, int wait_status);
+
+// Starts the machine's connection again on a fresh screen of rows x cols; its name and tag stay.
+void machine_restart(Machine *m, int rows, int cols);

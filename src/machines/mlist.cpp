@@ -136,14 +136,21 @@ void mlist_send_key(int key)
     }
 }
 
-void mlist_child_exited(pid_t pid)
+void mlist_child_exited(pid_t pid, int wait_status)
 {
     // The whole list: a pid is not unique over time, and every machine holding it is done with it.
+    for (auto &m : g_machines)
+        if (m->pid == pid) machine_exited(m.get(), wait_status);
+}
+
+void mlist_reconnect_dead()
+{
+    bool holding = false;
     for (auto &m : g_machines) {
-        if (m->pid == pid) {
-            m->alive = 0;
-            tarvik_vt_forsake_child(m->term.get());
-        }
+        if (m->alive == 1) continue;
+        if (!holding) tarvik_vt_hold_children();
+        holding = true;
+        machine_restart(m.get(), g_term_rows, g_term_cols);
     }
 }
 

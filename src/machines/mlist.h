@@ -26,7 +26,11 @@ void mlist_untag_all();
 void mlist_toggle_multicast();
 bool mlist_multicast();
 void mlist_send_key(int key);
-void mlist_child_exited(pid_t pid);
+// Every machine whose child this was is dead; `wait_status` is what waitpid reported for it.
+void mlist_child_exited(pid_t pid, int wait_status);
+// Starts every dead machine again in its place, tag and name kept, on a fresh screen; their logins
+// start as a batch once the list has been drawn.
+void mlist_reconnect_dead();
 // After tarvik_vt_release_children: the held machines take their children's pids, and one whose child
 // could not be started is dead. Must come before any of those children is reaped.
 void mlist_children_started();

@@ -68,6 +68,11 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
 // Takes in what the child wrote last, then stops all use of its pseudo-terminal. The screen stays.
 void tarvik_vt_forsake_child(TarvikVt *vt);
 
+// Writes a note of the program's own on the screen, on a line of its own below what is there, in plain
+// text whatever colours and character set the child left, and leaves the cursor just after it. For
+// saying how a forsaken child ended.
+void tarvik_vt_write_note(TarvikVt *vt, const char *text);
+
 // Releases everything; closing the pseudo-terminal hangs up a child that still runs.
 void tarvik_vt_destroy(TarvikVt *vt);
 

@@ -57,6 +57,17 @@ void vt_show_message(TarvikVt *vt, const std::string &text)
     vt_write(vt, line.data(), line.size());
 }
 
+void tarvik_vt_write_note(TarvikVt *vt, const char *text)
+{
+    if (!vt || !text) return;
+    std::string line = tarvik_vt_cursor_col(vt) > 0 ? "\r\n" : "";
+    // Default colours, no insert mode, and G0 as ASCII selected: a child that died inside a full-screen
+    // program or with line drawing on would otherwise leave the note invisible or garbled.
+    line += "\033[m\033[4l\033(B\017";
+    line += text;
+    vt_write(vt, line.data(), line.size());
+}
+
 void tarvik_vt_update(TarvikVt *vt)
 {
     if (!vt || !vt->master.valid()) return;

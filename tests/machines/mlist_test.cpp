@@ -12,6 +12,7 @@
 
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
+#include "support/vt_text.h"
 
 namespace {
 
@@ -51,8 +52,9 @@ class MachineList : public ::testing::Test {
     {
         pid_t pid = mlist_machine(i)->pid;
         kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        mlist_child_exited(pid);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        mlist_child_exited(pid, status);
     }
 
     static void reap_all()
@@ -183,7 +185,7 @@ TEST_F(MachineList, DeadMachinesAreMarkedByPidAndDeletedTogether)
     kill_machine(4);
     kill_machine(5);
     // An exit for a pid no machine has changes nothing.
-    mlist_child_exited(999999);
+    mlist_child_exited(999999, 0);
     mlist_delete_dead();
     EXPECT_EQ(names(), (std::vector<std::string>{"-V m1", "-V m2", "-V m3"}));
     EXPECT_EQ(mlist_selected(), 2);
@@ -214,6 +216,86 @@ TEST_F(MachineList, HeldMachinesTakeTheirPidsAsTheyAreReleased)
     EXPECT_EQ(names(), (std::vector<std::string>{"-V m1", "-V m2"}));
     EXPECT_EQ(mlist_machine(0)->alive, 1);
     EXPECT_EQ(mlist_machine(1)->alive, 0);
+}
+
+// The screen of machine i, rows joined by "|".
+std::string screen_of(int i)
+{
+    const TarvikVt *vt = mlist_machine(i)->term.get();
+    std::string text;
+    for (int r = 0; r < tarvik_vt_rows(vt); ++r) text += vt_row_text(vt, r) + "|";
+    return text;
+}
+
+// Updates the terminals until `done` holds, for up to 10 s.
+template <typename Pred> bool update_until(Pred done)
+{
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        mlist_update();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
+
+// The note comes after what ssh printed last, once, however often the pid is reported again (a later
+// child may reuse it); a normal exit is noted as well as a signal.
+TEST_F(MachineList, EndedMachineSaysHowOnItsScreenOnce)
+{
+    mlist_init(win_, 6, 40);
+    add(1);
+    // A proxy that never answers keeps this ssh waiting for the server until it is killed; the proxy
+    // ends with it.
+    Script proxy("exec cat >/dev/null");
+    mlist_add("-oProxyCommand=" + proxy.path + " m1");
+    pid_t pid0 = mlist_machine(0)->pid;
+    int status = 0;
+    ASSERT_EQ(waitpid(pid0, &status, 0), pid0);
+    mlist_child_exited(pid0, status);
+    mlist_child_exited(pid0, status);
+    kill_machine(1);
+    const std::string shown = screen_of(0);
+    const size_t version = shown.find("OpenSSH");
+    const size_t note = shown.find("[ssh exited with status 0]");
+    ASSERT_NE(version, std::string::npos) << shown;
+    EXPECT_GT(note, version) << shown;
+    EXPECT_EQ(shown.find("[ssh", note + 1), std::string::npos) << shown;
+    const TarvikVt *vt = mlist_machine(0)->term.get();
+    EXPECT_EQ(tarvik_vt_cursor_col(vt), 26);
+    EXPECT_NE(screen_of(1).find("[ssh ended by signal 9]"), std::string::npos) << screen_of(1);
+}
+
+// Only dead machines start again, each in its place with its tag, its shown name and a fresh screen,
+// on the connection it was added with: a rename changes no destination.
+TEST_F(MachineList, ReconnectRestartsDeadMachinesInPlaceOnTheirOriginalConnection)
+{
+    mlist_init(win_, 6, 40);
+    add(3);
+    mlist_machine(0)->tagged = 1;
+    mlist_rename_selected("renamed");
+    const pid_t live = mlist_machine(1)->pid;
+    kill_machine(0);
+    kill_machine(2);
+    mlist_reconnect_dead();
+    // A batch: the list is drawn before the logins start.
+    EXPECT_EQ(mlist_machine(0)->pid, 0);
+    ASSERT_EQ(tarvik_vt_release_children(10000), 2u);
+    mlist_children_started();
+    EXPECT_EQ(names(), (std::vector<std::string>{"renamed", "-V m1", "-V m2"}));
+    for (int i : {0, 2}) {
+        EXPECT_EQ(mlist_machine(i)->alive, 1);
+        EXPECT_GT(mlist_machine(i)->pid, 0);
+        EXPECT_EQ(screen_of(i).find("[ssh"), std::string::npos) << screen_of(i);
+    }
+    EXPECT_EQ(mlist_machine(0)->tagged, 1);
+    EXPECT_EQ(mlist_machine(2)->tagged, 0);
+    EXPECT_EQ(mlist_machine(1)->pid, live);
+    EXPECT_TRUE(update_until([] { return screen_of(0).find("OpenSSH") != std::string::npos; }))
+        << screen_of(0);
+    // With nothing dead it does nothing.
+    const pid_t again = mlist_machine(0)->pid;
+    mlist_reconnect_dead();
+    EXPECT_EQ(tarvik_vt_release_children(0), 0u);
+    EXPECT_EQ(mlist_machine(0)->pid, again);
 }
 
 TEST_F(MachineList, EmptyListOperationsDoNothing)

@@ -61,8 +61,9 @@ TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecast
     // Machine 3 ends; its tag stays, so multicast still "sends" to it, to no effect.
     type("exit\r");
     pid_t dead = mlist_machine(3)->pid;
-    ASSERT_EQ(waitpid(dead, nullptr, 0), dead);
-    mlist_child_exited(dead);
+    int status = 0;
+    ASSERT_EQ(waitpid(dead, &status, 0), dead);
+    mlist_child_exited(dead, status);
     ASSERT_EQ(mlist_machine(3)->alive, 0);
 
     mlist_machine(0)->tagged = 1;
