@@ -34,14 +34,14 @@ class E2eHostrange : public ::testing::Test
 TEST_F(E2eHostrange, TypedAndFileRangesExpandOthersStayLiteral)
 {
     TempDir dir;
-    const std::string path = dir.write("names", "f[08-10].i\n");
+    const std::string path = dir.write("names", "f[08-10].invalid\n");
     QuillorSession q({}, 25, 80);
     ASSERT_TRUE(q.skip_splash()) << q.dump();
-    ASSERT_TRUE(q.add("r[1-2]n[1-2].i", 4)) << q.dump();
+    ASSERT_TRUE(q.add("r[1-2]n[1-2].invalid", 4)) << q.dump();
     ASSERT_TRUE(q.add("@" + path, 7)) << q.dump();
     ASSERT_TRUE(q.add("w[3-1].invalid", 8)) << q.dump();
-    EXPECT_EQ(rows(q), (std::vector<std::string>{" r1n1.i   ", " r1n2.i   ", " r2n1.i   ", " r2n2.i   ",
-                                                 " f08.i    ", " f09.i    ", " f10.i    ", " w[3-1].i "}));
+    EXPECT_EQ(rows(q), (std::vector<std::string>{" r1n1.inv ", " r1n2.inv ", " r2n1.inv ", " r2n2.inv ",
+                                                 " f08.inva ", " f09.inva ", " f10.inva ", " w[3-1].i "}));
     ASSERT_TRUE(q.select(7)) << q.dump();
     EXPECT_TRUE(q.terminal_shows("w[3-1].invalid")) << q.dump();
 }
@@ -51,9 +51,9 @@ TEST_F(E2eHostrange, RangeAndFileOnCommandLine)
 {
     TempDir dir;
     const std::string path = dir.write("names", "x.invalid\n");
-    QuillorSession q({"db[1-2,7].i", "@" + path}, 25, 80);
+    QuillorSession q({"db[1-2,7].invalid", "@" + path}, 25, 80);
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.list_count() == 4; })) << q.dump();
-    EXPECT_EQ(rows(q), (std::vector<std::string>{" db1.i    ", " db2.i    ", " db7.i    ", " x.invali "}));
+    EXPECT_EQ(rows(q), (std::vector<std::string>{" db1.inva ", " db2.inva ", " db7.inva ", " x.invali "}));
     EXPECT_TRUE(has_colours(q.list_cell(0), 7, 1, false));
 }
 
@@ -61,7 +61,7 @@ TEST_F(E2eHostrange, RangeAndFileOnCommandLine)
 // range finds no room.
 TEST_F(E2eHostrange, HugeRangeStopsAtCapacity)
 {
-    QuillorSession q({"h[1-99999999999].i", "z.invalid"}, 25, 80);
+    QuillorSession q({"h[1-99999999999].invalid", "z.invalid"}, 25, 80);
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.list_count() == 22; })) << q.dump();
     // F3 stops at the last machine, which the list scrolls to show on its bottom row. The loop takes
     // one key a turn while the logins start, so this takes a while on a loaded machine.
@@ -71,11 +71,11 @@ TEST_F(E2eHostrange, HugeRangeStopsAtCapacity)
     q.send(moves);
     EXPECT_TRUE(q.wait_for(
         [&](const ScreenReader &) {
-            return q.list_row(21) == " h256.i   " && has_colours(q.list_cell(21), 7, 1, false);
+            return q.list_row(21) == " h256.inv " && has_colours(q.list_cell(21), 7, 1, false);
         },
         60000))
         << q.dump();
-    EXPECT_EQ(q.list_row(20), " h255.i   ");
+    EXPECT_EQ(q.list_row(20), " h255.inv ");
     EXPECT_EQ(q.quit(), 0);
 }
 
