@@ -60,7 +60,13 @@ void vt_show_message(TarvikVt *vt, const std::string &text)
 void tarvik_vt_write_note(TarvikVt *vt, const char *text)
 {
     if (!vt || !text) return;
-    std::string line = tarvik_vt_cursor_col(vt) > 0 ? "\r\n" : "";
+    // A line of its own, but no empty one in between: a child's last line may end with the cursor
+    // back at its start, and that line must stay.
+    int row = tarvik_vt_cursor_row(vt);
+    bool row_blank = true;
+    for (int col = 0; col < vt->cols && row_blank; ++col)
+        row_blank = tarvik_vt_cell(vt, row, col).ch == 32;
+    std::string line = row_blank ? "\r" : "\r\n";
     // Default colours, no insert mode, and G0 as ASCII selected: a child that died inside a full-screen
     // program or with line drawing on would otherwise leave the note invisible or garbled.
     line += "\033[m\033[4l\033(B\017";

@@ -232,6 +232,21 @@ TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysI
     delwin(win);
 }
 
+// A child that ends with the cursor back at the start of its last line, in insert mode and with line
+// drawing on: the note goes below that line, in letters.
+TEST(TerminalLayer, NoteAfterTheLastLineWhateverModesTheChildLeft)
+{
+    Vt vt(tarvik_vt_create(4, 30));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/printf abc\\033[4h\\033(0\\033[31m\\r");
+    ASSERT_GT(pid, 0);
+    reap(pid);
+    tarvik_vt_forsake_child(vt.get());
+    tarvik_vt_write_note(vt.get(), "[ssh ended]");
+    EXPECT_EQ(screen_text(vt.get()), "abc\n[ssh ended]\n\n\n");
+    EXPECT_EQ(tarvik_vt_cursor_row(vt.get()), 1);
+    EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 11);
+}
+
 TEST(TerminalLayer, CharacterCutShortByTheEndOfOutputShowsAsReplacement)
 {
     // The child's last bytes are the first two of a three-byte character: no continuation will come.
