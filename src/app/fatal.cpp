@@ -1,4 +1,4 @@
-// Restoring the user's terminal on SIGTERM and SIGHUP.
+// Restoring the user's terminal on SIGTERM, SIGHUP and SIGINT.
 #include "app/fatal.h"
 
 #include <signal.h>
@@ -57,6 +57,9 @@ void fatal_install_handlers()
     sigfillset(&sa.sa_mask);
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGHUP, &sa, nullptr);
+    // The keyboard's Ctrl-C reaches the machines in raw mode; this one was sent to our process group,
+    // as by a Ctrl-C meant for whatever started us.
+    sigaction(SIGINT, &sa, nullptr);
 }
 
 void fatal_exit(int sig) { on_fatal_signal(sig); }

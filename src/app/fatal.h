@@ -4,7 +4,7 @@
 // Remembers the terminal's modes; call before curses starts.
 void fatal_save_terminal();
 
-// Installs handlers for SIGTERM and SIGHUP that restore the terminal, hang up the ssh children and end
+// Installs handlers for SIGTERM, SIGHUP and SIGINT that restore the terminal, hang up the ssh children and end
 // the process by the same signal; call after curses has started.
 void fatal_install_handlers();
 

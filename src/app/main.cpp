@@ -20,12 +20,13 @@ int main(int argc, char **argv)
     children_install_handler();
     fatal_save_terminal();
     // The splash waits for a key with the terminal already raw, before the handlers that can restore it
-    // exist (they need curses' own strings): a SIGTERM or SIGHUP then waits for them instead of leaving
-    // the user's terminal raw.
+    // exist (they need curses' own strings): a SIGTERM, SIGHUP or SIGINT then waits for them instead of
+    // leaving the user's terminal raw.
     sigset_t fatal_signals, old_mask;
     sigemptyset(&fatal_signals);
     sigaddset(&fatal_signals, SIGTERM);
     sigaddset(&fatal_signals, SIGHUP);
+    sigaddset(&fatal_signals, SIGINT);
     sigprocmask(SIG_BLOCK, &fatal_signals, &old_mask);
     // Names on the command line ask for machines, not for a title card.
     screen_init(options.names.empty());

@@ -1,4 +1,4 @@
-// Ending quillor from outside: SIGTERM, SIGHUP and a terminal that goes away. The user's terminal must
+// Ending quillor from outside: SIGTERM, SIGHUP, SIGINT and a terminal that goes away. The user's terminal must
 // come back as it was, and no ssh child may be left behind.
 #include "support/quillor_session.h"
 
@@ -25,9 +25,9 @@ std::vector<pid_t> log_into_two(QuillorSession &q)
     return q.children();
 }
 
-TEST(E2eSignals, TermAndHupRestoreTerminalAndEndSshChildren)
+TEST(E2eSignals, TermHupAndIntRestoreTerminalAndEndSshChildren)
 {
-    for (int sig : {SIGTERM, SIGHUP}) {
+    for (int sig : {SIGTERM, SIGHUP, SIGINT}) {
         SCOPED_TRACE(strsignal(sig));
         QuillorSession q({}, 25, 80);
         const std::vector<pid_t> ssh = log_into_two(q);
