@@ -21,11 +21,18 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLOR_TESTS=OFF -DCMAKE_INSTALL_PREFIX=$(PREFIX) >/dev/null
 	@cmake --build $(BUILD) -j $(JOBS)
 
+# Without ARGS, a demo: quillor logged into four machines of a private sshd on 127.0.0.1, all of it
+# gone when quillor ends. With ARGS, quillor itself, with those arguments.
 run: build
+ifeq ($(strip $(ARGS)),)
+	@scripts/demo ./$(BUILD)/quillor
+else
 	./$(BUILD)/quillor $(ARGS)
+endif
 
 # The test build runs under AddressSanitizer and UndefinedBehaviorSanitizer.
 test: deps
+	@scripts/install-deps openssh-server libnss-wrapper
 	@cmake -S . -B $(TEST_BUILD) -DCMAKE_BUILD_TYPE=Debug -DQUILLOR_SANITIZE=ON -DQUILLOR_TESTS=ON >/dev/null
 	@cmake --build $(TEST_BUILD) -j $(JOBS)
 	@cd $(TEST_BUILD) && ctest --output-on-failure -j $(JOBS)
@@ -47,7 +54,7 @@ fuzz:
 # Measures the optimised program against tmux and bare ssh on a private sshd and prints the table that
 # bench/README.md explains. Runs as root (ssh gets a private view of its config); about ten minutes.
 bench: build
-	@scripts/install-deps tmux
+	@scripts/install-deps tmux openssh-server
 	@cmake -S bench -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BENCH_BUILD) -j $(JOBS)
 	./$(BENCH_BUILD)/quillor_bench --quillor $(BUILD)/quillor $(BENCH_ARGS)
