@@ -97,35 +97,48 @@ void pty_flush(TarvikVt *vt)
     }
 }
 
-void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
+ssize_t pty_read(TarvikVt *vt)
 {
     static std::array<char, 65536> buf;
-    long start = vt_now_ms();
     while (vt->master.valid()) {
         ssize_t n = ::read(vt->master.get(), buf.data(), buf.size());
         if (n > 0) {
             vt_write(vt, buf.data(), static_cast<size_t>(n));
-            if (vt_now_ms() - start >= max_ms) return;
-            // A few bytes (an echo, a prompt) were all there was: asking again would only be told so,
-            // a system call per terminal with output every turn; what comes later wakes the main loop.
-            // A flood arrives in reads of a few kilobytes, and those go on until the time is up.
-            if (n < kSmallRead && wait_ms <= 0) return;
-            continue;
+            // A flood arrives in reads of a few kilobytes; an echo or a prompt in a few bytes.
+            vt->flooding = n >= kSmallRead;
+            return n;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && errno == EAGAIN) {
-            long left = wait_ms - (vt_now_ms() - start);
-            if (left <= 0) return;
-            pollfd pfd{vt->master.get(), POLLIN, 0};
-            if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
-            continue;
+            vt->flooding = false;
+            return 0;
         }
         // End of file, or EIO once every holder of the terminal's other side has closed it.
         vt_write_end(vt);
         hangup_list_remove(vt->pid);
         vt->master.reset();
         queue_clear(vt->out_queue);
-        return;
+    }
+    return -1;
+}
+
+void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
+{
+    long start = vt_now_ms();
+    for (;;) {
+        ssize_t n = pty_read(vt);
+        if (n < 0) return;
+        if (n > 0) {
+            if (vt_now_ms() - start >= max_ms) return;
+            // A few bytes were all there was: asking again would only be told so, a system call per
+            // terminal with output every turn; what comes later wakes the main loop.
+            if (!vt->flooding && wait_ms <= 0) return;
+            continue;
+        }
+        long left = wait_ms - (vt_now_ms() - start);
+        if (left <= 0) return;
+        pollfd pfd{vt->master.get(), POLLIN, 0};
+        if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
     }
 }
 

@@ -38,8 +38,10 @@ pid_t tarvik_vt_pid(const TarvikVt *vt);
 
 // Applies pending output of the child to the screen; never blocks, and bounded in time per call.
 void tarvik_vt_update(TarvikVt *vt);
-// tarvik_vt_update on each of the screens that has output waiting or keys to send, found with one look
-// at all their terminals rather than a read on each. Null entries are skipped.
+// Takes in the output waiting on all the screens, found with one look at all their terminals rather
+// than a read on each, and sends their queued input. Bounded in time as a whole however many screens
+// flood: screens with a little output (an echo, a prompt) are read first, the floods share the rest of
+// the time in turns and go on next call where this one stopped. Null entries are skipped.
 void tarvik_vt_update_all(TarvikVt *const *vts, size_t count);
 
 // Sends what a terminal would send for a curses key code: the byte itself below 256, an escape

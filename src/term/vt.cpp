@@ -8,7 +8,8 @@
 
 namespace {
 
-// One machine flooding output must not hold a turn of the main loop for longer than this.
+// Taking in output must not hold a turn of the main loop for longer than this, whatever the number of
+// machines that flood it: keys wait while it runs.
 constexpr int kUpdateMaxMs = 20;
 
 // Replies to queries and the sequences of keys reach the child through here. Without this callback
@@ -85,7 +86,10 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
 {
     // Kept between calls: the main loop runs this every turn and should not allocate.
     static std::vector<pollfd> fds;
-    static std::vector<TarvikVt *> owners;
+    static std::vector<TarvikVt *> owners, readers;
+    // The flooding screen that was next in line when the time ran out: it goes first next time.
+    static unsigned long resume_serial = 0;
+    long start = vt_now_ms();
     fds.clear();
     owners.clear();
     for (size_t i = 0; i < count; ++i) {
@@ -99,8 +103,48 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
     if (fds.empty()) return;
     // Most terminals have nothing most of the time; a read on each would be a system call apiece.
     bool known = poll(fds.data(), fds.size(), 0) >= 0;
-    for (size_t i = 0; i < fds.size(); ++i)
-        if (!known || fds[i].revents != 0) tarvik_vt_update(owners[i]);
+    // Those with output to read stay in `owners`, the rest are struck out.
+    for (size_t i = 0; i < fds.size(); ++i) {
+        if (known && fds[i].revents == 0) {
+            owners[i] = nullptr;
+            continue;
+        }
+        pty_flush(owners[i]);
+        bool readable = !known || (fds[i].revents & ~POLLOUT) != 0;
+        if (!owners[i]->master.valid() || !readable) owners[i] = nullptr;
+    }
+    // Screens that only echo or prompt go first, so that keys are answered whatever floods beside
+    // them; the floods follow, from where the last call had to stop, so that each one advances.
+    readers.clear();
+    for (TarvikVt *vt : owners)
+        if (vt && !vt->flooding) readers.push_back(vt);
+    size_t floods = readers.size(), resume_at = floods;
+    for (TarvikVt *vt : owners) {
+        if (!vt || !vt->flooding) continue;
+        if (vt->serial == resume_serial) resume_at = readers.size();
+        readers.push_back(vt);
+    }
+    std::rotate(readers.begin() + static_cast<long>(floods), readers.begin() + static_cast<long>(resume_at),
+                readers.end());
+    // One read each in turn until every screen has taken in all it had, or the time of the call is up:
+    // many floods share that time rather than each taking as much as one would alone.
+    resume_serial = 0;
+    while (!readers.empty()) {
+        size_t kept = 0;
+        for (size_t i = 0; i < readers.size(); ++i) {
+            TarvikVt *vt = readers[i];
+            if (vt_now_ms() - start >= kUpdateMaxMs) {
+                for (size_t j = i; j < readers.size(); ++j)
+                    if (readers[j]->flooding) {
+                        resume_serial = readers[j]->serial;
+                        break;
+                    }
+                return;
+            }
+            if (pty_read(vt) > 0 && vt->flooding) readers[kept++] = vt;
+        }
+        readers.resize(kept);
+    }
 }
 
 unsigned long tarvik_vt_version(const TarvikVt *vt)

@@ -104,6 +104,8 @@ struct TarvikVt {
     // Changes with every change of the cells or the cursor; see tarvik_vt_version.
     unsigned long version = 0;
     PtyQueue out_queue;
+    // The last read of its output was a full one: the child prints faster than it is read.
+    bool flooding = false;
     // libvterm is sending keys (through the output callback that also carries its replies).
     bool keying = false;
     OutputFilter filter;
@@ -127,6 +129,9 @@ void hangup_list_remove(pid_t pid);
 void spawn_forget_held(TarvikVt *vt);
 
 // pty.cpp
+// Reads once what the child wrote into the screen: the bytes read, 0 when nothing was waiting, -1 once
+// the terminal is closed (at end of file it is closed here).
+ssize_t pty_read(TarvikVt *vt);
 // Reads what the child wrote into the screen until nothing is pending or `max_ms` have passed; with
 // `wait_ms` > 0 it also waits that long for output that is still on its way. At end of file (the child
 // and everything it started have closed the terminal) the master is closed.

@@ -34,8 +34,8 @@ struct Child {
     }
     bool shows(const std::string &text, int timeout_ms = 5000)
     {
-        return vt_pump_until(vt.get(), [&] { return vt_screen_text(vt.get()).find(text) != std::string::npos; },
-                             timeout_ms);
+        auto shown = [&] { return vt_screen_text(vt.get()).find(text) != std::string::npos; };
+        return vt_pump_until(vt.get(), shown, timeout_ms);
     }
 };
 

@@ -1,12 +1,15 @@
 // Updating many screens at once takes in the output of every terminal that has some, sees the end of
 // those whose child has gone, and leaves the quiet ones as they are.
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -60,6 +63,52 @@ TEST(UpdateAll, TakesInEveryTerminalWithOutputAndSeesEndsOfFile)
     EXPECT_EQ(row0(quiet.get()), "k");
     kill(p2, SIGKILL);
     for (pid_t p : {p1, p2, p3})
+        waitpid(p, nullptr, 0);
+}
+
+// Many floods share one call's time: a call takes about what one flood alone was allowed, the quiet
+// screen's echo is taken in by the first call after it arrived, and every flood advances.
+TEST(UpdateAll, FloodsShareABoundedTimeWhileAKeyIsAnsweredAndEachFloodAdvances)
+{
+    constexpr int kFloods = 8;
+    std::vector<Vt> vts;
+    std::vector<pid_t> pids;
+    for (int i = 0; i <= kFloods; ++i) {
+        vts.emplace_back(tarvik_vt_create(3, 30));
+        pids.push_back(tarvik_vt_forkpty(vts.back().get(), i == 0 ? "/bin/sleep 30" : "/usr/bin/yes"));
+        ASSERT_GT(pids.back(), 0);
+    }
+    std::vector<TarvikVt *> all;
+    for (auto &vt : vts)
+        all.push_back(vt.get());
+    TarvikVt *quiet = all[0];
+    // Let every flood fill its terminal, so that each call has more to read than its time allows.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::vector<double> call_ms;
+    std::vector<unsigned long> before;
+    for (TarvikVt *vt : all)
+        before.push_back(tarvik_vt_version(vt));
+    for (int round = 0; round < 10; ++round) {
+        char key = static_cast<char>('a' + round);
+        // The terminal itself echoes the key; the call comes once the echo is there to read.
+        tarvik_vt_send(quiet, &key, 1);
+        pollfd echo{tarvik_vt_fd(quiet), POLLIN, 0};
+        ASSERT_EQ(poll(&echo, 1, 5000), 1);
+        auto start = std::chrono::steady_clock::now();
+        tarvik_vt_update_all(all.data(), all.size());
+        auto took = std::chrono::steady_clock::now() - start;
+        call_ms.push_back(std::chrono::duration<double, std::milli>(took).count());
+        EXPECT_EQ(static_cast<char>(tarvik_vt_cell(quiet, 0, round).ch), key) << "round " << round;
+    }
+    // A flood whose child got no processor time in a call has nothing new, so only over all the calls
+    // must each one have advanced.
+    for (size_t i = 1; i < all.size(); ++i)
+        EXPECT_NE(tarvik_vt_version(all[i]), before[i]) << "flood " << i << " stood still";
+    std::sort(call_ms.begin(), call_ms.end());
+    // One flood alone may take a call up to 20 ms; eight floods at 20 ms each would take 160.
+    EXPECT_LT(call_ms[call_ms.size() / 2], 60.0);
+    vts.clear();
+    for (pid_t p : pids)
         waitpid(p, nullptr, 0);
 }
 
