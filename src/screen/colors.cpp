@@ -1,12 +1,7 @@
-// Colour pairs for the 64 foreground/background combinations, and attribute bytes applied to windows.
+// Attribute bytes applied to windows, through the colour pairs of the terminal layer.
 #include "screen/colors.h"
 
-void init_color_pairs()
-{
-    for (int fg = 0; fg < 8; ++fg)
-        for (int bg = 0; bg < 8; ++bg)
-            if (fg != COLOR_WHITE || bg != COLOR_BLACK) init_pair(color_pair_number(fg, bg), fg, bg);
-}
+#include "term/tarvik.h"
 
 void set_color(WINDOW *win, int attribute)
 {
@@ -14,7 +9,7 @@ void set_color(WINDOW *win, int attribute)
     int fg = (attribute >> 4) & 7;
     int bg = attribute & 7;
     // Replaces, not adds: every call decides the whole look of the text that follows.
-    wattrset(win, COLOR_PAIR(color_pair_number(fg, bg)));
+    wattrset(win, COLOR_PAIR(tarvik_color_pair(fg, bg)));
     if (attribute & kAttrBold) wattr_on(win, A_BOLD, nullptr);
     if (attribute & kAttrBlink) wattr_on(win, A_BLINK, nullptr);
 }

@@ -9,6 +9,7 @@
 #include <curses.h>
 
 #include "screen/colors.h"
+#include "term/tarvik.h"
 
 namespace {
 
@@ -109,7 +110,7 @@ void screen_setup(bool splash)
     wtimeout(stdscr, kKeyTimeoutMs);
     // Raw, not cbreak: Ctrl-C, Ctrl-Z, Ctrl-\, Ctrl-S and Ctrl-Q belong to the machines.
     raw();
-    init_color_pairs();
+    tarvik_colors_init();
     wclear(stdscr);
     screen_define_keys();
     // curses has already taken ESCDELAY from the environment when it started; only the default changes.

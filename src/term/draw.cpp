@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <vector>
 
-#include "screen/colors.h"
 #include "term/vt_internal.h"
 
 namespace {
@@ -41,9 +40,7 @@ int cell_pair(const VTermState *state, const VTermScreenCell &cell)
     if (fg < 0 && bg < 0) return 0; // the user's own colours
     if (fg < 0) fg = COLOR_WHITE;
     if (bg < 0) bg = COLOR_BLACK;
-    if (fg < 8 && bg < 8) return color_pair_number(fg, bg);
-    int pair = alloc_pair(fg, bg);
-    return pair > 0 ? pair : color_pair_number(fg & 7, bg & 7);
+    return tarvik_color_pair(fg, bg);
 }
 
 attr_t cell_attrs(const VTermScreenCell &cell)
@@ -106,6 +103,7 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
     }
     vt->damage_top = vt->damage_bottom = 0;
     remember_drawn(vt, win, y, x);
+    palette_next_frame();
     for (int row = from; row < to; ++row) {
         for (int col = 0; col < cols; ++col) {
             VTermScreenCell cell;

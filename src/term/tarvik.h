@@ -67,6 +67,16 @@ size_t tarvik_vt_input_room(const TarvikVt *vt);
 // Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback);
 
+// Colour pairs, for the screens drawn here and for the program's own text alike. Pairs 1-63 are fixed,
+// one per combination of the eight basic colours (pair 0, white on black, keeps the terminal's own
+// colours); on a terminal with 256 colours the other combinations get pairs above those as they are
+// drawn, and once the terminal has no more, the pair drawn longest ago is redefined.
+// Defines the fixed pairs and forgets the others; after start_color on every new curses screen.
+void tarvik_colors_init();
+// The pair showing colour fg on colour bg (curses colour numbers 0-255). A colour the terminal does not
+// have, or a combination that finds no pair, gets the nearest of the basic ones.
+int tarvik_color_pair(int fg, int bg);
+
 // Takes in what the child wrote last, then stops all use of its pseudo-terminal. The screen stays.
 void tarvik_vt_forsake_child(TarvikVt *vt);
 

@@ -169,6 +169,10 @@ void vt_damage(TarvikVt *vt, int top, int bottom);
 // False outside the screen.
 bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
 
+// palette.cpp
+// Starts a new frame of drawing: pairs given out from now on never take one drawn in this frame.
+void palette_next_frame();
+
 // vt.cpp
 // Writes a line of text onto the screen itself (used to show why a child could not start).
 void vt_show_message(TarvikVt *vt, const std::string &text);

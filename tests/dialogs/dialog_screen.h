@@ -16,6 +16,7 @@
 
 #include "screen/colors.h"
 #include "support/curses_screen.h"
+#include "term/tarvik.h"
 
 class DialogScreen : public ::testing::Test
 {
@@ -23,7 +24,7 @@ class DialogScreen : public ::testing::Test
     DialogScreen() : screen_(25, 80)
     {
         start_color();
-        init_color_pairs();
+        tarvik_colors_init();
         keypad(stdscr, TRUE);
         wtimeout(stdscr, 200);
         raw();

@@ -255,7 +255,7 @@ TEST_F(Menu, FillWindowWritesEveryCellInTheCurrentAttributes)
         for (int c = 0; c < 4; ++c) {
             WindowCell cell = window_cell(win, r, c);
             EXPECT_EQ(cell.text, ".") << r << "," << c;
-            EXPECT_EQ(cell.pair, color_pair_number(COLOR_CYAN, COLOR_BLUE)) << r << "," << c;
+            EXPECT_EQ(cell.pair, tarvik_color_pair(COLOR_CYAN, COLOR_BLUE)) << r << "," << c;
             EXPECT_EQ(cell.attrs, A_BOLD) << r << "," << c;
         }
     delwin(win);

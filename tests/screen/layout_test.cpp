@@ -11,6 +11,7 @@
 #include "screen/layout.h"
 #include "support/curses_screen.h"
 #include "support/pty_process.h"
+#include "term/tarvik.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ Cell cell_at(int row, int col)
 
 Cell frame(chtype ch)
 {
-    return {ch & (A_CHARTEXT | A_ALTCHARSET), A_BOLD, color_pair_number(COLOR_BLUE, 0)};
+    return {ch & (A_CHARTEXT | A_ALTCHARSET), A_BOLD, tarvik_color_pair(COLOR_BLUE, 0)};
 }
 
 // The bar as a user reads it: text and the bold colour on blue it is written in.
@@ -75,10 +76,10 @@ std::vector<Cell> expected_bar(int cols)
     std::vector<Cell> bar;
     for (const auto &s : segments)
         for (const char *p = s.text; *p; ++p)
-            bar.push_back({static_cast<chtype>(*p), A_BOLD, color_pair_number(s.fg, COLOR_BLUE)});
+            bar.push_back({static_cast<chtype>(*p), A_BOLD, tarvik_color_pair(s.fg, COLOR_BLUE)});
     EXPECT_EQ(bar.size(), 67u);
     while (static_cast<int>(bar.size()) < cols)
-        bar.push_back({' ', A_BOLD, color_pair_number(COLOR_WHITE, COLOR_BLUE)});
+        bar.push_back({' ', A_BOLD, tarvik_color_pair(COLOR_WHITE, COLOR_BLUE)});
     return bar;
 }
 
@@ -114,7 +115,7 @@ TEST(Layout, PanelsFrameAndBarForEveryScreenShape)
                      std::to_string(g.list_width) + " -T " + std::to_string(g.term_width));
         CursesScreen scr(g.rows, g.cols);
         start_color();
-        init_color_pairs();
+        tarvik_colors_init();
         LayoutSize size = layout_create(g.list_width, g.term_width);
         int panel_rows = g.rows - 3;
         int sep_x = g.term_x - 1;
@@ -172,7 +173,7 @@ TEST(Layout, FrameAndBarReachTheTerminal)
 {
     CursesScreen scr(40, 132);
     start_color();
-    init_color_pairs();
+    tarvik_colors_init();
     layout_create(8, 80);
     scr.settle(200);
     const ScreenReader &t = scr.terminal();

@@ -13,6 +13,7 @@
 #include "screen/colors.h"
 #include "screen/redraw.h"
 #include "support/curses_screen.h"
+#include "term/tarvik.h"
 #include "term/vt_internal.h"
 
 namespace
@@ -24,7 +25,7 @@ class PanelChanges : public ::testing::Test
     void SetUp() override
     {
         start_color();
-        init_color_pairs();
+        tarvik_colors_init();
         list_ = newwin(4, 10, 1, 0);
         summary_ = newwin(4, 20, 1, 10);
         mlist_init(list_, 5, 30);

@@ -16,6 +16,7 @@
 #include "screen/redraw.h"
 #include "support/curses_screen.h"
 #include "support/vt_text.h"
+#include "term/tarvik.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ class Panels : public ::testing::Test {
     void SetUp() override
     {
         start_color();
-        init_color_pairs();
+        tarvik_colors_init();
     }
     void TearDown() override
     {
@@ -80,7 +81,7 @@ TEST_F(Panels, ListRowsShowTagLifeAndSelectionInTheirColours)
         mlist_draw_list();
         for (int i = 0; i < 4; ++i) {
             int attr = rows[i].attribute | (i == selected ? 0x01 : 0);
-            int pair = color_pair_number((attr >> 4) & 7, attr & 7);
+            int pair = tarvik_color_pair((attr >> 4) & 7, attr & 7);
             bool bold = attr & 0x80;
             SCOPED_TRACE("row " + std::to_string(i) + " selected " + std::to_string(selected));
             EXPECT_EQ(window_cell(list, i, 0).text, rows[i].tagged ? "*" : " ");
@@ -121,7 +122,7 @@ TEST_F(Panels, SummaryReadsBackwardsFromTheCursorJoiningRows)
     mlist_draw_summary(summary);
     EXPECT_EQ(window_row(summary, 0), "  $ ls a  b $   ");
     WindowCell c = window_cell(summary, 0, 2);
-    EXPECT_EQ(c.pair, color_pair_number(0, 0));
+    EXPECT_EQ(c.pair, tarvik_color_pair(0, 0));
     EXPECT_TRUE(c.attrs & A_BOLD);
 }
 

@@ -1,4 +1,4 @@
-// What the fuzzers check for each input, shared with the tests that replay their kept inputs.
+// What the terminal fuzzer checks for each input, shared with the tests that replay its kept inputs.
 #include "support/fuzz_checks.h"
 
 #include <curses.h>
@@ -13,17 +13,13 @@
 #include <iterator>
 #include <memory>
 
-#include "dialogs/minibuf.h"
-#include "screen/colors.h"
 #include "term/tarvik.h"
 #include "term/vt_internal.h"
-
-namespace {
 
 // One curses screen for the whole process, in the program's input modes. Its output goes to
 // /dev/null, which still runs every byte through curses' own output path; its input is at end of file,
 // so an empty key queue reads at once as the time-out (-1) instead of waiting 200 ms.
-void screen_once()
+void fuzz_screen_once()
 {
     static const bool ready = [] {
         std::setlocale(LC_ALL, "C.UTF-8");
@@ -38,7 +34,7 @@ void screen_once()
         }
         set_term(screen);
         start_color();
-        init_color_pairs();
+        tarvik_colors_init();
         keypad(stdscr, TRUE);
         wtimeout(stdscr, 200);
         noecho();
@@ -47,6 +43,8 @@ void screen_once()
     }();
     (void)ready;
 }
+
+namespace {
 
 struct WindowDeleter {
     void operator()(WINDOW *win) const { delwin(win); }
@@ -106,32 +104,66 @@ std::string check_cells(const TarvikVt *vt, Geometry g)
     return {};
 }
 
-// Draws the screen as the redraw does, into an erased window, and reads it back; a window smaller than
-// the screen shows its top-left part.
+// A cell in two of the 256 colours is drawn in exactly those: the terminal has a pair for every
+// combination, however many inputs came before.
+std::string check_colours(const TarvikVt *vt, int r, int c, const cchar_t &cc)
+{
+    VTermScreenCell cell;
+    if (!vt_get_cell(vt, r, c, cell) || cell.chars[0] == kCoveredChar) return {};
+    if (!VTERM_COLOR_IS_INDEXED(&cell.fg) || VTERM_COLOR_IS_DEFAULT_FG(&cell.fg) ||
+        !VTERM_COLOR_IS_INDEXED(&cell.bg) || VTERM_COLOR_IS_DEFAULT_BG(&cell.bg))
+        return {};
+    int want_fg = cell.fg.indexed.idx, want_bg = cell.bg.indexed.idx;
+    if (want_fg == COLOR_WHITE && want_bg == COLOR_BLACK) return {}; // pair 0: the terminal's own
+    wchar_t wch[CCHARW_MAX + 1];
+    attr_t attrs;
+    short short_pair;
+    int pair = 0, fg = -1, bg = -1;
+    getcchar(&cc, wch, &attrs, &short_pair, &pair);
+    extended_pair_content(pair ? pair : short_pair, &fg, &bg);
+    if (fg == want_fg && bg == want_bg) return {};
+    return "window cell " + at(r, c) + " drawn in " + std::to_string(fg) + " on " + std::to_string(bg) +
+           ", screen holds " + std::to_string(want_fg) + " on " + std::to_string(want_bg);
+}
+
+// Draws the screen as the redraw does, over what the window showed before, and reads it back: every
+// column shows what the screen holds there, or a blank or the replacement character where that cannot
+// be shown as it is (a format character, one the locale lacks or whose width the C library sees
+// otherwise, a wide one cut by the window's edge), never anything left from before. A window smaller
+// than the screen shows its top-left part.
 std::string check_draw(TarvikVt *vt, WINDOW *win)
 {
-    werase(win);
     tarvik_vt_draw(vt, win, 0, 0, nullptr);
     int rows = std::min(getmaxy(win), tarvik_vt_rows(vt)), cols = std::min(getmaxx(win), tarvik_vt_cols(vt));
     int row = std::min(tarvik_vt_cursor_row(vt), rows - 1), col = std::min(tarvik_vt_cursor_col(vt), cols - 1);
     if (getcury(win) != row || getcurx(win) != col)
         return "window cursor at " + at(getcury(win), getcurx(win)) + ", emulated cursor at " + at(row, col);
+    auto shown_as_is = [&](TarvikCell cell, int c) {
+        return wcwidth(static_cast<wchar_t>(cell.ch)) == cell.width && !tarvik_char_is_format(cell.ch) &&
+               c + cell.width <= cols;
+    };
     for (int r = 0; r < rows; ++r) {
         for (int c = 0; c < cols; ++c) {
             cchar_t cc;
             if (mvwin_wch(win, r, c, &cc) == ERR) return "window cell " + at(r, c) + " cannot be read";
-            TarvikCell cell = tarvik_vt_cell(vt, r, c);
-            // Characters that curses measures differently from the emulator, or cannot show, are
-            // drawn as blanks; everything else must be on the window as it is on the screen.
-            if (cell.width == 0 || wcwidth(static_cast<wchar_t>(cell.ch)) != cell.width) continue;
-            if (c + cell.width > cols) continue; // cut by the window's edge
+            if (std::string fault = check_colours(vt, r, c, cc); !fault.empty()) return fault;
             wchar_t wch[CCHARW_MAX + 1] = {};
             attr_t attrs;
             short pair;
             getcchar(&cc, wch, &attrs, &pair, nullptr);
-            if (static_cast<uint32_t>(wch[0]) != cell.ch)
-                return "window cell " + at(r, c) + " shows " + hex(static_cast<uint32_t>(wch[0])) + ", screen holds " +
-                       hex(cell.ch);
+            auto shown = static_cast<uint32_t>(wch[0]);
+            TarvikCell cell = tarvik_vt_cell(vt, r, c);
+            uint32_t want = cell.ch;
+            bool stand_in = shown == ' ' || shown == 0xFFFD; // a blank or the replacement
+            if (cell.width == 0) {
+                // curses repeats a wide character in the column it covers.
+                TarvikCell left = tarvik_vt_cell(vt, r, c - 1);
+                if (shown_as_is(left, c - 1) ? shown == left.ch : shown == ' ') continue;
+                want = shown_as_is(left, c - 1) ? left.ch : ' ';
+            } else if (shown_as_is(cell, c) ? shown == cell.ch : stand_in) {
+                continue;
+            }
+            return "window cell " + at(r, c) + " shows " + hex(shown) + ", screen holds " + hex(want);
         }
     }
     wnoutrefresh(win);
@@ -146,72 +178,11 @@ WINDOW *vt_window(size_t index)
     return windows[index].get();
 }
 
-// ---- the prompt ----
-
-struct PromptUse {
-    size_t bufsize;
-    const char *prompt;
-    int attribute;
-};
-constexpr PromptUse kPrompts[] = {
-    {2, "Really quit application [y/n]?", 0x90},
-    {15, "Enter new machine name: ", 0x90},
-    {64, "Add: ", 0xE0},
-};
-// curses' key queue holds 137 keys; each chunk and its closing Enter must fit.
-constexpr size_t kChunkKeys = 100;
-constexpr int kEnter = 13;
-
-// What the prompt must make of the keys: which one ends it, with what result and what text.
-struct Expected {
-    size_t end;
-    bool accepted;
-    std::string text;
-};
-
-Expected expected_prompt(const std::vector<int> &keys, std::string text, size_t bufsize)
-{
-    for (size_t i = 0; i < keys.size(); ++i) {
-        int k = keys[i];
-        if (k == 3 || k == 7 || k == 27) return {i, false, text};
-        if (k == 10 || k == 13) return {i, true, text};
-        if (k == 8 || k == 127 || k == KEY_BACKSPACE) {
-            if (!text.empty()) text.pop_back();
-        } else if (k == 21) {
-            text.clear();
-        } else if (((k >= 32 && k <= 126) || (k >= 128 && k <= 255)) && text.size() + 1 < bufsize) {
-            text.push_back(static_cast<char>(k));
-        }
-    }
-    return {keys.size(), false, text};
-}
-
-std::string printable(const std::string &s)
-{
-    std::string out = "\"";
-    for (unsigned char ch : s) {
-        if (ch >= 32 && ch < 127 && ch != '"' && ch != '\\') {
-            out += static_cast<char>(ch);
-        } else {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\x%02x", ch);
-            out += buf;
-        }
-    }
-    return out + "\"";
-}
-
-WINDOW *minibuf_window()
-{
-    static Window win(newwin(1, COLS, LINES - 1, 0));
-    return win.get();
-}
-
 } // namespace
 
 std::string fuzz_check_vt(const uint8_t *data, size_t size)
 {
-    screen_once();
+    fuzz_screen_once();
     if (size == 0) return {};
     size_t which = data[0] & 3;
     Geometry g = kGeometries[which];
@@ -240,53 +211,6 @@ std::string fuzz_check_vt(const uint8_t *data, size_t size)
     if (fault.empty()) fault = check_cells(vt.get(), g);
     if (fault.empty()) fault = check_draw(vt.get(), win);
     return fault;
-}
-
-std::string fuzz_check_prompt(const uint8_t *data, size_t size)
-{
-    screen_once();
-    if (size == 0) return {};
-    const PromptUse &use = kPrompts[data[0] % std::size(kPrompts)];
-    std::vector<int> keys;
-    for (size_t i = 1; i + 1 < size; i += 2) keys.push_back(static_cast<int>((data[i] | data[i + 1] << 8) % 513) - 1);
-    WINDOW *win = minibuf_window();
-
-    // Each chunk is one prompt, ended by Enter if by nothing before; the next prompt starts from the
-    // text the last one left, as an initial text is edited from its end.
-    std::string text;
-    size_t start = 0;
-    do {
-        std::vector<int> chunk(keys.begin() + static_cast<long>(start),
-                               keys.begin() + static_cast<long>(std::min(keys.size(), start + kChunkKeys)));
-        chunk.push_back(kEnter);
-        flushinp();
-        // The queue gives back first what was pushed last.
-        for (auto k = chunk.rbegin(); k != chunk.rend(); ++k)
-            if (ungetch(*k) == ERR) return "curses' key queue is full";
-
-        Expected want = expected_prompt(chunk, text, use.bufsize);
-        std::string before = text;
-        bool accepted = minibuf_prompt(win, use.prompt, use.attribute, text, use.bufsize);
-        std::string where = "prompt from key " + std::to_string(start) + " with " + printable(before) + ": ";
-        if (accepted != want.accepted)
-            return where + (accepted ? "accepted" : "cancelled") + " at key " + std::to_string(start + want.end);
-        if (text.size() >= use.bufsize)
-            return where + "text of " + std::to_string(text.size()) + " bytes in a buffer of " +
-                   std::to_string(use.bufsize);
-        if (text != want.text) return where + "text " + printable(text) + ", should be " + printable(want.text);
-        for (int col = 0; col < getmaxx(win); ++col)
-            if ((mvwinch(win, 0, col) & A_CHARTEXT) != ' ') return where + "line not blank at column " + std::to_string(col);
-        // Keys after the ending one are the main loop's, not the prompt's.
-        for (size_t i = want.end + 1; i < chunk.size(); ++i) {
-            int k = wgetch(stdscr);
-            if (k != chunk[i])
-                return where + "key " + std::to_string(start + i) + " (" + std::to_string(chunk[i]) +
-                       ") was eaten; read " + std::to_string(k);
-        }
-        if (int k = wgetch(stdscr); k != -1) return where + "read " + std::to_string(k) + " after the last key";
-        start += kChunkKeys;
-    } while (start < keys.size());
-    return {};
 }
 
 std::vector<FuzzInput> fuzz_kept_inputs(const std::string &target)

@@ -7,6 +7,10 @@
 #include <string>
 #include <vector>
 
+// Makes the one curses screen both fuzzers draw on, for the whole process, in the program's input
+// modes and with a 256-colour terminal description; does nothing the second time.
+void fuzz_screen_once();
+
 // Feeds the input to a fresh terminal as its child's output, in pieces, and draws it into a curses
 // window. The first byte picks the screen size and the size of the pieces. Returns the first fault
 // seen (cursor off the screen, a cell that cannot be read or has an impossible width, a drawing that

@@ -52,7 +52,7 @@ TEST(DrawChanges, WindowMatchesAFullPaintAfterEveryKindOfChange)
 {
     CursesScreen screen(30, 100);
     start_color();
-    init_color_pairs();
+    tarvik_colors_init();
     Vt vt(tarvik_vt_create(8, 40));
     WINDOW *win = newwin(8, 40, 0, 0);
     feed(vt.get(), "first\r\n\033[1;31mred\033[0m and plain\r\nthird line\r\n$ ");
@@ -92,7 +92,7 @@ TEST(DrawChanges, AnotherScreenOrOtherTextInTheWindowBringsAFullPaint)
 {
     CursesScreen screen(30, 100);
     start_color();
-    init_color_pairs();
+    tarvik_colors_init();
     Vt a(tarvik_vt_create(5, 30));
     Vt b(tarvik_vt_create(5, 30));
     feed(a.get(), "machine a\r\nsecond row of a");

@@ -1,0 +1,127 @@
+// What the prompt fuzzer checks for each input, shared with the test that replays its kept inputs.
+#include <curses.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dialogs/minibuf.h"
+#include "screen/colors.h"
+#include "support/fuzz_checks.h"
+
+namespace {
+
+struct WindowDeleter {
+    void operator()(WINDOW *win) const { delwin(win); }
+};
+using Window = std::unique_ptr<WINDOW, WindowDeleter>;
+
+struct PromptUse {
+    size_t bufsize;
+    const char *prompt;
+    int attribute;
+};
+constexpr PromptUse kPrompts[] = {
+    {2, "Really quit application [y/n]?", kAttrQuestion},
+    {15, "Enter new machine name: ", kAttrQuestion},
+    {64, "Add: ", kAttrPrompt},
+};
+// curses' key queue holds 137 keys; each chunk and its closing Enter must fit.
+constexpr size_t kChunkKeys = 100;
+constexpr int kEnter = 13;
+
+// What the prompt must make of the keys: which one ends it, with what result and what text.
+struct Expected {
+    size_t end;
+    bool accepted;
+    std::string text;
+};
+
+Expected expected_prompt(const std::vector<int> &keys, std::string text, size_t bufsize)
+{
+    for (size_t i = 0; i < keys.size(); ++i) {
+        int k = keys[i];
+        if (k == 3 || k == 7 || k == 27) return {i, false, text};
+        if (k == 10 || k == 13) return {i, true, text};
+        if (k == 8 || k == 127 || k == KEY_BACKSPACE) {
+            if (!text.empty()) text.pop_back();
+        } else if (k == 21) {
+            text.clear();
+        } else if (((k >= 32 && k <= 126) || (k >= 128 && k <= 255)) && text.size() + 1 < bufsize) {
+            text.push_back(static_cast<char>(k));
+        }
+    }
+    return {keys.size(), false, text};
+}
+
+std::string printable(const std::string &s)
+{
+    std::string out = "\"";
+    for (unsigned char ch : s) {
+        if (ch >= 32 && ch < 127 && ch != '"' && ch != '\\') {
+            out += static_cast<char>(ch);
+        } else {
+            char buf[8];
+            std::snprintf(buf, sizeof buf, "\\x%02x", ch);
+            out += buf;
+        }
+    }
+    return out + "\"";
+}
+
+WINDOW *minibuf_window()
+{
+    static Window win(newwin(1, COLS, LINES - 1, 0));
+    return win.get();
+}
+
+} // namespace
+
+std::string fuzz_check_prompt(const uint8_t *data, size_t size)
+{
+    fuzz_screen_once();
+    if (size == 0) return {};
+    const PromptUse &use = kPrompts[data[0] % std::size(kPrompts)];
+    std::vector<int> keys;
+    for (size_t i = 1; i + 1 < size; i += 2) keys.push_back(static_cast<int>((data[i] | data[i + 1] << 8) % 513) - 1);
+    WINDOW *win = minibuf_window();
+
+    // Each chunk is one prompt, ended by Enter if by nothing before; the next prompt starts from the
+    // text the last one left, as an initial text is edited from its end.
+    std::string text;
+    size_t start = 0;
+    do {
+        std::vector<int> chunk(keys.begin() + static_cast<long>(start),
+                               keys.begin() + static_cast<long>(std::min(keys.size(), start + kChunkKeys)));
+        chunk.push_back(kEnter);
+        flushinp();
+        // The queue gives back first what was pushed last.
+        for (auto k = chunk.rbegin(); k != chunk.rend(); ++k)
+            if (ungetch(*k) == ERR) return "curses' key queue is full";
+
+        Expected want = expected_prompt(chunk, text, use.bufsize);
+        std::string before = text;
+        bool accepted = minibuf_prompt(win, use.prompt, use.attribute, text, use.bufsize);
+        std::string where = "prompt from key " + std::to_string(start) + " with " + printable(before) + ": ";
+        if (accepted != want.accepted)
+            return where + (accepted ? "accepted" : "cancelled") + " at key " + std::to_string(start + want.end);
+        if (text.size() >= use.bufsize)
+            return where + "text of " + std::to_string(text.size()) + " bytes in a buffer of " +
+                   std::to_string(use.bufsize);
+        if (text != want.text) return where + "text " + printable(text) + ", should be " + printable(want.text);
+        for (int col = 0; col < getmaxx(win); ++col)
+            if ((mvwinch(win, 0, col) & A_CHARTEXT) != ' ') return where + "line not blank at column " + std::to_string(col);
+        // Keys after the ending one are the main loop's, not the prompt's.
+        for (size_t i = want.end + 1; i < chunk.size(); ++i) {
+            int k = wgetch(stdscr);
+            if (k != chunk[i])
+                return where + "key " + std::to_string(start + i) + " (" + std::to_string(chunk[i]) +
+                       ") was eaten; read " + std::to_string(k);
+        }
+        if (int k = wgetch(stdscr); k != -1) return where + "read " + std::to_string(k) + " after the last key";
+        start += kChunkKeys;
+    } while (start < keys.size());
+    return {};
+}
