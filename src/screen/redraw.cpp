@@ -62,7 +62,8 @@ void put_name(WINDOW *win, const std::string &name, int width)
             w = 1;
         } else {
             if (n == 0) n = 1; // an embedded zero byte
-            w = wcwidth(wc);
+            // A format character could reorder the row on the user's terminal: it is left out.
+            w = tarvik_char_is_format(static_cast<uint32_t>(wc)) ? 0 : wcwidth(wc);
             if (w < 0) {
                 wc = L'?';
                 w = 1;
@@ -77,11 +78,11 @@ void put_name(WINDOW *win, const std::string &name, int width)
     for (; used < width; ++used) waddch(win, ' ');
 }
 
-// The code point a summary position shows: blanks for control characters.
+// The code point a summary position shows: blanks for control and format characters.
 uint32_t summary_char(TarvikCell cell)
 {
     if (cell.width == 0) return kCovered;
-    if (cell.ch < 33 || cell.ch == 127) return ' ';
+    if (cell.ch < 33 || cell.ch == 127 || tarvik_char_is_format(cell.ch)) return ' ';
     return cell.ch;
 }
 
@@ -126,7 +127,8 @@ void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
             } else {
                 waddch(win, ' ');
             }
-        } else if (wcwidth(static_cast<wchar_t>(ch)) == 1) {
+        } else if (wcwidth(static_cast<wchar_t>(ch)) == 1 && !wide_fits) {
+            // (Followed by a covered position, it stood in a wide cell: the widths disagree.)
             put_char(win, static_cast<wchar_t>(ch));
         } else {
             waddch(win, ' ');

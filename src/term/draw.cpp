@@ -54,6 +54,54 @@ attr_t cell_attrs(const VTermScreenCell &cell)
     return a;
 }
 
+// Characters that never go to the user's terminal: format characters (bidi embeddings, overrides and
+// isolates, direction marks, joiners, invisible operators, tags ...) and the line and paragraph
+// separators, on which a terminal may reorder or join what it shows around them; and the variation
+// selectors, after which some terminals draw a character a column wider than its cell.
+struct CharRange {
+    uint32_t first, last;
+};
+constexpr CharRange kFormatChars[] = {
+    {0x0600, 0x0605},   {0x061C, 0x061C},   {0x06DD, 0x06DD},   {0x070F, 0x070F},   {0x0890, 0x0891},
+    {0x08E2, 0x08E2},   {0x180E, 0x180E},   {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x2064},
+    {0x2066, 0x206F},   {0xFE0E, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFF9, 0xFFFB},   {0x110BD, 0x110BD},
+    {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3}, {0x1D173, 0x1D17A}, {0xE0001, 0xE0001},
+    {0xE0020, 0xE007F},
+};
+
+// Drawn where libvterm and the C library disagree on a character's width, so that the user's terminal
+// keeps the emulated screen's columns whichever of the two it agrees with.
+wchar_t replacement_char()
+{
+    static const wchar_t r = wcwidth(0xFFFD) == 1 ? static_cast<wchar_t>(0xFFFD) : L'?';
+    return r;
+}
+
+// What a cell shows in `width` columns (its own width, or 1 where the window's edge cuts it): the
+// character and its combining marks; a blank for an empty cell, a format character, a character the
+// locale cannot show or one cut by the edge; the replacement where the widths disagree.
+void cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW_MAX + 1])
+{
+    text[0] = L' ';
+    text[1] = 0;
+    uint32_t base = cell.chars[0];
+    if (base == 0 || width < cell.width || tarvik_char_is_format(base)) return;
+    int w = wcwidth(static_cast<wchar_t>(base));
+    if (w < 0) return;
+    if (w != cell.width) {
+        text[0] = replacement_char();
+        return;
+    }
+    text[0] = static_cast<wchar_t>(base);
+    int n = 1;
+    for (int i = 1; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] && n < CCHARW_MAX; ++i) {
+        auto mark = static_cast<wchar_t>(cell.chars[i]);
+        // Only marks that both sides draw on the character itself; anything else would move columns.
+        if (wcwidth(mark) == 0 && !tarvik_char_is_format(cell.chars[i])) text[n++] = mark;
+    }
+    text[n] = 0;
+}
+
 // Which screen each window was last drawn with, and where in it. A window keeps its cells between
 // draws, so when it still holds a screen's last picture only the rows changed since need painting:
 // a keystroke's echo then costs one row, not the whole screen.
@@ -89,6 +137,14 @@ void remember_drawn(TarvikVt *vt, WINDOW *win, int y, int x)
 
 } // namespace
 
+bool tarvik_char_is_format(uint32_t ch)
+{
+    if (ch < kFormatChars[0].first) return false;
+    for (const CharRange &r : kFormatChars)
+        if (ch >= r.first && ch <= r.last) return true;
+    return false;
+}
+
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback)
 {
     if (!vt || !win) return;
@@ -109,19 +165,25 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
             VTermScreenCell cell;
             if (!vt_get_cell(vt, row, col, cell)) continue;
             if (cell.chars[0] == kCoveredChar) continue; // covered by the wide character on its left
-            wchar_t text[CCHARW_MAX + 1] = {};
-            int n = 0;
-            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && n < CCHARW_MAX && cell.chars[i]; ++i)
-                text[n++] = static_cast<wchar_t>(cell.chars[i]);
-            // A wide character cut by the window's edge would wrap; show a blank instead.
-            if (n == 0 || (cell.width == 2 && col + 1 >= cols) || wcwidth(text[0]) < 0) {
-                text[0] = L' ';
-                text[1] = 0;
-            }
+            // A wide character cut by the window's edge would wrap: it gets one column, and a blank.
+            int width = cell.width == 2 && col + 1 < cols ? 2 : 1;
+            wchar_t text[CCHARW_MAX + 1];
+            cell_text(cell, width, text);
             cchar_t cc;
             int pair = cell_pair(vt->state, cell);
-            setcchar(&cc, text, cell_attrs(cell), static_cast<short>(pair), &pair);
+            attr_t attrs = cell_attrs(cell);
+            if (setcchar(&cc, text, attrs, static_cast<short>(pair), &pair) == ERR) {
+                const wchar_t blank[] = L" ";
+                setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
+            }
             mvwadd_wch(win, y + row, x + col, &cc);
+            // Something narrower in a wide cell: its right column is blanked too, or it would keep
+            // whatever the window showed there before.
+            if (width == 2 && wcwidth(text[0]) != 2) {
+                const wchar_t blank[] = L" ";
+                setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
+                mvwadd_wch(win, y + row, x + col + 1, &cc);
+            }
         }
     }
     VTermPos cursor;

@@ -1,5 +1,16 @@
 // The terminal-emulation layer: one emulated screen with a child process on its own pseudo-terminal.
 //
+// The two ways bytes travel:
+//   key to child: the main loop (app/loop.cpp) reads a key with wgetch; mlist_send_key picks the
+//     selected or tagged machines; tarvik_vt_keypress (keys.cpp) turns the key into the bytes a
+//     terminal sends; pty_send (pty.cpp) queues them and writes what the pseudo-terminal takes.
+//   child to user: poll() in the main loop wakes; mlist_update calls tarvik_vt_update_all, which has
+//     pty_pump (pty.cpp) read the master; vt_write (filter.cpp) passes on what libvterm handles safely;
+//     libvterm's state layer paints into the program's own cells (cells.cpp), noting damaged rows;
+//     redraw (screen/redraw.cpp) calls tarvik_vt_draw (draw.cpp), which copies the damaged rows into
+//     the curses window with colour pairs from palette.cpp; doupdate sends the difference to the
+//     user's terminal.
+//
 // Order of calls for one handle: create; forkpty once; any mix of update, keypress and draw (these go on
 // working after forsake_child); forsake_child after the child exited (again is harmless); destroy once.
 // Main thread only.
@@ -66,6 +77,11 @@ size_t tarvik_vt_input_room(const TarvikVt *vt);
 
 // Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback);
+
+// True for a character that is never written to the user's terminal, because a terminal may reorder,
+// join or widen what it shows around it: format characters such as the bidi controls, the line and
+// paragraph separators, the variation selectors. tarvik_vt_draw shows them as blanks or leaves them out.
+bool tarvik_char_is_format(uint32_t ch);
 
 // Colour pairs, for the screens drawn here and for the program's own text alike. Pairs 1-63 are fixed,
 // one per combination of the eight basic colours (pair 0, white on black, keeps the terminal's own

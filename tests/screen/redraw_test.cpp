@@ -112,6 +112,24 @@ TEST_F(Panels, NamesAreCutAndPaddedByDisplayColumns)
     EXPECT_EQ(window_row(list, 1), " -V 中文  ");
 }
 
+// A name or a machine's output holding bidi controls and other format characters: the list and the
+// summary show the rest, never those (they could reorder the row on the user's terminal).
+TEST_F(Panels, NamesAndSummaryLeaveOutFormatCharacters)
+{
+    WINDOW *list = window(4, 10, 1, 0);
+    WINDOW *summary = window(4, 16, 1, 10);
+    mlist_init(list, 5, 20);
+    mlist_add("-V a\u202eb\u2066c");
+    show_output(0, 5, 80, "\\n$ x\342\200\256y\342\201\246z\342\200\217 ");
+    settle_terminals([&] { return tarvik_vt_cursor_col(mlist_machine(0)->term.get()) >= 6; });
+    mlist_draw_list();
+    mlist_draw_summary(summary);
+    EXPECT_EQ(window_row(list, 0), " -V abc   ");
+    std::string line = window_row(summary, 0);
+    for (const char *f : {"\u202e", "\u2066", "\u200f"}) EXPECT_EQ(line.find(f), std::string::npos) << line;
+    EXPECT_NE(line.find("$ x"), std::string::npos) << line;
+}
+
 TEST_F(Panels, SummaryReadsBackwardsFromTheCursorJoiningRows)
 {
     WINDOW *summary = window(5, 16, 1, 10);

@@ -1,0 +1,86 @@
+// What a drawn screen puts on the user's terminal: the emulated columns, whatever the C library thinks
+// of a character's width, and never a character that could make the terminal reorder the line.
+#include <algorithm>
+#include <iterator>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/curses_screen.h"
+#include "term/tarvik.h"
+#include "term/vt_internal.h"
+
+namespace
+{
+
+using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
+
+void feed(TarvikVt *vt, const std::string &bytes) { vt_write(vt, bytes.data(), bytes.size()); }
+
+void draw_and_show(TarvikVt *vt, WINDOW *win, CursesScreen &screen)
+{
+    tarvik_vt_draw(vt, win, 0, 0, nullptr);
+    wnoutrefresh(win);
+    doupdate();
+    screen.settle(150);
+}
+
+// Characters libvterm and the C library measure differently, written over a row of letters: each
+// column of the window (curses' picture of the user's terminal) shows its emulated cell or a stand-in
+// for it, and none of the letters underneath. (The terminal itself is read only where the reader, which
+// is libvterm's own screen, keeps its columns: it widens a character that gets these marks.)
+TEST(DrawText, WidthsThatDisagreeLeaveNoStaleGlyph)
+{
+    CursesScreen screen(6, 30);
+    start_color();
+    tarvik_colors_init();
+    Vt vt(tarvik_vt_create(4, 20));
+    WINDOW *win = newwin(4, 20, 0, 0);
+    feed(vt.get(), "abcdefgh");
+    draw_and_show(vt.get(), win, screen);
+    ASSERT_EQ(screen.terminal().row_text(0).substr(0, 8), "abcdefgh");
+
+    feed(vt.get(), "\r\xf0\x9f\xa4\xbb\xf0\x9f\xa5\x86\xe3\x82\x99\xe3\x82\x99\xe3\x80\xaa\n");
+    draw_and_show(vt.get(), win, screen);
+    auto letter = [](const std::string &s) { return s.size() == 1 && s[0] >= 'a' && s[0] <= 'h'; };
+    for (int col = 0; col < 20; ++col) {
+        TarvikCell cell = tarvik_vt_cell(vt.get(), 0, col);
+        std::string shown = window_cell(win, 0, col).text;
+        SCOPED_TRACE("column " + std::to_string(col) + " shows \"" + shown + "\"");
+        if (cell.ch >= 'a' && cell.ch <= 'h')
+            EXPECT_EQ(shown, std::string(1, static_cast<char>(cell.ch)));
+        else
+            EXPECT_FALSE(letter(shown));
+    }
+    // The emoji libvterm makes two columns wide, the C library one.
+    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 0).width, 2);
+    EXPECT_FALSE(letter(screen.terminal().cell(0, 0).text));
+    EXPECT_FALSE(letter(screen.terminal().cell(0, 1).text));
+    delwin(win);
+}
+
+// Bidi embeddings, overrides, isolates and marks, the Arabic letter mark, joiners and a variation
+// selector, as characters of their own and after letters: none reaches the terminal, the letters do.
+TEST(DrawText, FormatCharactersNeverReachTheTerminal)
+{
+    const char *format[] = {"\u202a", "\u202b", "\u202c", "\u202d", "\u202e", "\u200e", "\u200f", "\u2066",
+                            "\u2067", "\u2068", "\u2069", "\u061c", "\u200b", "\u200d", "\ufe0f", "\u2028"};
+    CursesScreen screen(6, 60);
+    start_color();
+    tarvik_colors_init();
+    Vt vt(tarvik_vt_create(4, 60));
+    WINDOW *win = newwin(4, 60, 0, 0);
+    std::string bytes = "start";
+    for (const char *f : format) bytes += std::string(f) + "x";
+    feed(vt.get(), bytes + "\r\nend\u202e");
+    draw_and_show(vt.get(), win, screen);
+    std::string text = screen.terminal().all_text();
+    for (size_t i = 0; i < std::size(format); ++i) EXPECT_EQ(text.find(format[i]), std::string::npos) << i;
+    EXPECT_EQ(std::count(text.begin(), text.end(), 'x'), 16) << text;
+    EXPECT_EQ(text.rfind("start", 0), 0u) << text;
+    EXPECT_NE(text.find("end"), std::string::npos) << text;
+    delwin(win);
+}
+
+} // namespace
