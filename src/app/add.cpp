@@ -1,18 +1,26 @@
 // Adding machines: one name, every name in a file, or every name a command prints.
 #include "app/add.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "app/children.h"
 #include "dialogs/minibuf.h"
+#include "dialogs/wait.h"
 #include "machines/hostrange.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
+#include "screen/redraw.h"
+#include "term/fd.h"
 
 namespace {
 
@@ -20,6 +28,24 @@ constexpr size_t kAddPromptSize = 64;
 
 // Linux passes no single argument longer than this to a program, so a longer word can never reach ssh.
 constexpr size_t kMaxWordBytes = 128 * 1024 - 1;
+
+// A source is read a block at a time, for slices of time with the keyboard and the machines served in
+// between.
+constexpr size_t kBlockBytes = 64 * 1024;
+constexpr long kReadSliceMs = 20;
+
+constexpr int kCtrlC = 3, kCtrlG = 7, kEscape = 27;
+
+// Keys typed while names are read, kept for afterwards; curses' own buffer holds no more.
+constexpr size_t kKeptKeys = 128;
+
+// How often the end of a command that closed its output is looked for, besides its exit's wake-up.
+constexpr int kExitPollMs = 20;
+
+// The command that lists names, while it runs: its exit is reaped by the program's reaping.
+pid_t g_command_pid = -1;
+bool g_command_exited = false;
+int g_command_status = 0;
 
 // Control bytes never belong in a machine's name; a NUL would even cut it short without a word. Such
 // words come from a binary file or a command's stray output.
@@ -45,23 +71,21 @@ void add_name(const std::string &name)
         mlist_add(one);
 }
 
-// Reads whitespace-separated words and adds each one that can be a name; words past the list's
-// capacity are read and dropped. Returns false when reading failed before the end.
-bool add_words(FILE *f)
-{
-    // Whole blocks and whole runs of bytes at a time: a command may print a hundred megabytes.
-    std::vector<char> block(64 * 1024);
+// Splits a stream, block by block, into whitespace-separated words and adds each one that can be a
+// name; words past the list's capacity are read and dropped.
+struct WordReader {
     std::string word;
     bool too_long = false; // the word is being skipped, not held: a file of one endless word stays cheap
-    auto finish_word = [&] {
+
+    void finish_word()
+    {
         if (!word.empty() && !too_long && can_be_name(word)) add_name(word);
         word.clear();
         too_long = false;
-    };
-    size_t n;
-    while ((n = std::fread(block.data(), 1, block.size(), f)) > 0) {
-        const char *p = block.data();
-        const char *end = p + n;
+    }
+
+    void feed(const char *p, const char *end)
+    {
         while (p < end) {
             if (is_blank(*p)) {
                 finish_word();
@@ -69,8 +93,7 @@ bool add_words(FILE *f)
                 continue;
             }
             const char *from = p;
-            while (p < end && !is_blank(*p))
-                ++p;
+            while (p < end && !is_blank(*p)) ++p;
             auto len = static_cast<size_t>(p - from);
             if (too_long || word.size() + len > kMaxWordBytes)
                 too_long = true;
@@ -78,14 +101,104 @@ bool add_words(FILE *f)
                 word.append(from, len);
         }
     }
-    finish_word();
-    return !std::ferror(f);
+};
+
+long now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-bool is_directory(FILE *f)
+bool is_stop_key(int key) { return key == kCtrlC || key == kCtrlG || key == kEscape; }
+
+enum class Read { Whole, Failed, Stopped };
+
+// Reads names from fd until its end, a read error, or a stop key, and then, for a command, until the
+// command has exited. The keyboard and the machines are served between blocks, so a source that is slow
+// or never ends cannot freeze the program.
+Read read_names(int fd, const char *note, bool command)
 {
-    struct stat st;
-    return fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
+    redraw_set_note(note, kAttrText);
+    WordReader reader;
+    std::vector<char> block(kBlockBytes);
+    Read result = Read::Whole;
+    bool at_end = false;
+    // Keys typed meanwhile, other than a stop, are acted on once the reading ends, as if the reading
+    // had taken no time.
+    std::vector<int> typed;
+    for (;;) {
+        if (at_end) {
+            // The command's exit is reaped by the program's reaping, which this wait runs.
+            children_reap();
+            if (!command || g_command_exited) break;
+        }
+        int key = at_end ? wait_key_for(kExitPollMs) : wait_key_or_fd(fd);
+        if (key == ERR) continue;
+        if (key != kWaitFdReady) {
+            if (is_stop_key(key)) {
+                result = Read::Stopped;
+                // A stopped command ends with everything it started; no orphan goes on running.
+                if (!command) break;
+                kill(-g_command_pid, SIGKILL);
+                at_end = true;
+            } else if (key != kKeyPaste && typed.size() < kKeptKeys) {
+                typed.push_back(key);
+            }
+            continue;
+        }
+        // A block can name hundreds of machines: their logins start once the list has been drawn.
+        tarvik_vt_hold_children();
+        // Blocks for up to a slice of time before the keys and the machines get their turn again.
+        long start = now_ms();
+        do {
+            ssize_t n = read(fd, block.data(), block.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && errno == EAGAIN) break;
+            if (n < 0) result = Read::Failed;
+            if (n <= 0) {
+                at_end = true;
+                break;
+            }
+            reader.feed(block.data(), block.data() + n);
+        } while (now_ms() - start < kReadSliceMs);
+    }
+    if (result != Read::Stopped) reader.finish_word();
+    redraw_set_note(nullptr, kAttrText);
+    for (auto key = typed.rbegin(); key != typed.rend(); ++key) ungetch(*key);
+    return result;
+}
+
+void show_stopped(WINDOW *mb)
+{
+    minibuf_error(mb, "Stopped reading names; the machines read so far are added.", kAttrError);
+}
+
+// Starts the command through the shell in a process group of its own, its output on a pipe; -1 when
+// it could not be started.
+pid_t start_command(const std::string &line, Fd &out)
+{
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
+    Fd read_end(fds[0]), write_end(fds[1]);
+    pid_t pid = fork();
+    if (pid == 0) {
+        setpgid(0, 0);
+        dup2(write_end.get(), STDOUT_FILENO);
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        execl("/bin/sh", "sh", "-c", line.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    if (pid < 0) return -1;
+    // Also here, so that a stop right after the start reaches the whole group.
+    setpgid(pid, pid);
+    fcntl(read_end.get(), F_SETFL, O_NONBLOCK);
+    // A larger pipe lets a fast command run ahead between the program's reads.
+    fcntl(read_end.get(), F_SETPIPE_SZ, 1024 * 1024);
+    out = std::move(read_end);
+    return pid;
 }
 
 void add_from_command(WINDOW *mb, const char *command, const std::string &rest)
@@ -93,41 +206,49 @@ void add_from_command(WINDOW *mb, const char *command, const std::string &rest)
     // The command must not read the user's terminal: it is in raw mode, where no key ends the input, so a
     // command that reads would take the user's keys and never return.
     std::string line = "exec </dev/null; " + std::string(command) + " " + rest + " 2>/dev/null";
-    FILE *f = popen(line.c_str(), "r");
-    if (!f) {
+    Fd out;
+    g_command_exited = false;
+    g_command_pid = start_command(line, out);
+    if (g_command_pid < 0) {
         minibuf_error(mb, "Can't execute command specified by QUILLOR_AT_COMMAND", kAttrError);
         return;
     }
-    minibuf_message(mb, "Adding machines supplied by command...", kAttrText);
-    add_words(f);
-    if (pclose(f) != 0)
+    Read read = read_names(out.get(), "Adding machines supplied by command...", true);
+    g_command_pid = -1;
+    bool failed = !WIFEXITED(g_command_status) || WEXITSTATUS(g_command_status) != 0;
+    if (read == Read::Stopped)
+        show_stopped(mb);
+    else if (failed)
         minibuf_error(mb, "Command given by QUILLOR_AT_COMMAND exited with error.", kAttrError);
-    // pclose reaped the command, but its exit was counted like an ssh child's.
-    children_forget_one();
-    minibuf_message(mb, nullptr, kAttrText);
 }
 
 void add_from_file(WINDOW *mb, const std::string &path)
 {
-    FILE *f = std::fopen(path.c_str(), "r");
-    // A directory opens for reading but has no names to give.
-    if (f && is_directory(f)) {
-        std::fclose(f);
-        f = nullptr;
-    }
-    if (!f) {
+    // Non-blocking: a FIFO nobody writes to must not hold the program in open().
+    Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st;
+    // A directory opens for reading but has no names to give; a terminal (the user's own, as
+    // /dev/stdin) would take the keys meant for the program.
+    if (fd.valid() && (fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode) || isatty(fd.get()))) fd.reset();
+    if (!fd.valid()) {
         minibuf_error(mb, "Can't read that file.", kAttrError);
         return;
     }
-    minibuf_message(mb, "Adding machines from file...", kAttrText);
-    bool read_whole = add_words(f);
-    std::fclose(f);
+    Read read = read_names(fd.get(), "Adding machines from file...", false);
     // The names before the failure stay added, but the user must know the list may be incomplete.
-    if (!read_whole) minibuf_error(mb, "Can't read that file.", kAttrError);
-    minibuf_message(mb, nullptr, kAttrText);
+    if (read == Read::Failed) minibuf_error(mb, "Can't read that file.", kAttrError);
+    if (read == Read::Stopped) show_stopped(mb);
 }
 
 } // namespace
+
+bool add_child_exited(pid_t pid, int status)
+{
+    if (pid <= 0 || pid != g_command_pid) return false;
+    g_command_exited = true;
+    g_command_status = status;
+    return true;
+}
 
 void add_machines(WINDOW *minibuf_window)
 {

@@ -1,11 +1,15 @@
 // The child-exit counter and the reaping of ssh children.
 #include "app/children.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 
+#include "app/add.h"
 #include "machines/mlist.h"
 
 namespace {
@@ -14,12 +18,23 @@ namespace {
 std::atomic<int> g_pending{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-void on_child_exit(int) { g_pending.fetch_add(1); }
+// The handler also writes a byte here, so that a wait on the keyboard and the terminals wakes at once
+// for an exit: no exit can slip in between a check of the counter and the start of the wait.
+int g_wake[2] = {-1, -1};
+
+void on_child_exit(int)
+{
+    int saved = errno;
+    g_pending.fetch_add(1);
+    if (g_wake[1] >= 0) (void)!write(g_wake[1], "", 1);
+    errno = saved;
+}
 
 } // namespace
 
 void children_install_handler()
 {
+    if (g_wake[0] < 0 && pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
     struct sigaction sa {};
     sa.sa_handler = on_child_exit;
     sigemptyset(&sa.sa_mask);
@@ -28,19 +43,26 @@ void children_install_handler()
     sigaction(SIGCHLD, &sa, nullptr);
 }
 
+int children_wake_fd() { return g_wake[0]; }
+
 int children_pending() { return g_pending.load(); }
 
 int children_take() { return g_pending.exchange(0); }
 
-void children_forget_one() { g_pending.fetch_sub(1); }
-
 void children_reap()
 {
     if (g_pending.load() == 0) return;
+    // Emptied before the counter is taken: an exit after this point leaves a byte for the next wait.
+    char drain[64];
+    while (g_wake[0] >= 0 && read(g_wake[0], drain, sizeof drain) > 0) {
+    }
     // Two children that end together may raise a single signal: reap everything that has exited,
-    // not one child per signal, or the second machine would be shown alive for good.
+    // not one child per signal, or the second machine would be shown alive for good. A count with no
+    // child behind it (one reaped elsewhere) costs one waitpid that finds nothing.
     children_take();
     pid_t pid;
-    int status;
-    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) mlist_child_exited(pid, status);
+    int status = 0;
+    while ((pid = waitpid(-1, &status, WNOHANG)) > 0) {
+        if (!add_child_exited(pid, status)) mlist_child_exited(pid, status);
+    }
 }

@@ -11,6 +11,7 @@
 
 #include <array>
 
+#include "screen/screen.h"
 #include "term/tarvik.h"
 
 namespace {
@@ -21,14 +22,19 @@ bool g_have_saved_modes = false;
 std::array<char, 256> g_reset{};
 size_t g_reset_len = 0;
 
-void append_capability(const char *name)
+void append_bytes(const char *s)
 {
-    char *s = tigetstr(name);
-    if (!s || s == reinterpret_cast<char *>(-1)) return;
     size_t n = strlen(s);
     if (g_reset_len + n >= g_reset.size()) return;
     memcpy(g_reset.data() + g_reset_len, s, n);
     g_reset_len += n;
+}
+
+void append_capability(const char *name)
+{
+    char *s = tigetstr(name);
+    if (!s || s == reinterpret_cast<char *>(-1)) return;
+    append_bytes(s);
 }
 
 [[noreturn]] void on_fatal_signal(int sig)
@@ -37,7 +43,13 @@ void append_capability(const char *name)
     if (g_reset_len) (void)!write(STDOUT_FILENO, g_reset.data(), g_reset_len);
     if (g_have_saved_modes) tcsetattr(STDIN_FILENO, TCSANOW, &g_saved_modes);
     tarvik_vt_hangup_all_children();
+    // The parent must see the process ended by this signal: its default action, and no longer blocked
+    // (the handler runs with every signal blocked).
     signal(sig, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
     raise(sig);
     _exit(128 + sig);
 }
@@ -48,6 +60,7 @@ void fatal_save_terminal() { g_have_saved_modes = tcgetattr(STDIN_FILENO, &g_sav
 
 void fatal_install_handlers()
 {
+    append_bytes(kScreenPasteOff);
     append_capability("sgr0");
     append_capability("cnorm");
     append_capability("rmkx");
@@ -62,4 +75,10 @@ void fatal_install_handlers()
     sigaction(SIGINT, &sa, nullptr);
 }
 
-void fatal_exit(int sig) { on_fatal_signal(sig); }
+void fatal_exit(int sig)
+{
+    sigset_t all;
+    sigfillset(&all);
+    sigprocmask(SIG_BLOCK, &all, nullptr);
+    on_fatal_signal(sig);
+}

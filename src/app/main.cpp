@@ -1,5 +1,6 @@
 // quillor: ssh into many machines at once, type into one or into all tagged ones.
 #include <signal.h>
+#include <time.h>
 
 #include "app/add.h"
 #include "app/children.h"
@@ -7,10 +8,45 @@
 #include "app/loop.h"
 #include "app/options.h"
 #include "dialogs/menu.h"
+#include "dialogs/wait.h"
 #include "machines/mlist.h"
 #include "screen/layout.h"
 #include "screen/redraw.h"
 #include "screen/screen.h"
+
+namespace {
+
+// What the program does whenever the wait wakes for something other than a key.
+void serve_machines()
+{
+    children_reap();
+    mlist_update();
+}
+
+void terminal_lost() { fatal_exit(SIGHUP); }
+
+// A machine whose input queue is full holds the keyboard back rather than lose keys or grow without
+// bound; the keys wait in the user's terminal meanwhile. Held for a second at most at a time, so that a
+// machine that never reads cannot keep the user from F1 or F3 for good.
+constexpr long kKeyboardHoldMs = 1000;
+
+bool keyboard_ready()
+{
+    static long full_since = -1;
+    if (mlist_input_room() > 0) {
+        full_since = -1;
+        return true;
+    }
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    long now = ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+    if (full_since < 0) full_since = now;
+    if (now - full_since < kKeyboardHoldMs) return false;
+    full_since = now;
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -35,6 +71,12 @@ int main(int argc, char **argv)
     LayoutSize size = layout_create(options.list_width, options.term_width);
     menu_init(layout_minibuf_window());
     mlist_init(layout_list_window(), size.rows, size.cols);
+    WaitHooks hooks;
+    hooks.work = serve_machines;
+    hooks.wake_fd = children_wake_fd();
+    hooks.terminal_lost = terminal_lost;
+    hooks.keyboard_ready = keyboard_ready;
+    wait_init(hooks);
     if (!options.names.empty()) {
         // The frame stays in view while a command lists machines or an error waits for its key.
         redraw(true);

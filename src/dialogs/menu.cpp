@@ -1,11 +1,11 @@
 // The F1 menu and the help popup: bordered windows in the middle of the screen, one key each.
 #include "dialogs/menu.h"
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "dialogs/minibuf.h"
+#include "dialogs/wait.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
 
@@ -15,7 +15,6 @@ namespace
 constexpr int kHelpRows = 25, kHelpCols = 80;
 constexpr int kMenuCols = 45;
 
-constexpr size_t kAnswerSize = 2; // room for one character
 constexpr size_t kNameSize = 15;  // room for 14 characters
 
 // "{" and "}" switch to and from the highlight; they are not shown.
@@ -110,22 +109,27 @@ int menu_rows()
     return items + 4;
 }
 
-int read_key()
+// Kept on top of the panels that the wait repaints behind it.
+void paint_popup(void *ctx)
 {
+    auto *win = static_cast<WINDOW *>(ctx);
+    if (!win) return;
+    touchwin(win);
+    wnoutrefresh(win);
+}
+
+// The popup's key: machines keep running behind it meanwhile.
+int popup_key(WINDOW *win)
+{
+    WaitDialog dialog(paint_popup, win);
+    wait_repaint();
     int key;
-    do
-        key = wgetch(stdscr);
-    while (key < 0);
+    while ((key = wait_key()) == ERR) {
+    }
     return key;
 }
 
-// Asks the y/n question on the bottom line; true only for an accepted "y" or "Y".
-bool confirm(const char *question)
-{
-    std::string answer;
-    if (!minibuf_prompt(menu_minibuf, question, kAttrQuestion, answer, kAnswerSize)) return false;
-    return !answer.empty() && (answer[0] & ~0x20) == 'Y';
-}
+bool confirm(const char *question) { return minibuf_confirm(menu_minibuf, question, kAttrQuestion); }
 
 void rename_selected()
 {
@@ -155,11 +159,10 @@ void fill_window(WINDOW *win, chtype ch)
 void help_show()
 {
     Popup win = popup_open(kHelpRows, kHelpCols, "[ Help ]", kHelpText);
-    if (win) wrefresh(win.get());
-    read_key();
+    popup_key(win.get());
 }
 
-void menu_show()
+bool menu_show()
 {
     Popup win = popup_open(menu_rows(), kMenuCols, "[ Menu ]", kMenuText);
     if (win) {
@@ -167,10 +170,11 @@ void menu_show()
         wmove(win.get(), getcury(win.get()) + 1, 1);
         set_color(win.get(), kAttrHighlight);
         waddstr(win.get(), "Select an option: ");
-        wrefresh(win.get());
     }
-
-    switch (read_key()) {
+    int key = popup_key(win.get());
+    // The menu stays up, under a question it asks, until the command is done.
+    WaitDialog dialog(paint_popup, win.get());
+    switch (key) {
     case 'h':
         help_show();
         break;
@@ -202,16 +206,12 @@ void menu_show()
         if (confirm("Really delete ALL machines [y/n]?")) mlist_delete_all();
         break;
     case 'q':
-        if (confirm("Really quit application [y/n]?")) {
-            // The machines are left as they are: their terminals close with the process.
-            endwin();
-            std::exit(0);
-        }
-        break;
+        return confirm("Really quit application [y/n]?");
     case 'R':
         mlist_reconnect_dead();
         break;
     default:
         break;
     }
+    return false;
 }

@@ -10,6 +10,9 @@
 // typed). True when accepted with Enter, false when cancelled; `text` holds the edited text either way.
 bool minibuf_prompt(WINDOW *win, const char *prompt, int attribute, std::string &text, size_t bufsize);
 
+// Asks a y/n question with minibuf_prompt; true only for an accepted "y" or "Y".
+bool minibuf_confirm(WINDOW *win, const char *question, int attribute);
+
 // Shows the message (none when null) and waits for one key, which is dropped.
 void minibuf_error(WINDOW *win, const char *message, int attribute);
 

@@ -136,6 +136,44 @@ void mlist_send_key(int key)
     }
 }
 
+void mlist_send_text(const std::string &bytes)
+{
+    if (g_multicast) {
+        for (auto &m : g_machines)
+            if (m->tagged == 1) tarvik_vt_send(m->term.get(), bytes.data(), bytes.size());
+    } else if (has_selection()) {
+        tarvik_vt_send(g_machines[static_cast<size_t>(g_selected)]->term.get(), bytes.data(), bytes.size());
+    }
+}
+
+void mlist_send_paste(const std::string &bytes)
+{
+    if (g_multicast) {
+        for (auto &m : g_machines)
+            if (m->tagged == 1) tarvik_vt_paste(m->term.get(), bytes.data(), bytes.size());
+    } else if (has_selection()) {
+        tarvik_vt_paste(g_machines[static_cast<size_t>(g_selected)]->term.get(), bytes.data(), bytes.size());
+    }
+}
+
+size_t mlist_input_room()
+{
+    size_t room = kTarvikInputMax;
+    if (g_multicast) {
+        for (auto &m : g_machines)
+            if (m->tagged == 1) room = std::min(room, tarvik_vt_input_room(m->term.get()));
+    } else if (has_selection()) {
+        room = tarvik_vt_input_room(g_machines[static_cast<size_t>(g_selected)]->term.get());
+    }
+    return room;
+}
+
+int mlist_tagged_count()
+{
+    return static_cast<int>(std::count_if(g_machines.begin(), g_machines.end(),
+                                          [](const MachinePtr &m) { return m->tagged == 1; }));
+}
+
 void mlist_child_exited(pid_t pid, int wait_status)
 {
     // The whole list: a pid is not unique over time, and every machine holding it is done with it.

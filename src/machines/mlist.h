@@ -31,6 +31,14 @@ void mlist_child_exited(pid_t pid, int wait_status);
 // Starts every dead machine again in its place, tag and name kept, on a fresh screen; their logins
 // start as a batch once the list has been drawn.
 void mlist_reconnect_dead();
+// Sends bytes as typed (no key translation) where mlist_send_key would send a key, in one write each.
+void mlist_send_text(const std::string &bytes);
+// Sends a paste: a machine whose program asked for bracketed paste gets it bracketed.
+void mlist_send_paste(const std::string &bytes);
+int mlist_tagged_count();
+// How many more bytes of input every machine that keys go to now will take (the least of them).
+size_t mlist_input_room();
+void mlist_child_exited(pid_t pid);
 // After tarvik_vt_release_children: the held machines take their children's pids, and one whose child
 // could not be started is dead. Must come before any of those children is reaped.
 void mlist_children_started();

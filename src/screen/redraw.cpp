@@ -137,14 +137,29 @@ void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
 }
 
 bool g_cursor_shown = true;
+bool g_cursor_wanted = true;
 
-void show_cursor(bool show)
-{
-    if (show != g_cursor_shown) curs_set(show ? 1 : 0);
-    g_cursor_shown = show;
-}
+// A short note on the bottom line, left of the mode indicator, until the next key.
+std::string g_note;
+int g_note_attr = 0;
 
 } // namespace
+
+void redraw_show_cursor(bool show) { g_cursor_wanted = show; }
+
+void redraw_update()
+{
+    // curses sends a visibility change at once: only the last wish of a repaint goes out.
+    if (g_cursor_wanted != g_cursor_shown) curs_set(g_cursor_wanted ? 1 : 0);
+    g_cursor_shown = g_cursor_wanted;
+    doupdate();
+}
+
+void redraw_set_note(const char *text, int attribute)
+{
+    g_note = text ? text : "";
+    g_note_attr = attribute;
+}
 
 void mlist_draw_list()
 {
@@ -252,10 +267,10 @@ void mlist_draw_terminal(WINDOW *win)
         // without one, the window keeps the rows that did not change and only the others are painted.
         tarvik_vt_draw(mlist_machine(sel)->term.get(), win, 0, 0, nullptr);
         // A full-screen program that hid its cursor must not get a stray one from us.
-        show_cursor(tarvik_vt_cursor_visible(vt));
+        redraw_show_cursor(tarvik_vt_cursor_visible(vt));
     } else {
         werase(win);
-        show_cursor(true);
+        redraw_show_cursor(true);
     }
 }
 
@@ -268,6 +283,10 @@ void draw_status()
     set_color(win, multicast ? kAttrMulticast : kAttrSinglecast);
     werase(win);
     mvwaddstr(win, 0, getmaxx(win) - static_cast<int>(std::strlen(text)), text);
+    if (!g_note.empty()) {
+        set_color(win, g_note_attr);
+        mvwaddnstr(win, 0, 0, g_note.c_str(), getmaxx(win) - static_cast<int>(std::strlen(text)) - 1);
+    }
     // With leaveok on, this window does not claim the visible cursor. curses would still leave the
     // cursor after the last character it wrote, so the terminal panel (leaveok off) is refreshed last
     // and puts it back on the emulated cursor, in the same update.
@@ -275,10 +294,9 @@ void draw_status()
     wnoutrefresh(win);
     leaveok(win, FALSE);
     if (WINDOW *term = layout_terminal_window()) wnoutrefresh(term);
-    doupdate();
 }
 
-void redraw(bool full)
+void redraw_panels(bool full)
 {
     // Every window goes to curses' picture of the screen first and the terminal gets one update at
     // the end, in draw_status: fewer writes, and no moment with the cursor in the wrong place.
@@ -302,4 +320,10 @@ void redraw(bool full)
         wnoutrefresh(term);
     }
     draw_status();
+}
+
+void redraw(bool full)
+{
+    redraw_panels(full);
+    redraw_update();
 }

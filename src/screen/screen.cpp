@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <curses.h>
+#include <term.h>
 
 #include "screen/colors.h"
 #include "term/tarvik.h"
@@ -15,9 +16,8 @@ namespace {
 
 constexpr int kMinCols = 80;
 constexpr int kMinRows = 25;
-// Every key the program reads shares this time-out; the main loop polls the machines on it.
-constexpr int kKeyTimeoutMs = 200;
-// Reads of kKeyTimeoutMs each before the splash gives way without a key.
+// The splash waits this long for a key, in reads of kSplashReadMs each.
+constexpr int kSplashReadMs = 200;
 constexpr int kSplashReads = 11;
 // Long enough for a function key's bytes to arrive together, short enough that a lone Escape reaches
 // an editor on a machine without a noticeable pause (curses' own default is a full second).
@@ -40,7 +40,11 @@ constexpr FunctionKey kFunctionKeys[] = {
     {"\033[20~", KEY_F(9)},  {"\033[21~", KEY_F(10)}, {"\033[224z", KEY_F(1)}, {"\033[225z", KEY_F(2)},
     {"\033[226z", KEY_F(3)}, {"\033[227z", KEY_F(4)}, {"\033[228z", KEY_F(5)}, {"\033[229z", KEY_F(6)},
     {"\033[230z", KEY_F(7)}, {"\033[231z", KEY_F(8)}, {"\033[232z", KEY_F(9)}, {"\033[233z", KEY_F(10)},
+    {"\033[200~", kKeyPasteBegin},
 };
+
+// Bracketed paste: the terminal marks pasted text, so that it is never taken for keys.
+constexpr char kPasteOn[] = "\033[?2004h";
 
 // Control keys the machines must receive as the bytes typed. Some terminal descriptions claim one of
 // them for a key of their own (the Linux console's Ctrl-Z is a "suspend" key), which keypad mode would
@@ -84,9 +88,12 @@ void screen_splash()
     set_color(stdscr, kAttrText);
     screen_center(rows / 2 + 1, kCredit);
     wrefresh(stdscr);
-    // The key that ends the splash is swallowed here; it never reaches a machine.
+    // The key that ends the splash is swallowed here; it never reaches a machine. No machine runs yet,
+    // so this wait needs to serve nothing else.
+    wtimeout(stdscr, kSplashReadMs);
     for (int i = 0; i < kSplashReads; ++i)
         if (wgetch(stdscr) >= 0) break;
+    wtimeout(stdscr, 0);
     wclear(stdscr);
     wrefresh(stdscr);
 }
@@ -97,8 +104,26 @@ void screen_init(bool splash)
 {
     // Wide-character curses shows UTF-8 names and terminal text only under the user's locale.
     std::setlocale(LC_ALL, "");
-    initscr();
+    // newterm rather than initscr, which prints the library's own words and exits on a bad TERM.
+    const char *term = std::getenv("TERM");
+    if (!term || !*term) {
+        std::fprintf(stderr, "ERROR: quillor needs TERM set to the name of your terminal; it is not set.\n");
+        std::exit(1);
+    }
+    if (!newterm(term, stdout, stdin)) {
+        std::fprintf(stderr, "ERROR: quillor found no terminal description for TERM=%s.\n", term);
+        std::exit(1);
+    }
     screen_setup(splash);
+    putp(kPasteOn);
+    std::fflush(stdout);
+}
+
+void screen_end()
+{
+    putp(kScreenPasteOff);
+    std::fflush(stdout);
+    endwin();
 }
 
 void screen_setup(bool splash)
@@ -107,7 +132,8 @@ void screen_setup(bool splash)
     start_color();
     noecho();
     keypad(stdscr, TRUE);
-    wtimeout(stdscr, kKeyTimeoutMs);
+    // Keys are read without waiting: the one wait of the program is a poll on the terminal and more.
+    wtimeout(stdscr, 0);
     // Raw, not cbreak: Ctrl-C, Ctrl-Z, Ctrl-\, Ctrl-S and Ctrl-Q belong to the machines.
     raw();
     tarvik_colors_init();

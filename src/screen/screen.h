@@ -1,9 +1,20 @@
 // Curses set-up for the whole run, with the function-key table, the size check and the splash.
 #pragma once
 
-// Starts curses on the user's terminal and shows the splash unless told not to. On a screen under
-// 80 x 25 it ends curses, reports the required size on standard error and exits with status 1.
+#include <curses.h>
+
+// The key code curses reports for the opening bracket of a pasted text.
+constexpr int kKeyPasteBegin = KEY_MAX + 3;
+// Turns the terminal's bracketed paste off again; for every way out of the program.
+constexpr char kScreenPasteOff[] = "\033[?2004l";
+
+// Starts curses on the user's terminal and shows the splash unless told not to. On a screen under 80 x 25 it ends curses, reports the required
+// size on standard error and exits with status 1; so it does, before touching the terminal, when TERM
+// is unset or names a terminal with no description.
 void screen_init(bool splash = true);
+
+// Ends curses and gives the terminal back as it was (bracketed paste off too).
+void screen_end();
 
 // Everything screen_init does after curses has started, for a screen made by initscr or newterm.
 void screen_setup(bool splash = true);

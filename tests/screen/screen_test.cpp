@@ -207,15 +207,14 @@ TEST(ScreenSetup, LoneEscapeArrivesPromptlyUnlessTheUserSetTheDelay)
     unsetenv("ESCDELAY");
 }
 
-TEST(ScreenSetup, ReadsTimeOutAndTypedKeysAreNotEchoed)
+TEST(ScreenSetup, ReadsDoNotWaitAndTypedKeysAreNotEchoed)
 {
     CursesScreen scr(25, 80);
     ASSERT_TRUE(setup_through_splash(scr, " ").seen);
+    // A read never waits: the program's one wait is a poll on the terminal, the machines and exits.
     auto start = Clock::now();
     EXPECT_EQ(wgetch(stdscr), ERR);
-    long long ms = elapsed_ms(start);
-    EXPECT_GE(ms, 150);
-    EXPECT_LT(ms, 1000);
+    EXPECT_LT(elapsed_ms(start), 150);
 
     scr.type("abc");
     EXPECT_EQ(read_keys(3), (std::vector<int>{'a', 'b', 'c'}));

@@ -1,0 +1,58 @@
+// The one place that waits: the keyboard, every machine's terminal and child exits. The main loop and
+// every dialog read their keys through here, so machines keep running whatever waits for the user.
+#pragma once
+
+#include <curses.h>
+
+#include <string>
+
+// What the program does between keys, handed in once at start-up (the wait sits below the program).
+struct WaitHooks {
+    // Reaps exited children, takes in every terminal's output, starts held children.
+    void (*work)() = nullptr;
+    // Readable when a child exited (the program's self-pipe); -1 for none.
+    int wake_fd = -1;
+    // The user's terminal is gone (hang-up without a signal): does not return.
+    void (*terminal_lost)() = nullptr;
+    // The terminal changed size: lay the screen out again.
+    void (*resized)() = nullptr;
+    // While it returns false the keyboard is not read and keys wait in the user's terminal: a machine
+    // cannot take more input yet.
+    bool (*keyboard_ready)() = nullptr;
+};
+void wait_init(const WaitHooks &hooks);
+
+// Repaints one open dialog over the panels.
+using WaitPaint = void (*)(void *ctx);
+
+// While alive, its dialog is drawn over the panels after each repaint behind it, in the order the
+// dialogs were opened (a question asked from the menu is drawn over the menu).
+class WaitDialog {
+public:
+    WaitDialog(WaitPaint paint, void *ctx);
+    ~WaitDialog();
+    WaitDialog(const WaitDialog &) = delete;
+    WaitDialog &operator=(const WaitDialog &) = delete;
+};
+
+// A key code past every curses key: a bracketed paste arrived, its text in wait_paste_text().
+constexpr int kKeyPaste = KEY_MAX + 1;
+// Returned by wait_key_or_fd when the extra descriptor has something to read (or is at its end).
+constexpr int kWaitFdReady = KEY_MAX + 2;
+
+// The next key, waiting as long as it takes.
+int wait_key();
+// The next key, or ERR once timeout_ms have passed without one.
+int wait_key_for(int timeout_ms);
+// The next key, or kWaitFdReady as soon as fd has something to read.
+int wait_key_or_fd(int fd);
+// A key already typed (in curses' buffer or the terminal), or ERR at once. Runs no work and draws
+// nothing, so that every waiting key can be taken in one turn.
+int wait_key_now();
+
+// Repaints the screen now: the panels, then every open dialog.
+void wait_repaint();
+
+// The text of the paste kKeyPaste announced: the bytes as pasted, without the brackets. A paste too
+// long for one piece comes as several kKeyPaste in a row.
+const std::string &wait_paste_text();
