@@ -28,7 +28,7 @@ constexpr char kSystemSshConfig[] = "/etc/ssh/ssh_config";
 void usage()
 {
     std::fprintf(stderr, "usage: quillor_bench --quillor PATH [--runs N] [--heavy-runs N] [--keys N]\n"
-                         "                     [--only echo,seq,fanout,idle,startup]\n");
+                         "                     [--only echo,seq,fanout,idle,startup,flood]\n");
     std::exit(2);
 }
 
@@ -127,7 +127,7 @@ int main(int argc, char **argv)
 
     const Target singles[] = {Target::Quillor, Target::Tmux, Target::Ssh};
     Figure echo_med[3], echo_p90[3], echo_p99[3], echo_cpu[3], seq[3], fan_med[2], fan_p90[2], fan_cpu[2];
-    Figure idle_cpu[2], idle_rss[2], add256, add256_cpu, rss256;
+    Figure idle_cpu[2], idle_rss[2], add256, add256_cpu, rss256, flood_echo, flood_paste;
 
     // Targets take turns within each run, so a change of load on the machine falls on all of them.
     if (wanted("echo") || wanted("seq")) {
@@ -190,6 +190,16 @@ int main(int argc, char **argv)
                 start.logins_s.value_or(0), start.rss_mib.value_or(0));
         }
     }
+    if (wanted("flood")) {
+        for (int r = 0; r < heavy_runs; ++r) {
+            FloodRun flood = measure_flood(b, 3000 + r);
+            if (!flood.echo_ms.empty()) flood_echo.runs.push_back(stats_percentile(flood.echo_ms, 50));
+            if (!flood.paste_s.empty()) flood_paste.runs.push_back(stats_percentile(flood.paste_s, 50));
+            std::fprintf(stderr, "run %d quillor with 20 floods: echo median %.3f ms p90 %.3f ms, paste %.3f s\n",
+                         r + 1, stats_percentile(flood.echo_ms, 50), stats_percentile(flood.echo_ms, 90),
+                         stats_percentile(flood.paste_s, 50));
+        }
+    }
     double load_after = proc_load1();
     sshd.stop();
 
@@ -224,6 +234,10 @@ int main(int argc, char **argv)
     rows.push_back({"256 from a file listed (s)", add256, none, none, 3, "< 0.5",
                     judge(known({&add256}), add256.median() < 0.5)});
     rows.push_back({"  of which quillor's CPU (s)", add256_cpu, none, none, 3, "", ""});
+    rows.push_back({"echo beside 20 floods (ms)", flood_echo, none, none, 3, "< 50",
+                    judge(known({&flood_echo}), flood_echo.median() < 50)});
+    rows.push_back({"100-char paste, 20 floods (s)", flood_paste, none, none, 3, "< 0.2",
+                    judge(known({&flood_paste}), flood_paste.median() < 0.2)});
 
     char date[64];
     std::time_t now = std::time(nullptr);

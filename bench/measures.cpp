@@ -556,3 +556,98 @@ StartupRun measure_startup(Bench &b)
     }
     return result;
 }
+
+FloodRun measure_flood(Bench &b, unsigned seed)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 40, cols = 120, floods = 20, pastes = 5, paste_len = 100;
+    FloodRun result;
+    {
+        Program p;
+        if (!quillor_start(b, p, rows, cols) ||
+            !quillor_type_add(p, "@" + bench_hosts_file(b, floods + 1)))
+            return result;
+        PtySession &s = *p.s;
+        s.send("\r");
+        if (!s.wait_for([&](const ScreenReader &sc) { return quillor_has_row(sc, floods); }, 10000)) {
+            complain("quillor did not list %d machines", floods + 1);
+            return result;
+        }
+        if (!wait_logins(b, s, floods + 1, 90)) return result;
+        s.settle(500, 5000);
+        // Every machine floods; then the selected one, the first, is stopped and cleared.
+        s.send(kF1);
+        if (!s.wait_text("Select an option", 5000)) {
+            complain("quillor showed no menu");
+            return result;
+        }
+        s.send("T");
+        s.settle(100, 2000);
+        s.send(kF7);
+        if (!s.wait_text("MULTICAST", 5000)) {
+            complain("quillor did not enter multicast mode");
+            return result;
+        }
+        s.send("PS1='> '; yes\r");
+        s.idle(1000);
+        s.send(kF7);
+        if (!s.wait_text("singlecast mode", 10000)) {
+            complain("quillor did not leave multicast mode under the floods");
+            return result;
+        }
+        s.send("\x03");
+        s.idle(300);
+        s.send("\x0c");
+        // The cleared screen has the prompt alone on its first row.
+        auto cleared = [&](const ScreenReader &sc) {
+            int r = sc.cursor_row(), c = sc.cursor_col();
+            return r == 1 && c >= 2 && sc.cell(r, c - 2).text == ">" && sc.cell(r, c).text == " " &&
+                   sc.cell(r + 1, c - 2).text == " ";
+        };
+        if (!s.wait_for(cleared, 10000)) {
+            complain("quillor: the quiet machine was not cleared:\n%s", s.screen().all_text().c_str());
+            return result;
+        }
+        const int r0 = s.screen().cursor_row(), c0 = s.screen().cursor_col();
+        const int left = c0 - 2, width = cols - left;
+        auto begin_group = [&] {
+            if (!s.wait_for(
+                    [&](const ScreenReader &sc) {
+                        return sc.cursor_row() == r0 && sc.cursor_col() == c0 && sc.cell(r0, c0).text == " ";
+                    },
+                    kEchoTimeoutMs)) {
+                complain("quillor: the line was not cleared under the floods");
+                return false;
+            }
+            return true;
+        };
+        auto echoed = [&](char c, int k) {
+            return [=](const ScreenReader &sc) { return sc.cell(r0, c0 + k).text == cell_text(c); };
+        };
+        Bench few = b;
+        few.keys = std::min(b.keys, 50);
+        result.echo_ms = type_and_time(few, s, seed, begin_group, echoed);
+        if (result.echo_ms.empty()) return result;
+
+        // A paste, as the user's terminal writes it: all at once. The last character's cell tells it
+        // has all been drawn; the text wraps in the terminal panel.
+        std::string text(paste_len - 1, 'x');
+        text += 'Z';
+        int last = (c0 - left) + paste_len - 1;
+        int row = r0 + last / width, col = left + last % width;
+        for (int i = 0; i < pastes; ++i) {
+            s.send(kCtrlU);
+            if (!begin_group()) return result;
+            auto sent = Clock::now();
+            s.send(text);
+            auto shown = s.wait_for([&](const ScreenReader &sc) { return sc.cell(row, col).text == "Z"; }, 60000);
+            if (!shown) {
+                complain("quillor: the paste never showed whole:\n%s", s.screen().all_text().c_str());
+                result.paste_s.clear();
+                return result;
+            }
+            result.paste_s.push_back(ms_between(sent, *shown) / 1000.0);
+        }
+    }
+    return result;
+}

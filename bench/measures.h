@@ -47,6 +47,14 @@ struct IdleRun {
 };
 std::optional<IdleRun> measure_idle(Bench &b, Target t);
 
+// quillor alone, with 20 machines printing without pause and a 21st selected and quiet: the delay of
+// each key typed into the quiet one (ms) until its echo is drawn, and of each 100-character paste (s).
+struct FloodRun {
+    std::vector<double> echo_ms;
+    std::vector<double> paste_s;
+};
+FloodRun measure_flood(Bench &b, unsigned seed);
+
 // quillor alone: seconds from Enter at "Add: @file" of 256 names until all 256 rows exist, and its
 // resident memory (MiB) once those 256 machines have logged in.
 struct StartupRun {

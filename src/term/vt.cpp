@@ -85,8 +85,8 @@ void tarvik_vt_update(TarvikVt *vt)
 void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
 {
     // Kept between calls: the main loop runs this every turn and should not allocate.
-    static std::vector<pollfd> fds;
-    static std::vector<TarvikVt *> owners, readers;
+    static std::vector<pollfd> fds, quiet;
+    static std::vector<TarvikVt *> owners, all, readers, quiet_owners;
     // The flooding screen that was next in line when the time ran out: it goes first next time.
     static unsigned long resume_serial = 0;
     long start = vt_now_ms();
@@ -101,6 +101,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
         owners.push_back(vt);
     }
     if (fds.empty()) return;
+    all = owners;
     // Most terminals have nothing most of the time; a read on each would be a system call apiece.
     bool known = poll(fds.data(), fds.size(), 0) >= 0;
     // Those with output to read stay in `owners`, the rest are struck out.
@@ -126,10 +127,30 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
     }
     std::rotate(readers.begin() + static_cast<long>(floods), readers.begin() + static_cast<long>(resume_at),
                 readers.end());
+    // The quiet screens are looked at again between rounds: an echo that arrives while the floods are
+    // read is then drawn this turn rather than the next.
+    quiet.clear();
+    quiet_owners.clear();
+    for (size_t i = 0; i < fds.size(); ++i) {
+        if (all[i]->flooding || !all[i]->master.valid()) continue;
+        quiet.push_back({fds[i].fd, POLLIN, 0});
+        quiet_owners.push_back(all[i]);
+    }
     // One read each in turn until every screen has taken in all it had, or the time of the call is up:
     // many floods share that time rather than each taking as much as one would alone.
     resume_serial = 0;
-    while (!readers.empty()) {
+    for (bool first = true; !readers.empty(); first = false) {
+        if (!first && !quiet.empty() && poll(quiet.data(), quiet.size(), 0) > 0) {
+            for (size_t i = 0; i < quiet.size(); ++i) {
+                TarvikVt *vt = quiet_owners[i];
+                // One that began to flood in the first round is among the readers already.
+                if (quiet[i].revents == 0 || vt->flooding || !vt->master.valid()) continue;
+                pty_read(vt);
+                // One that starts to flood takes its turns with the others from now on.
+                if (vt->flooding) readers.push_back(vt);
+                if (vt->flooding || !vt->master.valid()) quiet[i].fd = -1;
+            }
+        }
         size_t kept = 0;
         for (size_t i = 0; i < readers.size(); ++i) {
             TarvikVt *vt = readers[i];
