@@ -71,6 +71,7 @@ int main(int argc, char **argv)
     LayoutSize size = layout_create(options.list_width, options.term_width);
     menu_init(layout_minibuf_window());
     mlist_init(layout_list_window(), size.rows, size.cols);
+    mlist_set_history_lines(options.history_lines);
     WaitHooks hooks;
     hooks.work = serve_machines;
     hooks.wake_fd = children_wake_fd();

@@ -1,4 +1,4 @@
-// Parsing -W and -T, and the names after them.
+// Parsing -W, -T and -S, and the names after them.
 #include "app/options.h"
 
 #include <fcntl.h>
@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,11 +15,13 @@
 
 namespace {
 
-const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [name | @source]...\n\n"
+const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n\n"
                       "     -W        specifies width of machine list area\n"
                       "               (default is 8 characters)\n\n"
                       "     -T        specifies width of terminal area\n"
                       "               (default is 80 characters)\n\n"
+                      "     -S        specifies lines of history kept per machine\n"
+                      "               (default is 2000 lines, 0 keeps none)\n\n"
                       "     name      machine to log into, as typed at the F5 prompt\n"
                       "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
                       "     @source   every machine named in a file, or printed by\n"
@@ -36,7 +39,7 @@ Options options_parse(int argc, char **argv)
 {
     Options o;
     int c;
-    while ((c = getopt(argc, argv, "W:T:")) != -1) {
+    while ((c = getopt(argc, argv, "W:T:S:")) != -1) {
         switch (c) {
         case 'W':
             o.list_width = std::atoi(optarg);
@@ -53,6 +56,27 @@ Options options_parse(int argc, char **argv)
                 usage_exit();
             }
             break;
+        case 'S': {
+            // Unlike the widths, a count that cannot be read is refused: taking it as 0 would silently
+            // keep no history at all.
+            char *end = nullptr;
+            errno = 0;
+            long lines = std::strtol(optarg, &end, 10);
+            if (end == optarg || *end != '\0') {
+                std::fprintf(stderr, " history lines not a number: %s\n", optarg);
+                usage_exit();
+            }
+            if (errno == ERANGE || lines > INT_MAX) {
+                std::fprintf(stderr, " history lines too many: %s\n", optarg);
+                usage_exit();
+            }
+            if (lines < 0) {
+                std::fprintf(stderr, " history lines must not be negative: %ld\n", lines);
+                usage_exit();
+            }
+            o.history_lines = static_cast<int>(lines);
+            break;
+        }
         default: // getopt has printed its own diagnostic
             usage_exit();
         }

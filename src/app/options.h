@@ -3,12 +3,14 @@
 
 #include <string>
 #include <vector>
+#include "machines/history.h"
 
 struct Options {
     int list_width = 8;  // characters of machine name in the list panel
     int term_width = 80; // wanted width of the terminal panel, never below 80
     // The arguments after the options, each one as if typed at the add prompt, in order.
     std::vector<std::string> names;
+    int history_lines = kDefaultHistoryLines; // lines each machine keeps of what scrolled away
 };
 
 // Parses the options and collects the names; on an error writes the reason and the usage text to

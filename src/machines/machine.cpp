@@ -4,13 +4,23 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
+
 namespace
 {
+
+void keep_line(const TarvikLineCell *cells, int count, void *user)
+{
+    history_push(*static_cast<History *>(user), cells, count);
+}
 
 // A fresh screen with ssh started on it for the machine's connection.
 void machine_start(Machine *m, int rows, int cols)
 {
+    // What the old screen showed (how the last connection ended) stays in the history.
+    if (m->term) history_add_screen(m->history, m->term.get());
     m->term.reset(tarvik_vt_create(rows, cols));
+    tarvik_vt_set_scrollback(m->term.get(), keep_line, &m->history);
     // No fixed-size command buffer: a name of any length reaches ssh whole.
     std::string command = "/usr/bin/ssh " + m->connection;
     m->pid = tarvik_vt_forkpty(m->term.get(), command.c_str());
@@ -28,11 +38,12 @@ std::string exit_note(int wait_status)
 
 } // namespace
 
-Machine *machine_create(const std::string &name, int rows, int cols)
+Machine *machine_create(const std::string &name, int rows, int cols, int history_lines)
 {
     auto *m = new Machine;
     m->name = name;
     m->connection = name;
+    history_set_limit(m->history, static_cast<size_t>(std::max(0, history_lines)));
     machine_start(m, rows, cols);
     return m;
 }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "machines/history.h"
 #include "term/tarvik.h"
 
 struct Machine {
@@ -14,13 +15,15 @@ struct Machine {
     std::string connection; // the name it was added by: what ssh is given, whatever a rename shows
     uint8_t tagged = 0;
     uint8_t alive = 1;
+    // Before the terminal, which writes into it to its end and so must go first.
+    History history;
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
     pid_t pid = -1; // 0 while its start is held: see mlist_children_started
 };
 
 // A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks
-// into ssh's arguments, never through a shell).
-Machine *machine_create(const std::string &name, int rows, int cols);
+// into ssh's arguments, never through a shell), keeping up to `history_lines` lines that scroll away.
+Machine *machine_create(const std::string &name, int rows, int cols, int history_lines = kDefaultHistoryLines);
 
 // Releases the record and its terminal; a child still running is hung up, not waited for.
 void machine_destroy(Machine *m);

@@ -19,6 +19,7 @@ bool g_multicast = false;
 WINDOW *g_window = nullptr;
 int g_term_rows = 24;
 int g_term_cols = 80;
+int g_history_lines = kDefaultHistoryLines;
 
 int count() { return static_cast<int>(g_machines.size()); }
 
@@ -55,10 +56,12 @@ void mlist_init(WINDOW *list_window, int term_rows, int term_cols)
     g_term_cols = term_cols;
 }
 
+void mlist_set_history_lines(int lines) { g_history_lines = lines; }
+
 void mlist_add(const std::string &name)
 {
     if (name.empty() || count() >= kMaxMachines) return;
-    g_machines.emplace_back(machine_create(name, g_term_rows, g_term_cols));
+    g_machines.emplace_back(machine_create(name, g_term_rows, g_term_cols, g_history_lines));
     fix_selection();
 }
 

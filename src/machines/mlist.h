@@ -12,6 +12,8 @@
 constexpr int kMaxMachines = 256;
 
 void mlist_init(WINDOW *list_window, int term_rows, int term_cols);
+// Lines of history each machine added from now on keeps (kDefaultHistoryLines until set).
+void mlist_set_history_lines(int lines);
 void mlist_add(const std::string &name);
 void mlist_delete_selected();
 void mlist_delete_tagged();

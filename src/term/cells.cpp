@@ -11,8 +11,9 @@
 
 namespace {
 
-constexpr uint8_t kBold = 1, kUnderline = 2, kItalic = 4, kBlink = 8, kReverse = 16, kStrike = 32,
-                  kProtected = 64;
+constexpr uint8_t kBold = kTarvikBold, kUnderline = kTarvikUnderline, kItalic = kTarvikItalic,
+                  kBlink = kTarvikBlink, kReverse = kTarvikReverse, kStrike = kTarvikStrike, kProtected = 64;
+static_assert(kTarvikMaxChars == VTERM_MAX_CHARS_PER_CELL);
 
 // Versions are drawn from one counter, so that no two screens ever share one.
 unsigned long g_versions = 0;
@@ -22,6 +23,22 @@ TarvikVt *owner(void *user) { return static_cast<TarvikVt *>(user); }
 VtBuffer &active(TarvikVt *vt) { return vt->alt_active ? vt->alt : vt->primary; }
 
 VtCell *line(TarvikVt *vt, int row) { return active(vt).line(row, vt->cols); }
+
+// Whether a cell at the end of a line can be left out of it: nothing written, or a blank that shows
+// no colour or line.
+bool shows_nothing(const VtCell &c)
+{
+    return (c.chars[0] == 0 || c.chars[0] == ' ') && VTERM_COLOR_IS_DEFAULT_BG(&c.bg) &&
+           !(c.attrs & (kReverse | kUnderline | kStrike));
+}
+
+// Notes that cells of the row left of column `right` may show something.
+void widen(TarvikVt *vt, int row, int right)
+{
+    VtBuffer &buf = active(vt);
+    uint32_t &e = buf.extent[buf.rows[static_cast<size_t>(row)]];
+    if (right > static_cast<int>(e)) e = static_cast<uint32_t>(std::min(right, vt->cols));
+}
 
 VtCell *cell_at(TarvikVt *vt, int row, int col)
 {
@@ -77,6 +94,8 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
         std::memset(covered.chars, 0, sizeof covered.chars);
         covered.chars[0] = kCoveredChar;
     }
+    // One more for the blanked half of a wide character broken on the right.
+    widen(vt, pos.row, pos.col + width + 1);
     vt_damage(vt, pos.row, pos.row + 1);
     return 1;
 }
@@ -98,6 +117,7 @@ int on_erase(VTermRect rect, int selective, void *user)
         VtCell *l = line(vt, row);
         for (int col = left; col < right; ++col)
             if (!selective || !(l[col].attrs & kProtected)) l[col] = with;
+        if (!shows_nothing(with)) widen(vt, row, right);
     }
     vt_damage(vt, top, bottom);
     return 1;
@@ -118,9 +138,79 @@ int on_moverect(VTermRect dest, VTermRect src, void *user)
         VtCell *from = line(vt, src.start_row + k) + src.start_col;
         VtCell *to = line(vt, dest.start_row + k) + dest.start_col;
         std::memmove(static_cast<void *>(to), from, sizeof(VtCell) * static_cast<size_t>(cols));
+        widen(vt, dest.start_row + k, dest.start_col + cols);
     }
     vt_damage(vt, dest.start_row, dest.start_row + rows);
     return 1;
+}
+
+// Number of cells of a row of the active screen up to the last that shows anything.
+int used_width(const TarvikVt *vt, int row)
+{
+    const VtBuffer &buf = vt->alt_active ? vt->alt : vt->primary;
+    const VtCell *l = buf.line(row, vt->cols);
+    int n = std::min<int>(vt->cols, buf.extent[buf.rows[static_cast<size_t>(row)]]);
+    while (n > 0 && shows_nothing(l[n - 1])) --n;
+    return n;
+}
+
+uint32_t color_code(const VTermColor &c, bool fg)
+{
+    if (fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return kTarvikDefaultColor;
+    if (VTERM_COLOR_IS_INDEXED(&c)) return c.indexed.idx;
+    return kTarvikRgbColor | static_cast<uint32_t>(c.rgb.red) << 16 | static_cast<uint32_t>(c.rgb.green) << 8 |
+           c.rgb.blue;
+}
+
+// libvterm decodes the obsolete 5- and 6-byte UTF-8 forms and encoded UTF-16 halves into values that
+// are no character, which curses and the summary cannot show; they read as U+FFFD, like the other
+// malformed input that libvterm replaces itself.
+uint32_t valid_char(uint32_t ch) { return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch; }
+
+// The row's cells up to the last that shows anything, read as vt_get_cell reads them; returns their
+// number. Every line feed at the bottom of the screen comes through here, so the cells are converted
+// directly rather than through libvterm's larger cell.
+int line_cells(const TarvikVt *vt, int row, TarvikLineCell *out)
+{
+    int n = used_width(vt, row);
+    const VtCell *l = (vt->alt_active ? vt->alt : vt->primary).line(row, vt->cols);
+    uint8_t flip = vt->reverse_video ? kReverse : 0;
+    for (int col = 0; col < n; ++col) {
+        const VtCell &c = l[col];
+        TarvikLineCell &o = out[col];
+        std::memset(o.chars, 0, sizeof o.chars);
+        bool covers_next = col + 1 < vt->cols && l[col + 1].chars[0] == kCoveredChar;
+        if (c.chars[1] == 0 && c.chars[0] < 0xD800 && !covers_next) {
+            // One narrow character, or none: most cells.
+            o.width = 1;
+            o.chars[0] = c.chars[0] ? c.chars[0] : ' ';
+        } else if (c.chars[0] == kCoveredChar) {
+            // A covered cell whose wide character is gone is a blank.
+            bool orphan = col == 0 || l[col - 1].chars[0] == kCoveredChar;
+            o.width = orphan ? 1 : 0;
+            o.chars[0] = orphan ? ' ' : 0;
+        } else {
+            o.width = covers_next ? 2 : 1;
+            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) o.chars[i] = valid_char(c.chars[i]);
+            if (o.chars[0] == 0) o.chars[0] = ' ';
+        }
+        o.style.fg = color_code(c.fg, true);
+        o.style.bg = color_code(c.bg, false);
+        o.style.attrs = static_cast<uint8_t>((c.attrs & ~kProtected) ^ flip);
+    }
+    return n;
+}
+
+// Hands the top rows of the main screen to the scrollback before a scroll moves them out.
+void push_scrollback(TarvikVt *vt, int count)
+{
+    // Kept between calls: every line feed at the bottom of the screen comes through here.
+    static std::vector<TarvikLineCell> cells;
+    cells.resize(static_cast<size_t>(vt->cols));
+    for (int row = 0; row < count; ++row) {
+        int n = line_cells(vt, row, cells.data());
+        vt->scrollback(cells.data(), n, vt->scrollback_user);
+    }
 }
 
 int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
@@ -133,6 +223,9 @@ int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
         height <= 0)
         return 0;
     int n = std::clamp(downward, -height, height);
+    // Lines leave the screen only through its top edge, and those of a full-screen program on the
+    // alternate screen are not the user's history.
+    if (top == 0 && n > 0 && !vt->alt_active && vt->scrollback) push_scrollback(vt, n);
     std::vector<uint32_t> &rows = active(vt).rows;
     if (n > 0)
         std::rotate(rows.begin() + top, rows.begin() + top + n, rows.begin() + bottom);
@@ -141,7 +234,11 @@ int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
     // The lines that moved in are new and blank.
     int from = n > 0 ? bottom - n : top, to = n > 0 ? bottom : top - n;
     VtCell with = erased(vt);
-    for (int row = from; row < to; ++row) std::fill_n(line(vt, row), vt->cols, with);
+    VtBuffer &buf = active(vt);
+    for (int row = from; row < to; ++row) {
+        std::fill_n(line(vt, row), vt->cols, with);
+        buf.extent[buf.rows[static_cast<size_t>(row)]] = static_cast<uint32_t>(shows_nothing(with) ? 0 : vt->cols);
+    }
     vt_damage(vt, top, bottom);
     return 1;
 }
@@ -228,11 +325,6 @@ const VTermStateCallbacks *state_callbacks()
     return &callbacks;
 }
 
-// libvterm decodes the obsolete 5- and 6-byte UTF-8 forms and encoded UTF-16 halves into values that
-// are no character, which curses and the summary cannot show; they read as U+FFFD, like the other
-// malformed input that libvterm replaces itself.
-uint32_t valid_char(uint32_t ch) { return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch; }
-
 } // namespace
 
 void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with)
@@ -240,6 +332,7 @@ void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with)
     buf.cells.assign(static_cast<size_t>(rows) * static_cast<size_t>(cols), with);
     buf.rows.resize(static_cast<size_t>(rows));
     for (int i = 0; i < rows; ++i) buf.rows[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
+    buf.extent.assign(static_cast<size_t>(rows), static_cast<uint32_t>(cols));
 }
 
 void vt_cells_init(TarvikVt *vt)
@@ -291,4 +384,52 @@ bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)
     }
     for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) cell.chars[i] = valid_char(c.chars[i]);
     return true;
+}
+
+VTermScreenCell vt_screen_cell(const TarvikLineCell &cell)
+{
+    auto color = [](uint32_t code, uint8_t default_flag) {
+        VTermColor c;
+        if (code == kTarvikDefaultColor) {
+            vterm_color_rgb(&c, 0, 0, 0);
+            c.type = static_cast<uint8_t>(c.type | default_flag);
+        } else if (code & kTarvikRgbColor) {
+            vterm_color_rgb(&c, static_cast<uint8_t>(code >> 16), static_cast<uint8_t>(code >> 8),
+                            static_cast<uint8_t>(code));
+        } else {
+            vterm_color_indexed(&c, static_cast<uint8_t>(code));
+        }
+        return c;
+    };
+    VTermScreenCell out{};
+    if (cell.width == 0) {
+        out.chars[0] = kCoveredChar;
+        out.width = 1;
+    } else {
+        for (int i = 0; i < kTarvikMaxChars && cell.chars[i]; ++i) out.chars[i] = valid_char(cell.chars[i]);
+        out.width = cell.width == 2 ? 2 : 1;
+    }
+    out.fg = color(cell.style.fg, VTERM_COLOR_DEFAULT_FG);
+    out.bg = color(cell.style.bg, VTERM_COLOR_DEFAULT_BG);
+    uint8_t a = cell.style.attrs;
+    out.attrs.bold = (a & kBold) != 0;
+    out.attrs.underline = (a & kUnderline) != 0;
+    out.attrs.italic = (a & kItalic) != 0;
+    out.attrs.blink = (a & kBlink) != 0;
+    out.attrs.reverse = (a & kReverse) != 0;
+    out.attrs.strike = (a & kStrike) != 0;
+    return out;
+}
+
+void tarvik_vt_set_scrollback(TarvikVt *vt, TarvikScrollbackPush push, void *user)
+{
+    if (!vt) return;
+    vt->scrollback = push;
+    vt->scrollback_user = user;
+}
+
+int tarvik_vt_line(const TarvikVt *vt, int row, TarvikLineCell *cells)
+{
+    if (!vt || row < 0 || row >= vt->rows) return 0;
+    return line_cells(vt, row, cells);
 }

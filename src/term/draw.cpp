@@ -16,27 +16,28 @@ int basic_color(uint8_t r, uint8_t g, uint8_t b)
 
 // The colour number for curses: 0-7 directly, 0-255 on a terminal with 256 colours; -1 for the
 // terminal's default.
-int curses_color(const VTermState *state, VTermColor col, bool foreground)
+int curses_color(VTermColor col, bool foreground)
 {
     if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&col) : VTERM_COLOR_IS_DEFAULT_BG(&col)) return -1;
     if (VTERM_COLOR_IS_INDEXED(&col)) {
         int idx = col.indexed.idx;
         if (idx < 8) return idx;
         if (COLORS >= 256) return idx;
-        if (idx < 16) return idx - 8;
-    } else if (COLORS >= 256) {
+        // The bright eight as the basic ones; tarvik_color_pair finds the nearest for the rest.
+        return idx < 16 ? idx - 8 : idx;
+    }
+    if (COLORS >= 256) {
         // The xterm 6x6x6 cube is close enough for RGB cells.
         auto level = [](uint8_t v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
         return 16 + 36 * level(col.rgb.red) + 6 * level(col.rgb.green) + level(col.rgb.blue);
     }
-    vterm_state_convert_color_to_rgb(state, &col);
     return basic_color(col.rgb.red, col.rgb.green, col.rgb.blue);
 }
 
-int cell_pair(const VTermState *state, const VTermScreenCell &cell)
+int cell_pair(const VTermScreenCell &cell)
 {
-    int fg = curses_color(state, cell.fg, true);
-    int bg = curses_color(state, cell.bg, false);
+    int fg = curses_color(cell.fg, true);
+    int bg = curses_color(cell.bg, false);
     if (fg < 0 && bg < 0) return 0; // the user's own colours
     if (fg < 0) fg = COLOR_WHITE;
     if (bg < 0) bg = COLOR_BLACK;
@@ -135,6 +136,30 @@ void remember_drawn(TarvikVt *vt, WINDOW *win, int y, int x)
     g_drawn.push_back({win, vt->serial, y, x});
 }
 
+// Paints one cell at (y, x); `room` is how many columns the window has from x on.
+void paint_cell(WINDOW *win, int y, int x, const VTermScreenCell &cell, int room)
+{
+    // A wide character cut by the window's edge would wrap: it gets one column, and a blank.
+    int width = cell.width == 2 && room >= 2 ? 2 : 1;
+    wchar_t text[CCHARW_MAX + 1];
+    cell_text(cell, width, text);
+    cchar_t cc;
+    int pair = cell_pair(cell);
+    attr_t attrs = cell_attrs(cell);
+    if (setcchar(&cc, text, attrs, static_cast<short>(pair), &pair) == ERR) {
+        const wchar_t blank[] = L" ";
+        setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
+    }
+    mvwadd_wch(win, y, x, &cc);
+    // Something narrower in a wide cell: its right column is blanked too, or it would keep
+    // whatever the window showed there before.
+    if (width == 2 && wcwidth(text[0]) != 2) {
+        const wchar_t blank[] = L" ";
+        setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
+        mvwadd_wch(win, y, x + 1, &cc);
+    }
+}
+
 } // namespace
 
 bool tarvik_char_is_format(uint32_t ch)
@@ -165,25 +190,7 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
             VTermScreenCell cell;
             if (!vt_get_cell(vt, row, col, cell)) continue;
             if (cell.chars[0] == kCoveredChar) continue; // covered by the wide character on its left
-            // A wide character cut by the window's edge would wrap: it gets one column, and a blank.
-            int width = cell.width == 2 && col + 1 < cols ? 2 : 1;
-            wchar_t text[CCHARW_MAX + 1];
-            cell_text(cell, width, text);
-            cchar_t cc;
-            int pair = cell_pair(vt->state, cell);
-            attr_t attrs = cell_attrs(cell);
-            if (setcchar(&cc, text, attrs, static_cast<short>(pair), &pair) == ERR) {
-                const wchar_t blank[] = L" ";
-                setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
-            }
-            mvwadd_wch(win, y + row, x + col, &cc);
-            // Something narrower in a wide cell: its right column is blanked too, or it would keep
-            // whatever the window showed there before.
-            if (width == 2 && wcwidth(text[0]) != 2) {
-                const wchar_t blank[] = L" ";
-                setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
-                mvwadd_wch(win, y + row, x + col + 1, &cc);
-            }
+            paint_cell(win, y + row, x + col, cell, cols - col);
         }
     }
     VTermPos cursor;
@@ -191,4 +198,16 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
     wmove(win, y + std::clamp(cursor.row, 0, std::max(0, rows - 1)),
           x + std::clamp(cursor.col, 0, std::max(0, cols - 1)));
     if (callback) callback(vt, win, nullptr);
+}
+
+void tarvik_draw_line(WINDOW *win, int y, int x, const TarvikLineCell *cells, int count)
+{
+    if (!win) return;
+    int room = getmaxx(win) - x;
+    // No new frame: the lines of one view share the frame of their colour pairs, so that none of them
+    // takes another's pair.
+    for (int col = 0; col < count && col < room; ++col) {
+        if (cells[col].width == 0) continue;
+        paint_cell(win, y, x + col, vt_screen_cell(cells[col]), room - col);
+    }
 }

@@ -31,6 +31,32 @@ struct TarvikCell {
     int width;
 };
 
+// How a cell looks. A colour is kTarvikDefaultColor (the terminal's own), an index 0-255, or
+// kTarvikRgbColor | 0xRRGGBB.
+constexpr uint32_t kTarvikDefaultColor = 0xFFFFFFFFu;
+constexpr uint32_t kTarvikRgbColor = 0x01000000u;
+constexpr uint8_t kTarvikBold = 1, kTarvikUnderline = 2, kTarvikItalic = 4, kTarvikBlink = 8,
+                  kTarvikReverse = 16, kTarvikStrike = 32;
+struct TarvikStyle {
+    uint32_t fg = kTarvikDefaultColor;
+    uint32_t bg = kTarvikDefaultColor;
+    uint8_t attrs = 0; // kTarvik* bits
+    bool operator==(const TarvikStyle &) const = default;
+};
+
+// A cell of a line kept apart from the screen (what scrolled away): all its characters, its width as
+// in TarvikCell, and its look. A covered right half has width 0 and no character.
+constexpr int kTarvikMaxChars = 6;
+struct TarvikLineCell {
+    uint32_t chars[kTarvikMaxChars]; // the character, then its combining marks; 0 after the last
+    int width;
+    TarvikStyle style;
+};
+
+// Gets each line that leaves the top of the main screen (never one of the alternate screen), oldest
+// first: its cells up to the last one that shows anything, so an empty line has none.
+using TarvikScrollbackPush = void (*)(const TarvikLineCell *cells, int count, void *user);
+
 // Called by tarvik_vt_draw; the program passes none.
 using TarvikDrawCallback = void (*)(TarvikVt *vt, WINDOW *win, void *user);
 
@@ -104,6 +130,9 @@ void tarvik_vt_write_note(TarvikVt *vt, const char *text);
 // Releases everything; closing the pseudo-terminal hangs up a child that still runs.
 void tarvik_vt_destroy(TarvikVt *vt);
 
+// From now on, lines leaving the top of the main screen go to `push` (null: nowhere).
+void tarvik_vt_set_scrollback(TarvikVt *vt, TarvikScrollbackPush push, void *user);
+
 // Readable state, valid after every update.
 int tarvik_vt_rows(const TarvikVt *vt);
 int tarvik_vt_cols(const TarvikVt *vt);
@@ -115,6 +144,14 @@ bool tarvik_vt_cursor_visible(const TarvikVt *vt);
 unsigned long tarvik_vt_version(const TarvikVt *vt);
 // Cell at (row, col); a position outside the screen reads as a blank.
 TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col);
+
+// The cells of a screen row in the form of scrolled lines: fills `cells` (room for tarvik_vt_cols) and
+// returns how many there are up to the last one that shows anything; 0 outside the screen.
+int tarvik_vt_line(const TarvikVt *vt, int row, TarvikLineCell *cells);
+
+// Paints line cells into the window from (y, x) as tarvik_vt_draw paints a screen row, cut at the
+// window's edge.
+void tarvik_draw_line(WINDOW *win, int y, int x, const TarvikLineCell *cells, int count);
 
 // The pseudo-terminal's master, for poll(), open while its child is held too; -1 before forkpty, once
 // forsaken, at end of file, or when the terminal could not be started.

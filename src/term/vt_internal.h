@@ -58,6 +58,11 @@ struct VtPen {
 struct VtBuffer {
     std::vector<VtCell> cells;
     std::vector<uint32_t> rows;
+    // For each row of `cells`: no cell from this column on shows anything, so that a line leaving the
+    // screen is not searched for its end across its blanks. It may be too large, never too small:
+    // whatever writes cells other than through cells.cpp's callbacks must raise it (vt_buffer_init
+    // sets every row's to the full width).
+    std::vector<uint32_t> extent;
     VtCell *line(int row, int cols) { return cells.data() + static_cast<size_t>(rows[row]) * cols; }
     const VtCell *line(int row, int cols) const
     {
@@ -109,6 +114,9 @@ struct TarvikVt {
     // libvterm is sending keys (through the output callback that also carries its replies).
     bool keying = false;
     OutputFilter filter;
+    // Where lines leaving the top of the main screen go; see tarvik_vt_set_scrollback.
+    TarvikScrollbackPush scrollback = nullptr;
+    void *scrollback_user = nullptr;
 };
 
 // Milliseconds on a clock that only goes forward, for the time limits of the layer.
@@ -168,6 +176,9 @@ void vt_damage(TarvikVt *vt, int top, int bottom);
 // character whose left half is gone reads as a blank, and values that are no character as U+FFFD.
 // False outside the screen.
 bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
+
+// A line cell as the cell libvterm would give.
+VTermScreenCell vt_screen_cell(const TarvikLineCell &cell);
 
 // palette.cpp
 // Starts a new frame of drawing: pairs given out from now on never take one drawn in this frame.

@@ -10,11 +10,13 @@
 namespace
 {
 
-const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [name | @source]...\n\n"
+const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n\n"
                            "     -W        specifies width of machine list area\n"
                            "               (default is 8 characters)\n\n"
                            "     -T        specifies width of terminal area\n"
                            "               (default is 80 characters)\n\n"
+                           "     -S        specifies lines of history kept per machine\n"
+                           "               (default is 2000 lines, 0 keeps none)\n\n"
                            "     name      machine to log into, as typed at the F5 prompt\n"
                            "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
                            "     @source   every machine named in a file, or printed by\n"
@@ -36,6 +38,11 @@ TEST(E2eStartup, OptionErrorsPrintUsageExitTwoAndLeaveTerminalUntouched)
         {{"-W", "8", "-T", "20", "-W", "-5"}, " terminal area too narrow: 20\n"},
         {{"-Z"}, std::string(QUILLOR_BINARY) + ": invalid option -- 'Z'\n"},
         {{"-T"}, std::string(QUILLOR_BINARY) + ": option requires an argument -- 'T'\n"},
+        {{"-S", "-1"}, " history lines must not be negative: -1\n"},
+        {{"-S", "lots"}, " history lines not a number: lots\n"},
+        {{"-S", "20x"}, " history lines not a number: 20x\n"},
+        {{"-S", ""}, " history lines not a number: \n"},
+        {{"-S", "99999999999"}, " history lines too many: 99999999999\n"},
     };
     for (const OptionError &c : cases) {
         std::string shown;
