@@ -8,6 +8,7 @@
 #include "dialogs/wait.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
+#include "screen/window.h"
 
 namespace
 {
@@ -57,11 +58,6 @@ const char *const kMenuText = "{[h]} online help\n"
 
 WINDOW *menu_minibuf = nullptr;
 
-struct WindowDeleter {
-    void operator()(WINDOW *win) const { delwin(win); }
-};
-using Popup = std::unique_ptr<WINDOW, WindowDeleter>;
-
 // Writes text from row 1, column 1, following its braces and line breaks.
 void write_marked_up(WINDOW *win, const char *text)
 {
@@ -86,9 +82,9 @@ void write_marked_up(WINDOW *win, const char *text)
 
 // A bordered, captioned popup centred on the screen, holding the text. Null when curses cannot make
 // the window; the caller still waits for its key.
-Popup popup_open(int rows, int cols, const char *caption, const char *text)
+WindowPtr popup_open(int rows, int cols, const char *caption, const char *text)
 {
-    Popup win(newwin(rows, cols, (LINES - rows) / 2, (COLS - cols) / 2));
+    WindowPtr win = window_new(rows, cols, (LINES - rows) / 2, (COLS - cols) / 2);
     if (!win) return win;
     werase(win.get());
     set_color(win.get(), kAttrPopup);
@@ -145,26 +141,15 @@ void menu_init(WINDOW *minibuf_window)
     menu_minibuf = minibuf_window;
 }
 
-void fill_window(WINDOW *win, chtype ch)
-{
-    if (!win) return;
-    int rows = getmaxy(win), cols = getmaxx(win);
-    for (int row = 0; row < rows; ++row)
-        // Cell by cell, so the bottom-right cell is written too without a scroll or wrap.
-        for (int col = 0; col < cols; ++col)
-            mvwaddch(win, row, col, ch);
-    wmove(win, 0, 0);
-}
-
 void help_show()
 {
-    Popup win = popup_open(kHelpRows, kHelpCols, "[ Help ]", kHelpText);
+    WindowPtr win = popup_open(kHelpRows, kHelpCols, "[ Help ]", kHelpText);
     popup_key(win.get());
 }
 
 bool menu_show()
 {
-    Popup win = popup_open(menu_rows(), kMenuCols, "[ Menu ]", kMenuText);
+    WindowPtr win = popup_open(menu_rows(), kMenuCols, "[ Menu ]", kMenuText);
     if (win) {
         // One row below the row after the last item, leaving a blank row between.
         wmove(win.get(), getcury(win.get()) + 1, 1);

@@ -12,6 +12,3 @@ bool menu_show();
 
 // Shows the help text until a key is pressed; the key is dropped.
 void help_show();
-
-// Writes the character into every cell of the window in its current attributes.
-void fill_window(WINDOW *win, chtype ch);

@@ -5,24 +5,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include "screen/colors.h"
+#include "screen/window.h"
 
 namespace {
-
-// The standard screen of the curses screen the windows belong to.
-WINDOW *layout_stdscr = nullptr;
-
-// Ending a curses screen (delscreen) frees its windows along with it, so a window is deleted only
-// while its own screen is still the running one; otherwise it would be freed twice.
-struct WindowDeleter {
-    void operator()(WINDOW *win) const
-    {
-        if (stdscr && stdscr == layout_stdscr) delwin(win);
-    }
-};
-using WindowPtr = std::unique_ptr<WINDOW, WindowDeleter>;
 
 // Made once and kept until the process exits.
 WindowPtr list_window;
@@ -92,13 +79,12 @@ LayoutSize layout_create(int list_width, int term_width)
     // reuse the addresses of the windows the earlier one freed: those are let go, never deleted.
     for (WindowPtr *win : {&list_window, &summary_window, &terminal_window, &minibuf_window})
         (void)win->release();
-    layout_stdscr = stdscr;
 
-    list_window.reset(newwin(panel_rows, list_width + 2, 1, 0));
-    summary_window.reset(
-        summary_width >= kMinSummaryWidth ? newwin(panel_rows, summary_width, 1, list_width + 2) : nullptr);
-    terminal_window.reset(newwin(panel_rows, size.cols, 1, term_x));
-    minibuf_window.reset(newwin(1, cols, rows - 1, 0));
+    list_window = window_new(panel_rows, list_width + 2, 1, 0);
+    summary_window =
+        summary_width >= kMinSummaryWidth ? window_new(panel_rows, summary_width, 1, list_width + 2) : nullptr;
+    terminal_window = window_new(panel_rows, size.cols, 1, term_x);
+    minibuf_window = window_new(1, cols, rows - 1, 0);
 
     set_color(stdscr, kAttrFrame);
     wmove(stdscr, 0, 0);

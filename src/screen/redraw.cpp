@@ -10,10 +10,9 @@
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
+#include "screen/panel.h"
 
 namespace {
-
-constexpr uint32_t kCovered = 0xFFFFFFFFu; // right half of a wide character in a summary line
 
 // Attribute byte of a list row: colour by tag and life, red background when selected.
 int list_row_attribute(const Machine &m, bool selected)
@@ -24,23 +23,6 @@ int list_row_attribute(const Machine &m, bool selected)
     else
         attr = m.alive ? kAttrRowAlive : kAttrRowDead;
     return selected ? attr | kAttrRowSelected : attr;
-}
-
-void put_char(WINDOW *win, wchar_t wc)
-{
-    // Most of what the list and summary show is ASCII, and the plain call is several times cheaper;
-    // both draw the character in the window's current attributes.
-    if (wc >= 0x20 && wc < 0x7F) {
-        waddch(win, static_cast<chtype>(wc));
-        return;
-    }
-    wchar_t text[2] = {wc, 0};
-    cchar_t cc;
-    attr_t attrs;
-    short pair;
-    wattr_get(win, &attrs, &pair, nullptr);
-    setcchar(&cc, text, attrs, pair, nullptr);
-    wadd_wch(win, &cc);
 }
 
 // Writes the name into exactly `width` columns: cut at a character that would not fit, padded with
@@ -70,7 +52,7 @@ void put_name(WINDOW *win, const std::string &name, int width)
             }
         }
         if (used + w > width) break;
-        if (w > 0) put_char(win, wc);
+        if (w > 0) panel_put_char(win, wc);
         used += w;
         p += n;
         left -= n;
@@ -78,63 +60,19 @@ void put_name(WINDOW *win, const std::string &name, int width)
     for (; used < width; ++used) waddch(win, ' ');
 }
 
-// The code point a summary position shows: blanks for control and format characters.
-uint32_t summary_char(TarvikCell cell)
-{
-    if (cell.width == 0) return kCovered;
-    if (cell.ch < 33 || cell.ch == 127 || tarvik_char_is_format(cell.ch)) return ' ';
-    return cell.ch;
-}
-
-// Only a real blank is dropped at the end of a row; the right half of a wide character is text.
-bool is_blank(TarvikCell cell) { return cell.ch == 32 && cell.width == 1; }
-
-// Reads the terminal backwards from its cursor into line[0 .. len-1], right to left. Row 0 of the
-// terminal is never read: it yields blanks like the rows above it.
-void summary_walk(const TarvikVt *vt, std::vector<uint32_t> &line, int len)
-{
-    int cols = tarvik_vt_cols(vt);
-    int r = tarvik_vt_cursor_row(vt);
-    int c = tarvik_vt_cursor_col(vt);
-    for (int pos = len - 1; pos >= 0; --pos) {
-        line[static_cast<size_t>(pos)] = r >= 1 ? summary_char(tarvik_vt_cell(vt, r, c)) : ' ';
-        if (c > 0) {
-            --c;
-        } else {
-            --r;
-            c = cols - 1;
-            if (r >= 1)
-                while (c > 0 && is_blank(tarvik_vt_cell(vt, r, c - 1))) --c;
-        }
-    }
-}
-
-void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
-{
-    for (int pos = 0; pos < len; ++pos) {
-        uint32_t ch = line[static_cast<size_t>(pos)];
-        if (ch >= 0x20 && ch < 0x7F) {
-            waddch(win, static_cast<chtype>(ch));
-            continue;
-        }
-        bool wide_fits = pos + 1 < len && line[static_cast<size_t>(pos) + 1] == kCovered;
-        if (ch == kCovered) {
-            waddch(win, ' '); // its wide character was cut off on the left
-        } else if (wcwidth(static_cast<wchar_t>(ch)) == 2) {
-            if (wide_fits) {
-                put_char(win, static_cast<wchar_t>(ch));
-                ++pos; // the character took both columns
-            } else {
-                waddch(win, ' ');
-            }
-        } else if (wcwidth(static_cast<wchar_t>(ch)) == 1 && !wide_fits) {
-            // (Followed by a covered position, it stood in a wide cell: the widths disagree.)
-            put_char(win, static_cast<wchar_t>(ch));
-        } else {
-            waddch(win, ' ');
-        }
-    }
-}
+// What each row of the list shows (see PanelRecord): a row whose text and colour did not change is
+// left as it is.
+struct ListRow {
+    bool shown = false; // false: the row is blank
+    int attr = 0;
+    int tagged = 0;
+    std::string name;
+};
+struct ListPanel {
+    PanelRecord record;
+    std::vector<ListRow> rows;
+};
+ListPanel g_list;
 
 bool g_cursor_shown = true;
 bool g_cursor_wanted = true;
@@ -167,32 +105,18 @@ void mlist_draw_list()
     if (!win) return;
     int rows = getmaxy(win);
     int width = getmaxx(win);
-    // What each row shows. The window keeps its cells between redraws, so a row whose text and colour
-    // did not change is left as it is: the screen looks the same as after a full repaint, for less.
-    struct Row {
-        bool shown = false; // false: the row is blank
-        int attr = 0;
-        int tagged = 0;
-        std::string name;
-    };
-    static WINDOW *shown_win = nullptr;
-    static std::vector<Row> shown;
-    // Anything else written into the window since its last refresh leaves it marked as changed.
-    if (win != shown_win || static_cast<int>(shown.size()) != rows || is_wintouched(win)) {
-        werase(win);
-        shown_win = win;
-        shown.assign(static_cast<size_t>(rows), Row{});
-    }
+    std::vector<ListRow> &shown = g_list.rows;
+    if (!panel_holds(g_list.record, win)) shown.assign(static_cast<size_t>(rows), ListRow{});
     int scroll = mlist_scroll();
     for (int r = 0; r < rows; ++r) {
-        Row &row = shown[static_cast<size_t>(r)];
+        ListRow &row = shown[static_cast<size_t>(r)];
         int i = scroll + r;
         if (i >= mlist_count()) {
             if (row.shown) {
                 set_color(win, kAttrText);
                 wmove(win, r, 0);
                 wclrtoeol(win);
-                row = Row{};
+                row = ListRow{};
             }
             continue;
         }
@@ -207,52 +131,6 @@ void mlist_draw_list()
         row.attr = attr;
         row.tagged = m->tagged;
         row.name = m->name;
-    }
-    set_color(win, kAttrText);
-}
-
-void mlist_draw_summary(WINDOW *win)
-{
-    if (!win) return;
-    int rows = getmaxy(win);
-    int len = getmaxx(win) - 1; // the window's last column stays blank
-    // For each row, the version of the machine's screen it was read from (0: blank). Only rows whose
-    // screen changed are read and written again; the window keeps the others (see mlist_draw_list).
-    static WINDOW *shown_win = nullptr;
-    static int shown_len = 0;
-    static std::vector<unsigned long> shown;
-    if (win != shown_win || len != shown_len || static_cast<int>(shown.size()) != rows ||
-        is_wintouched(win)) {
-        werase(win);
-        shown_win = win;
-        shown_len = len;
-        shown.assign(static_cast<size_t>(rows), 0);
-    }
-    if (len < 1) return;
-    // Sized to the window, whatever its width; kept between calls so a redraw allocates nothing.
-    static std::vector<uint32_t> line;
-    line.resize(static_cast<size_t>(len));
-    int scroll = mlist_scroll();
-    for (int r = 0; r < rows; ++r) {
-        unsigned long &version = shown[static_cast<size_t>(r)];
-        int i = scroll + r;
-        if (i >= mlist_count()) {
-            if (version != 0) {
-                set_color(win, kAttrText);
-                wmove(win, r, 0);
-                wclrtoeol(win);
-                version = 0;
-            }
-            continue;
-        }
-        const TarvikVt *vt = mlist_machine(i)->term.get();
-        unsigned long now = tarvik_vt_version(vt);
-        if (now == version) continue;
-        set_color(win, kAttrSummary);
-        wmove(win, r, 0);
-        summary_walk(vt, line, len);
-        put_summary_line(win, line, len);
-        version = now;
     }
     set_color(win, kAttrText);
 }

@@ -19,6 +19,6 @@ void redraw_update();
 void redraw_set_note(const char *text, int attribute);
 
 void mlist_draw_list();
-void mlist_draw_summary(WINDOW *win);
+void mlist_draw_summary(WINDOW *win); // summary.cpp
 void mlist_draw_terminal(WINDOW *win);
 void draw_status();

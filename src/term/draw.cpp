@@ -103,36 +103,30 @@ void cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW_MA
     text[n] = 0;
 }
 
-// Which screen each window was last drawn with, and where in it. A window keeps its cells between
-// draws, so when it still holds a screen's last picture only the rows changed since need painting:
-// a keystroke's echo then costs one row, not the whole screen.
-struct Drawn {
+// What each window shows, so that drawing a screen again paints only the rows changed since: a
+// keystroke's echo then costs one row, not the whole screen. A window's record holds while the window
+// was last drawn from that screen at that place, the screen was drawn nowhere else since (that drawing
+// took its damaged rows), and nothing else was drawn into the window (curses would have marked it
+// touched). Otherwise the whole screen is painted.
+struct DrawnRecord {
     const WINDOW *win;
-    unsigned long serial;
+    unsigned long serial; // of the screen drawn there
     int y, x;
 };
-std::vector<Drawn> g_drawn;
+std::vector<DrawnRecord> g_drawn;
 
-// True when the window shows the screen exactly as it was last drawn there: nothing else was drawn
-// into it since (by this screen elsewhere, by another screen, or by anyone through curses, which would
-// have left lines marked as changed until the next refresh).
 bool window_holds(const TarvikVt *vt, WINDOW *win, int y, int x)
 {
-    if (vt->drawn_into != win || is_wintouched(win)) return false;
-    for (const Drawn &d : g_drawn)
+    if (is_wintouched(win)) return false;
+    for (const DrawnRecord &d : g_drawn)
         if (d.win == win) return d.serial == vt->serial && d.y == y && d.x == x;
     return false;
 }
 
-void remember_drawn(TarvikVt *vt, WINDOW *win, int y, int x)
+// One record per window, and one per screen: the screen's other windows lose theirs.
+void remember_drawn(const TarvikVt *vt, WINDOW *win, int y, int x)
 {
-    vt->drawn_into = win;
-    for (Drawn &d : g_drawn) {
-        if (d.win == win) {
-            d = {win, vt->serial, y, x};
-            return;
-        }
-    }
+    std::erase_if(g_drawn, [&](const DrawnRecord &d) { return d.win == win || d.serial == vt->serial; });
     g_drawn.push_back({win, vt->serial, y, x});
 }
 

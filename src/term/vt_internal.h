@@ -104,8 +104,6 @@ struct TarvikVt {
     int damage_bottom = 0;
     // Tells screens apart for as long as the program runs, unlike their addresses.
     unsigned long serial = 0;
-    // The window this screen was last drawn into.
-    const WINDOW *drawn_into = nullptr;
     // Changes with every change of the cells or the cursor; see tarvik_vt_version.
     unsigned long version = 0;
     PtyQueue out_queue;

@@ -9,6 +9,8 @@
 #include "dialogs/dialog_screen.h"
 #include "dialogs/menu.h"
 #include "machines/mlist.h"
+#include "screen/window.h"
+#include "support/reap.h"
 
 namespace
 {
@@ -26,8 +28,7 @@ class Menu : public DialogScreen
         mlist_delete_all();
         delwin(list_);
         // The ssh children were hung up, not waited for.
-        for (int i = 0; i < 300 && waitpid(-1, nullptr, WNOHANG) >= 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        reap_children(3000);
     }
 
     // a: live, tagged; b: live; c: dead, tagged; d: dead. The selection is on a.
