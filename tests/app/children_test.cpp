@@ -13,18 +13,10 @@
 #include "support/curses_screen.h"
 #include "support/proc_files.h"
 #include "support/silent_listener.h"
+#include "support/vt_text.h"
 
 namespace
 {
-
-std::string screen_text(const TarvikVt *vt)
-{
-    std::string s;
-    for (int r = 0; r < tarvik_vt_rows(vt); ++r)
-        for (int c = 0; c < tarvik_vt_cols(vt); ++c)
-            s += static_cast<char>(tarvik_vt_cell(vt, r, c).ch & 0x7F);
-    return s;
-}
 
 bool wait_zombies(size_t n, int timeout_ms)
 {
@@ -61,7 +53,7 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
     for (int i = 0; i < kMachines; ++i) {
         const Machine *m = mlist_machine(i);
         EXPECT_EQ(m->alive, 0) << "machine " << i;
-        EXPECT_NE(screen_text(m->term.get()).find("Connection reset"), std::string::npos) << "machine " << i;
+        EXPECT_NE(vt_flat_text(m->term.get()).find("Connection reset"), std::string::npos) << "machine " << i;
     }
     EXPECT_TRUE(process_zombies(getpid()).empty());
     EXPECT_EQ(children_pending(), 0);

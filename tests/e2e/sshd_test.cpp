@@ -1,4 +1,5 @@
 // The private sshd the end-to-end tests log into: logins work, and nothing outlives the fixture.
+#include "support/reap.h"
 #include "support/sshd.h"
 
 #include <gtest/gtest.h>
@@ -29,16 +30,6 @@ std::string ssh_output(const std::string &name, const std::string &remote)
         out.append(buf, n);
     pclose(p);
     return out;
-}
-
-bool exited_within(pid_t pid, std::chrono::seconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
 }
 
 TEST(Sshd, LogsIntoEveryAliasWithEmptyHomeAndLeavesNothingBehind)
@@ -97,7 +88,7 @@ TEST(Sshd, StopEndsSessionsStillLoggedIn)
     ASSERT_NE(seen.find("UP"), std::string::npos) << seen;
 
     sshd.stop();
-    const bool ended = exited_within(client, std::chrono::seconds(10));
+    const bool ended = reap_child(client, 10000) != -1;
     if (!ended) {
         kill(client, SIGKILL);
         waitpid(client, nullptr, 0);

@@ -17,6 +17,7 @@
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
 #include "support/quillor_session.h"
+#include "support/reap.h"
 #include "support/silent_listener.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -45,19 +46,8 @@ size_t allocated_bytes()
 #endif
 }
 
-// Reaps every child that has ended; with `all`, waits until none is left.
-void reap(bool all)
-{
-    // Generous: a hung-up ssh ends within milliseconds, but a loaded machine may be slow to run it.
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    for (;;) {
-        const pid_t r = waitpid(-1, nullptr, WNOHANG);
-        if (r > 0) continue;
-        if (r < 0 && errno == ECHILD) return;
-        if (!all || std::chrono::steady_clock::now() >= end) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-}
+// Generous: a hung-up ssh ends within milliseconds, but a loaded machine may be slow to run it.
+constexpr int kReapAllMs = 60000;
 
 // Half the machines' ssh has already ended when they are deleted, half still waits on a silent port
 // and is hung up by the deletion. After a thousand cycles the descriptors and the memory are where
@@ -79,18 +69,18 @@ TEST(MachineListCycles, ThousandAddsAndDeletesLeaveDescriptorsMemoryAndProcesses
         mlist_add(i % 2 ? "-V c" + std::to_string(i) : port.name());
         mlist_update();
         mlist_delete_selected();
-        reap(false);
+        reap_children(0);
     };
     for (int i = 0; i < kWarmUp; ++i)
         cycle(i);
-    reap(true);
+    reap_children(kReapAllMs);
     const size_t fds_before = open_descriptors();
     const size_t bytes_before = allocated_bytes();
 
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < kCycles; ++i)
         cycle(i);
-    reap(true);
+    reap_children(kReapAllMs);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
             .count();

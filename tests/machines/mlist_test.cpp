@@ -12,6 +12,7 @@
 
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
+#include "support/reap.h"
 #include "support/vt_text.h"
 
 namespace {
@@ -23,7 +24,7 @@ class MachineList : public ::testing::Test {
     {
         mlist_delete_all();
         if (win_) delwin(win_);
-        reap_all();
+        reap_children(3000);
     }
 
     void use_rows(int rows)
@@ -55,15 +56,6 @@ class MachineList : public ::testing::Test {
         int status = 0;
         waitpid(pid, &status, 0);
         mlist_child_exited(pid, status);
-    }
-
-    static void reap_all()
-    {
-        for (int i = 0; i < 300; ++i) {
-            pid_t r = waitpid(-1, nullptr, WNOHANG);
-            if (r < 0) return;
-            if (r == 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
     }
 
     CursesScreen screen_{25, 80};

@@ -10,20 +10,13 @@
 
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
+#include "support/reap.h"
 #include "support/sshd.h"
+#include "support/vt_text.h"
 
 namespace {
 
-std::string screen_text(int i)
-{
-    const TarvikVt *vt = mlist_machine(i)->term.get();
-    std::string s;
-    for (int r = 0; r < tarvik_vt_rows(vt); ++r) {
-        for (int c = 0; c < tarvik_vt_cols(vt); ++c) s += static_cast<char>(tarvik_vt_cell(vt, r, c).ch & 0x7F);
-        s += '\n';
-    }
-    return s;
-}
+std::string machine_text(int i) { return vt_screen_text(mlist_machine(i)->term.get()); }
 
 bool pump_until(const std::function<bool()> &cond, int timeout_ms = 15000)
 {
@@ -41,7 +34,7 @@ void type(const std::string &text)
     for (unsigned char c : text) mlist_send_key(c);
 }
 
-bool shows(int i, const std::string &text) { return screen_text(i).find(text) != std::string::npos; }
+bool shows(int i, const std::string &text) { return machine_text(i).find(text) != std::string::npos; }
 
 TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecastOnlyTheSelected)
 {
@@ -56,7 +49,7 @@ TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecast
         while (mlist_selected() < i) mlist_select_next();
         type("echo READY_$((6*7))\r");
     }
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(pump_until([&] { return shows(i, "READY_42"); })) << screen_text(i);
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(pump_until([&] { return shows(i, "READY_42"); })) << machine_text(i);
 
     // Machine 3 ends; its tag stays, so multicast still "sends" to it, to no effect.
     type("exit\r");
@@ -79,15 +72,14 @@ TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecast
     type("echo SC_$((2+3))\r");
     EXPECT_TRUE(pump_until([] { return shows(1, "SC_5"); }));
     pump_until([] { return false; }, 300);
-    EXPECT_FALSE(shows(1, "MC_")) << screen_text(1);
-    EXPECT_FALSE(shows(0, "SC_")) << screen_text(0);
-    EXPECT_FALSE(shows(2, "SC_")) << screen_text(2);
+    EXPECT_FALSE(shows(1, "MC_")) << machine_text(1);
+    EXPECT_FALSE(shows(0, "SC_")) << machine_text(0);
+    EXPECT_FALSE(shows(2, "SC_")) << machine_text(2);
 
     mlist_delete_all();
     delwin(list);
     sshd.stop();
-    for (int i = 0; i < 500 && waitpid(-1, nullptr, WNOHANG) >= 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    reap_children(5000);
 }
 
 } // namespace

@@ -13,8 +13,9 @@
 #include "screen/colors.h"
 #include "screen/redraw.h"
 #include "support/curses_screen.h"
+#include "support/reap.h"
+#include "support/vt_text.h"
 #include "term/tarvik.h"
-#include "term/vt_internal.h"
 
 namespace
 {
@@ -35,8 +36,7 @@ class PanelChanges : public ::testing::Test
         mlist_delete_all();
         delwin(list_);
         delwin(summary_);
-        for (int i = 0; i < 200 && waitpid(-1, nullptr, WNOHANG) >= 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        reap_children(1000);
     }
     // A machine whose terminal has no child: the test writes its output directly.
     void add(const std::string &name)
@@ -48,7 +48,7 @@ class PanelChanges : public ::testing::Test
     }
     void output(int i, const std::string &bytes)
     {
-        vt_write(mlist_machine(i)->term.get(), bytes.data(), bytes.size());
+        vt_feed_output(mlist_machine(i)->term.get(), bytes);
     }
     // Both panels as one redraw leaves them; the refresh clears the windows' changed marks.
     std::string panels()

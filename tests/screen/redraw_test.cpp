@@ -15,6 +15,7 @@
 #include "screen/layout.h"
 #include "screen/redraw.h"
 #include "support/curses_screen.h"
+#include "support/reap.h"
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
@@ -32,8 +33,7 @@ class Panels : public ::testing::Test {
     {
         mlist_delete_all();
         for (WINDOW *w : windows_) delwin(w);
-        for (int i = 0; i < 200 && waitpid(-1, nullptr, WNOHANG) >= 0; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        reap_children(1000);
     }
     WINDOW *window(int rows, int cols, int y, int x)
     {

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "support/utf8.h"
+#include "term/vt_internal.h"
 
 std::string vt_row_text(const TarvikVt *vt, int row)
 {
@@ -27,6 +28,19 @@ std::string vt_screen_text(const TarvikVt *vt)
     for (int r = 0; r < tarvik_vt_rows(vt); ++r) s += vt_row_text(vt, r) + "\n";
     return s;
 }
+
+std::string vt_flat_text(const TarvikVt *vt)
+{
+    std::string s;
+    for (int r = 0; r < tarvik_vt_rows(vt); ++r)
+        for (int c = 0; c < tarvik_vt_cols(vt); ++c) {
+            TarvikCell cell = tarvik_vt_cell(vt, r, c);
+            if (cell.width != 0) s += utf8_encode(cell.ch);
+        }
+    return s;
+}
+
+void vt_feed_output(TarvikVt *vt, const std::string &bytes) { vt_write(vt, bytes.data(), bytes.size()); }
 
 bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms)
 {

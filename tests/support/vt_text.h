@@ -11,6 +11,11 @@ std::string vt_row_text(const TarvikVt *vt, int row);
 
 // Every row's text, each ended by a newline.
 std::string vt_screen_text(const TarvikVt *vt);
+// Every cell's character, the rows run together: a message that wraps at a row's end reads whole.
+std::string vt_flat_text(const TarvikVt *vt);
+
+// Gives the screen bytes as its child's output, without a child.
+void vt_feed_output(TarvikVt *vt, const std::string &bytes);
 
 // Updates the terminal until the condition holds (true) or the time is up (false).
 bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms = 5000);

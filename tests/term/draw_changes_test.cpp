@@ -12,18 +12,14 @@
 
 #include "screen/colors.h"
 #include "support/curses_screen.h"
+#include "support/vt_text.h"
 #include "term/tarvik.h"
-#include "term/vt_internal.h"
 
 namespace
 {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-void feed(TarvikVt *vt, const std::string &bytes)
-{
-    vt_write(vt, bytes.data(), bytes.size());
-}
 
 // Every cell of the window with its attributes and colour pair, and the window's cursor.
 std::string window_dump_with_cursor(WINDOW *win)
@@ -55,7 +51,7 @@ TEST(DrawChanges, WindowMatchesAFullPaintAfterEveryKindOfChange)
     tarvik_colors_init();
     Vt vt(tarvik_vt_create(8, 40));
     WINDOW *win = newwin(8, 40, 0, 0);
-    feed(vt.get(), "first\r\n\033[1;31mred\033[0m and plain\r\nthird line\r\n$ ");
+    vt_feed_output(vt.get(), "first\r\n\033[1;31mred\033[0m and plain\r\nthird line\r\n$ ");
     draw(vt.get(), win);
 
     const char *changes[] = {
@@ -71,18 +67,18 @@ TEST(DrawChanges, WindowMatchesAFullPaintAfterEveryKindOfChange)
         "\033[?5l",
     };
     for (const char *change : changes) {
-        feed(vt.get(), change);
+        vt_feed_output(vt.get(), change);
         std::string partial = draw(vt.get(), win);
         EXPECT_EQ(partial, full_paint(vt.get(), win)) << "after " << change;
     }
 
     // A mark planted where the screen did not change survives the next draw: unchanged rows really
     // are left alone (the comparisons above would pass with full paints too).
-    feed(vt.get(), "\033[H\033[2J\033[?5lclean");
+    vt_feed_output(vt.get(), "\033[H\033[2J\033[?5lclean");
     full_paint(vt.get(), win);
     mvwaddch(win, 7, 39, 'M');
     wnoutrefresh(win);
-    feed(vt.get(), "!");
+    vt_feed_output(vt.get(), "!");
     draw(vt.get(), win);
     EXPECT_EQ(window_cell(win, 7, 39).text, "M");
     delwin(win);
@@ -95,14 +91,14 @@ TEST(DrawChanges, AnotherScreenOrOtherTextInTheWindowBringsAFullPaint)
     tarvik_colors_init();
     Vt a(tarvik_vt_create(5, 30));
     Vt b(tarvik_vt_create(5, 30));
-    feed(a.get(), "machine a\r\nsecond row of a");
-    feed(b.get(), "b");
+    vt_feed_output(a.get(), "machine a\r\nsecond row of a");
+    vt_feed_output(b.get(), "b");
     WINDOW *win = newwin(5, 30, 0, 0);
     std::string a_alone = draw(a.get(), win);
 
     // The selection moves to b and back to a, with a change to a in between.
     draw(b.get(), win);
-    feed(a.get(), "\033[5;1Hlast");
+    vt_feed_output(a.get(), "\033[5;1Hlast");
     std::string back = draw(a.get(), win);
     EXPECT_EQ(back, full_paint(a.get(), win));
     EXPECT_NE(back.find("s/"), std::string::npos); // "second row of a" is there again
@@ -115,7 +111,7 @@ TEST(DrawChanges, AnotherScreenOrOtherTextInTheWindowBringsAFullPaint)
     // So is a window drawn by the same screen elsewhere in between.
     WINDOW *other = newwin(5, 30, 10, 0);
     draw(a.get(), other);
-    feed(a.get(), "\033[1;1HA");
+    vt_feed_output(a.get(), "\033[1;1HA");
     EXPECT_EQ(draw(a.get(), win), full_paint(a.get(), win));
     delwin(other);
     delwin(win);
@@ -129,13 +125,13 @@ TEST(DrawChanges, VersionChangesExactlyWhenTheScreenDoes)
     EXPECT_NE(v, 0u);
     EXPECT_NE(v, tarvik_vt_version(b.get()));
     EXPECT_EQ(v, tarvik_vt_version(a.get()));
-    feed(a.get(), "");
+    vt_feed_output(a.get(), "");
     EXPECT_EQ(v, tarvik_vt_version(a.get()));
 
     const char *changes[] = {"text", "\033[3;7H", "\033[1m", "\033[2J"};
     for (const char *change : changes) {
         v = tarvik_vt_version(a.get());
-        feed(a.get(), change);
+        vt_feed_output(a.get(), change);
         unsigned long after = tarvik_vt_version(a.get());
         // A change of the pen alone shows nothing yet; everything else does.
         if (std::string(change) == "\033[1m")

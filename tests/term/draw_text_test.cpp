@@ -8,15 +8,13 @@
 #include <gtest/gtest.h>
 
 #include "support/curses_screen.h"
+#include "support/vt_text.h"
 #include "term/tarvik.h"
-#include "term/vt_internal.h"
 
 namespace
 {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
-
-void feed(TarvikVt *vt, const std::string &bytes) { vt_write(vt, bytes.data(), bytes.size()); }
 
 void draw_and_show(TarvikVt *vt, WINDOW *win, CursesScreen &screen)
 {
@@ -37,11 +35,11 @@ TEST(DrawText, WidthsThatDisagreeLeaveNoStaleGlyph)
     tarvik_colors_init();
     Vt vt(tarvik_vt_create(4, 20));
     WINDOW *win = newwin(4, 20, 0, 0);
-    feed(vt.get(), "abcdefgh");
+    vt_feed_output(vt.get(), "abcdefgh");
     draw_and_show(vt.get(), win, screen);
     ASSERT_EQ(screen.terminal().row_text(0).substr(0, 8), "abcdefgh");
 
-    feed(vt.get(), "\r\xf0\x9f\xa4\xbb\xf0\x9f\xa5\x86\xe3\x82\x99\xe3\x82\x99\xe3\x80\xaa\n");
+    vt_feed_output(vt.get(), "\r\xf0\x9f\xa4\xbb\xf0\x9f\xa5\x86\xe3\x82\x99\xe3\x82\x99\xe3\x80\xaa\n");
     draw_and_show(vt.get(), win, screen);
     auto letter = [](const std::string &s) { return s.size() == 1 && s[0] >= 'a' && s[0] <= 'h'; };
     for (int col = 0; col < 20; ++col) {
@@ -73,7 +71,7 @@ TEST(DrawText, FormatCharactersNeverReachTheTerminal)
     WINDOW *win = newwin(4, 60, 0, 0);
     std::string bytes = "start";
     for (const char *f : format) bytes += std::string(f) + "x";
-    feed(vt.get(), bytes + "\r\nend\u202e");
+    vt_feed_output(vt.get(), bytes + "\r\nend\u202e");
     draw_and_show(vt.get(), win, screen);
     std::string text = screen.terminal().all_text();
     for (size_t i = 0; i < std::size(format); ++i) EXPECT_EQ(text.find(format[i]), std::string::npos) << i;

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/reap.h"
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
@@ -21,35 +22,16 @@ namespace
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-std::string screen_text(const TarvikVt *vt)
-{
-    std::string s;
-    for (int r = 0; r < tarvik_vt_rows(vt); ++r)
-        for (int c = 0; c < tarvik_vt_cols(vt); ++c)
-            s += static_cast<char>(tarvik_vt_cell(vt, r, c).ch);
-    return s;
-}
-
 // Updates the terminal for up to timeout_ms; true once it shows `text`.
 bool shows(TarvikVt *vt, const std::string &text, int timeout_ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     do {
         tarvik_vt_update(vt);
-        if (screen_text(vt).find(text) != std::string::npos) return true;
+        if (vt_flat_text(vt).find(text) != std::string::npos) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     } while (std::chrono::steady_clock::now() < end);
     return false;
-}
-
-int exit_status(pid_t pid)
-{
-    int status = -1;
-    for (int i = 0; i < 500; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return -1;
 }
 
 // While held, a terminal is open and takes keys, but nothing runs; the release starts the children in
@@ -90,9 +72,9 @@ TEST(HeldChildren, RunTheirCommandOnlyOnceReleasedAndThenHaveTheirPids)
     EXPECT_TRUE(shows(a.get(), "started a", 5000));
     EXPECT_TRUE(shows(b.get(), "got early", 5000)) << "keys typed while held were lost";
     EXPECT_TRUE(shows(bad.get(), "quillor: cannot run /nonexistent/held: No such file", 5000));
-    EXPECT_EQ(exit_status(pa), 0);
-    EXPECT_EQ(exit_status(pb), 0);
-    int status = exit_status(pbad);
+    EXPECT_EQ(reap_child(pa), 0);
+    EXPECT_EQ(reap_child(pb), 0);
+    int status = reap_child(pbad);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 127);
 
@@ -102,7 +84,7 @@ TEST(HeldChildren, RunTheirCommandOnlyOnceReleasedAndThenHaveTheirPids)
     EXPECT_GT(pc, 0);
     EXPECT_EQ(tarvik_vt_pid(c.get()), pc);
     EXPECT_TRUE(shows(c.get(), "at once", 5000));
-    EXPECT_EQ(exit_status(pc), 0);
+    EXPECT_EQ(reap_child(pc), 0);
 }
 
 TEST(HeldChildren, ADestroyedOrForsakenHeldTerminalNeverStartsAndTheOthersStillGo)
@@ -121,7 +103,7 @@ TEST(HeldChildren, ADestroyedOrForsakenHeldTerminalNeverStartsAndTheOthersStillG
     EXPECT_EQ(tarvik_vt_pid(forsaken.get()), -1);
     EXPECT_EQ(tarvik_vt_release_children(10000), 1u);
     EXPECT_TRUE(shows(kept.get(), "kept", 5000));
-    EXPECT_EQ(exit_status(tarvik_vt_pid(kept.get())), 0);
+    EXPECT_EQ(reap_child(tarvik_vt_pid(kept.get())), 0);
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a held command ran after its terminal was gone";
     unlink(marker.c_str());
 }

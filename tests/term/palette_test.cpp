@@ -12,8 +12,8 @@
 
 #include "support/curses_screen.h"
 #include "support/temp_dir.h"
+#include "support/vt_text.h"
 #include "term/tarvik.h"
-#include "term/vt_internal.h"
 
 namespace
 {
@@ -24,8 +24,6 @@ std::string colored(int fg, int bg, const char *text)
 {
     return "\033[38;5;" + std::to_string(fg) + ";48;5;" + std::to_string(bg) + "m" + text;
 }
-
-void feed(TarvikVt *vt, const std::string &bytes) { vt_write(vt, bytes.data(), bytes.size()); }
 
 struct Colors {
     int fg, bg;
@@ -72,7 +70,7 @@ TEST(Palette, ThousandsOfCombinationsOverSeveralPassesKeepTheirExactColours)
             int row = i % (kRows / 2) * 2;
             std::string bytes = "\033[" + std::to_string(row + 1) + ";1H";
             for (int bg = 0; bg < 256; ++bg) bytes += colored(fg, bg, "X");
-            feed(vt.get(), bytes);
+            vt_feed_output(vt.get(), bytes);
             tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
             shown_fg[row / 2] = fg;
             for (int bg = 0; bg < 256; ++bg)
@@ -112,7 +110,7 @@ TEST(Palette, WhenPairsRunOutTheLeastRecentlyDrawnIsReusedNeverOneOfThisFrame)
     for (int frame = 0; frame < 300; ++frame) {
         std::string bytes = "\033[1;1H";
         for (int k = 0; k < 30; ++k) bytes += colored(16 + (frame * 30 + k) % 240, 100 + k, "o");
-        feed(vt.get(), bytes);
+        vt_feed_output(vt.get(), bytes);
         tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
         for (int k = 0; k < 30; ++k)
             ASSERT_EQ(cell_colors(win, 0, k), (Colors{16 + (frame * 30 + k) % 240, 100 + k}))
@@ -123,7 +121,7 @@ TEST(Palette, WhenPairsRunOutTheLeastRecentlyDrawnIsReusedNeverOneOfThisFrame)
 
     std::string crowded = "\033[2;1H";
     for (int k = 0; k < 60; ++k) crowded += colored(200, 17 + k, "c");
-    feed(vt.get(), crowded);
+    vt_feed_output(vt.get(), crowded);
     tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
     for (int k = 0; k < 36; ++k) EXPECT_EQ(cell_colors(win, 1, k), (Colors{200, 17 + k})) << "cell " << k;
     for (int k = 36; k < 60; ++k) EXPECT_LT(window_cell(win, 1, k).pair, 64) << "cell " << k;

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "support/curses_screen.h"
+#include "support/reap.h"
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
@@ -24,13 +25,6 @@ namespace {
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
 std::string row_text(const TarvikVt *vt, int row) { return vt_row_text(vt, row); }
-
-std::string screen_text(const TarvikVt *vt)
-{
-    std::string s;
-    for (int r = 0; r < tarvik_vt_rows(vt); ++r) s += row_text(vt, r) + "\n";
-    return s;
-}
 
 // Updates the terminal until the condition holds or 5 s pass.
 bool pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms = 5000)
@@ -46,19 +40,7 @@ bool pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms 
 
 bool pump_until_text(TarvikVt *vt, const std::string &text)
 {
-    return pump_until(vt, [&] { return screen_text(vt).find(text) != std::string::npos; });
-}
-
-int reap(pid_t pid)
-{
-    int status = -1;
-    for (int i = 0; i < 500; ++i) {
-        if (waitpid(pid, &status, WNOHANG) == pid) return status;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-    return -1;
+    return pump_until(vt, [&] { return vt_screen_text(vt).find(text) != std::string::npos; });
 }
 
 
@@ -75,7 +57,7 @@ TEST(TerminalLayer, OutputLandsInCellsAndMovesTheCursor)
     EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 5);
     EXPECT_TRUE(tarvik_vt_cursor_visible(vt.get()));
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, ChildSeesTheScreenSizeAndTerm)
@@ -84,11 +66,11 @@ TEST(TerminalLayer, ChildSeesTheScreenSizeAndTerm)
     Vt vt(tarvik_vt_create(13, 57));
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_TRUE(pump_until_text(vt.get(), "END"));
-    std::string text = screen_text(vt.get());
+    std::string text = vt_screen_text(vt.get());
     EXPECT_NE(text.find("13 57"), std::string::npos) << text;
     EXPECT_NE(text.find("TERM=xterm-256color"), std::string::npos) << text;
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, ChildHoldsOnlyItsOwnTerminal)
@@ -110,8 +92,8 @@ TEST(TerminalLayer, ChildHoldsOnlyItsOwnTerminal)
     close(leak);
     vt.reset();
     other.reset();
-    reap(pid);
-    reap(other_pid);
+    reap_child(pid);
+    reap_child(other_pid);
 }
 
 TEST(TerminalLayer, KeysReachTheChildIncludingArrowsInApplicationMode)
@@ -126,10 +108,10 @@ TEST(TerminalLayer, KeysReachTheChildIncludingArrowsInApplicationMode)
     tarvik_vt_keypress(vt.get(), KEY_BACKSPACE);
     tarvik_vt_keypress(vt.get(), 3);
     ASSERT_TRUE(pump_until_text(vt.get(), "177"));
-    std::string text = screen_text(vt.get());
+    std::string text = vt_screen_text(vt.get());
     EXPECT_NE(text.find("q 033   O   A 177 003"), std::string::npos) << text;
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, Utf8AndWideCharactersLandInTheirCellsEvenWhenSplitAcrossReads)
@@ -149,7 +131,7 @@ TEST(TerminalLayer, Utf8AndWideCharactersLandInTheirCellsEvenWhenSplitAcrossRead
     EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 4).width, 0); // covered by the wide character
     EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 6);
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, CursorPositionQueryIsAnswered)
@@ -160,9 +142,9 @@ TEST(TerminalLayer, CursorPositionQueryIsAnswered)
     Vt vt(tarvik_vt_create(10, 40));
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_TRUE(pump_until_text(vt.get(), "R="));
-    EXPECT_NE(screen_text(vt.get()).find("R=033[1;3R"), std::string::npos) << screen_text(vt.get());
+    EXPECT_NE(vt_screen_text(vt.get()).find("R=033[1;3R"), std::string::npos) << vt_screen_text(vt.get());
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, CommandLineRunsNoShell)
@@ -182,7 +164,7 @@ TEST(TerminalLayer, CommandLineRunsNoShell)
         ASSERT_GT(pid, 0);
         // echo prints its arguments literally, which shows how the line was split.
         ASSERT_TRUE(pump_until_text(vt.get(), "touch")) << line;
-        reap(pid);
+        reap_child(pid);
         tarvik_vt_forsake_child(vt.get());
     }
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a shell ran the command line";
@@ -194,11 +176,11 @@ TEST(TerminalLayer, FailedExecShowsTheReasonAndExits127)
     Vt vt(tarvik_vt_create(5, 60));
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/nonexistent/program arg");
     ASSERT_GT(pid, 0);
-    int status = reap(pid);
+    int status = reap_child(pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 127);
     tarvik_vt_forsake_child(vt.get());
-    EXPECT_NE(screen_text(vt.get()).find("cannot run /nonexistent/program"), std::string::npos);
+    EXPECT_NE(vt_screen_text(vt.get()).find("cannot run /nonexistent/program"), std::string::npos);
 }
 
 TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysInert)
@@ -208,7 +190,7 @@ TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysI
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_GT(pid, 0);
     // No update at all before the child is gone: everything must come from the forsake.
-    int status = reap(pid);
+    int status = reap_child(pid);
     EXPECT_TRUE(WIFEXITED(status));
     tarvik_vt_forsake_child(vt.get());
     EXPECT_EQ(row_text(vt.get(), 0), "first");
@@ -239,10 +221,10 @@ TEST(TerminalLayer, NoteAfterTheLastLineWhateverModesTheChildLeft)
     Vt vt(tarvik_vt_create(4, 30));
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/printf abc\\033[4h\\033(0\\033[31m\\r");
     ASSERT_GT(pid, 0);
-    reap(pid);
+    reap_child(pid);
     tarvik_vt_forsake_child(vt.get());
     tarvik_vt_write_note(vt.get(), "[ssh ended]");
-    EXPECT_EQ(screen_text(vt.get()), "abc\n[ssh ended]\n\n\n");
+    EXPECT_EQ(vt_screen_text(vt.get()), "abc\n[ssh ended]\n\n\n");
     EXPECT_EQ(tarvik_vt_cursor_row(vt.get()), 1);
     EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 11);
 }
@@ -253,7 +235,7 @@ TEST(TerminalLayer, CharacterCutShortByTheEndOfOutputShowsAsReplacement)
     Vt vt(tarvik_vt_create(3, 20));
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/printf x\\342\\202");
     ASSERT_GT(pid, 0);
-    reap(pid);
+    reap_child(pid);
     tarvik_vt_forsake_child(vt.get());
     EXPECT_EQ(row_text(vt.get(), 0), "x\xef\xbf\xbd");
     EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 2);
@@ -282,7 +264,7 @@ TEST(TerminalLayer, DrawShowsAttributesColoursAndWideCharacters)
     EXPECT_EQ(window_cell(win, 0, 5).pair, 0); // default colours stay the user's own
     delwin(win);
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, HiddenCursorAndAlternateScreenAreFollowed)
@@ -293,13 +275,13 @@ TEST(TerminalLayer, HiddenCursorAndAlternateScreenAreFollowed)
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_TRUE(pump_until_text(vt.get(), "FULLSCREEN"));
     EXPECT_FALSE(tarvik_vt_cursor_visible(vt.get()));
-    EXPECT_EQ(screen_text(vt.get()).find("shell text"), std::string::npos);
+    EXPECT_EQ(vt_screen_text(vt.get()).find("shell text"), std::string::npos);
     ASSERT_TRUE(pump_until_text(vt.get(), "BACK"));
     EXPECT_TRUE(tarvik_vt_cursor_visible(vt.get()));
     EXPECT_EQ(row_text(vt.get(), 0), "shell text");
-    EXPECT_EQ(screen_text(vt.get()).find("FULLSCREEN"), std::string::npos);
+    EXPECT_EQ(vt_screen_text(vt.get()).find("FULLSCREEN"), std::string::npos);
     vt.reset();
-    reap(pid);
+    reap_child(pid);
 }
 
 TEST(TerminalLayer, DestroyHangsUpARunningChild)
@@ -310,7 +292,7 @@ TEST(TerminalLayer, DestroyHangsUpARunningChild)
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     vt.reset();
-    EXPECT_NE(reap(pid), -1) << "the child outlived its terminal";
+    EXPECT_NE(reap_child(pid), -1) << "the child outlived its terminal";
 }
 
 TEST(TerminalLayer, FloodingChildIsShownWithinBoundedUpdates)
@@ -319,7 +301,7 @@ TEST(TerminalLayer, FloodingChildIsShownWithinBoundedUpdates)
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/seq 1 200000");
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(pump_until(vt.get(), [&] { return row_text(vt.get(), 8) == "200000"; }, 30000));
-    reap(pid);
+    reap_child(pid);
 }
 
 } // namespace
