@@ -5,6 +5,7 @@
 #include <string>
 
 #include "dialogs/minibuf.h"
+#include "dialogs/scrollview.h"
 #include "dialogs/wait.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
@@ -54,7 +55,8 @@ const char *const kMenuText = "{[h]} online help\n"
                               "{[d]} delete all TAGGED machines\n"
                               "{[X]} delete all machines\n"
                               "{[q]} quit application\n"
-                              "{[R]} reconnect dead machines\n";
+                              "{[R]} reconnect dead machines\n"
+                              "{[s]} scroll back selected machine\n";
 
 WINDOW *menu_minibuf = nullptr;
 
@@ -157,6 +159,12 @@ bool menu_show()
         waddstr(win.get(), "Select an option: ");
     }
     int key = popup_key(win.get());
+    if (key == 's') {
+        // The view takes the terminal panel and the bottom line: the menu closes first.
+        win.reset();
+        scrollview_show();
+        return false;
+    }
     // The menu stays up, under a question it asks, until the command is done.
     WaitDialog dialog(paint_popup, win.get());
     switch (key) {

@@ -119,6 +119,7 @@ const std::vector<std::string> kMenuPicture = {
     "{[X]} delete all machines",
     "{[q]} quit application",
     "{[R]} reconnect dead machines",
+    "{[s]} scroll back selected machine",
     "",
     "{Select an option: }",
 };
@@ -128,9 +129,9 @@ TEST_F(Menu, DrawsItsItemsAndQuestionInABorderedBlueBox)
     screen_.type("x");
     menu_show();
     screen_.settle();
-    // 16 x 45, centred on 80 x 25; nothing repaints it after it closes.
-    expect_popup(4, 17, 16, 45, "[ Menu ]", kMenuPicture);
-    for (auto [row, col] : {std::pair{4, 16}, {3, 17}, {20, 61}, {12, 62}})
+    // 17 x 45, centred on 80 x 25; nothing repaints it after it closes.
+    expect_popup(4, 17, 17, 45, "[ Menu ]", kMenuPicture);
+    for (auto [row, col] : {std::pair{4, 16}, {3, 17}, {21, 61}, {12, 62}})
         EXPECT_NE(screen_.terminal().cell(row, col).bg, COLOR_BLUE) << row << "," << col;
 }
 
