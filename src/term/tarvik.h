@@ -1,15 +1,17 @@
 // The terminal-emulation layer: one emulated screen with a child process on its own pseudo-terminal.
 //
 // The two ways bytes travel:
-//   key to child: the main loop (app/loop.cpp) reads a key with wgetch; mlist_send_key picks the
-//     selected or tagged machines; tarvik_vt_keypress (keys.cpp) turns the key into the bytes a
-//     terminal sends; pty_send (pty.cpp) queues them and writes what the pseudo-terminal takes.
-//   child to user: poll() in the main loop wakes; mlist_update calls tarvik_vt_update_all, which has
-//     pty_pump (pty.cpp) read the master; vt_write (filter.cpp) passes on what libvterm handles safely;
-//     libvterm's state layer paints into the program's own cells (cells.cpp), noting damaged rows;
-//     redraw (screen/redraw.cpp) calls tarvik_vt_draw (draw.cpp), which copies the damaged rows into
-//     the curses window with colour pairs from palette.cpp; doupdate sends the difference to the
-//     user's terminal.
+//   key to child: wait_key (dialogs/wait.cpp) reads the key with wgetch for the main loop
+//     (app/loop.cpp) or a dialog; mlist_send_key picks the selected or tagged machines;
+//     tarvik_vt_keypress (keys.cpp) turns the key into the bytes a terminal sends (tarvik_vt_send and
+//     tarvik_vt_paste take typed text and pastes whole); pty_send (pty.cpp) queues them and writes
+//     what the pseudo-terminal takes.
+//   child to user: poll() in wait_key wakes; the program's work (app/main.cpp) has mlist_update call
+//     tarvik_vt_update_all, which has pty_pump (pty.cpp) read the master; vt_write (filter.cpp) passes
+//     on what libvterm handles safely; libvterm's state layer paints into the program's own cells
+//     (cells.cpp), noting damaged rows; the redraw (screen/redraw.cpp) calls tarvik_vt_draw
+//     (draw.cpp), which copies the damaged rows into the curses window with colour pairs from
+//     palette.cpp; doupdate sends the difference to the user's terminal.
 //
 // Order of calls for one handle: create; forkpty once; any mix of update, keypress and draw (these go on
 // working after forsake_child); forsake_child after the child exited (again is harmless); destroy once.
