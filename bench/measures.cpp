@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <random>
+#include <regex>
 #include <thread>
 
 #include "procs.h"
@@ -32,6 +33,15 @@ constexpr char kReadyMark[] = "READY_42";
 // and leave part of it unsent.
 constexpr char kSeq[] = "seq 1 2000000; echo QUILLDONE | tr A-Z a-z\r";
 constexpr char kSeqMark[] = "quilldone";
+// 50,000 bytes of text pasted into a remote that reads exactly that much; its answer is in the next
+// prompt, so that it shows on quillor's summary lines too. The pasted text has no digits.
+constexpr int kPasteBytes = 50000;
+constexpr char kPasteCmd[] = "n=$(head -c 50000 | wc -c); PS1=\"got$n> \"\r";
+constexpr char kPasteMark[] = "got50000> ";
+const std::string kPasteOpen = "\x1b[200~", kPasteClose = "\x1b[201~";
+// The remote's own time for seq, in ms, in a form the command line itself does not show.
+constexpr char kTimedSeq[] =
+    "s=$(date +%s%N); seq 1 300000; e=$(date +%s%N); echo took $(( (e - s) / 1000000 ))ms\r";
 constexpr char kCtrlU[] = "\x15";
 constexpr char kTmux[] = "/usr/bin/tmux";
 constexpr char kSsh[] = "/usr/bin/ssh";
@@ -162,6 +172,15 @@ int quillor_summary_col(int cols)
     return kListCols + summary_width - 3;
 }
 
+// Times `what` occurs in `text`.
+int count_of(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
 std::string cell_text(char c)
 {
     return std::string(1, c);
@@ -182,6 +201,101 @@ std::vector<pid_t> working_pids(const Program &p)
     if (!p.tmux_socket.empty())
         pids.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
     return pids;
+}
+
+// Starts the target logged into h1 on a terminal of rows x cols (quillor: added with F5, selected),
+// its remote shell showing the short prompt.
+bool start_single(Bench &b, Target t, Program &p, int rows, int cols)
+{
+    switch (t) {
+    case Target::Quillor:
+        if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "h1")) return false;
+        p.s->send("\r");
+        break;
+    case Target::Tmux:
+        p.tmux_socket = new_socket(b);
+        p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
+                                                                    "/dev/null", "new-session",
+                                                                    std::string(kSsh) + " h1"},
+                                           rows, cols);
+        break;
+    case Target::Ssh:
+        p.s = std::make_unique<PtySession>(std::vector<std::string>{kSsh, "h1"}, rows, cols);
+        break;
+    }
+    p.s->send(kReady);
+    if (!p.s->wait_text(kReadyMark, 30000)) {
+        complain("%s: the remote shell did not answer:\n%s", target_name(t),
+                 p.s->screen().all_text().c_str());
+        return false;
+    }
+    p.s->settle(100, 2000);
+    return true;
+}
+
+// The last character before the cursor on each of quillor's summary lines is the prompt's space.
+bool quillor_summaries_idle(const ScreenReader &s, int machines, int sc)
+{
+    for (int i = 0; i < machines; ++i)
+        if (s.cell(i + 1, sc).text != " " || s.cell(i + 1, sc - 1).text != ">") return false;
+    return true;
+}
+
+// Starts the target logged into h1..h<machines> on a terminal of rows x cols, typing into all of them
+// at once, every remote shell showing the short prompt. quillor: added from a file, all tagged (F1 T),
+// multicast (F7). tmux: one pane per machine, tiled in one window, with synchronize-panes on.
+bool start_multicast(Bench &b, Target t, Program &p, int machines, int rows, int cols)
+{
+    if (t == Target::Quillor) {
+        if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
+            return false;
+        p.s->send("\r");
+        if (!p.s->wait_for([&](const ScreenReader &s) { return quillor_has_row(s, machines - 1); }, 10000)) {
+            complain("quillor did not list %d machines", machines);
+            return false;
+        }
+        if (!wait_logins(b, *p.s, machines, 60)) return false;
+        p.s->settle(200, 3000);
+        p.s->send(kF1);
+        if (!p.s->wait_text("Select an option", 5000)) {
+            complain("quillor showed no menu");
+            return false;
+        }
+        p.s->send("T"); // tag every machine
+        p.s->settle(100, 2000);
+        p.s->send(kF7);
+        if (!p.s->wait_text("MULTICAST", 5000)) {
+            complain("quillor did not enter multicast mode");
+            return false;
+        }
+        p.s->send(kReady);
+        const int sc = quillor_summary_col(cols);
+        if (!p.s->wait_for([&](const ScreenReader &s) { return quillor_summaries_idle(s, machines, sc); },
+                           30000)) {
+            complain("quillor: not every remote shell answered:\n%s", p.s->screen().all_text().c_str());
+            return false;
+        }
+        return true;
+    }
+    p.tmux_socket = new_socket(b);
+    run_quiet(p.tmux("new-session -d -s fan -x " + std::to_string(cols) + " -y " + std::to_string(rows - 1) +
+                     " '" + std::string(kSsh) + " h1'"));
+    for (int i = 2; i <= machines; ++i)
+        run_quiet(p.tmux("split-window -t fan '" + std::string(kSsh) + " h" + std::to_string(i) +
+                         "' \\; select-layout -t fan tiled"));
+    run_quiet(p.tmux("set-window-option -t fan synchronize-panes on"));
+    p.s = std::make_unique<PtySession>(
+        std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f", "/dev/null", "attach", "-t", "fan"}, rows,
+        cols);
+    if (!wait_logins(b, *p.s, machines, 60)) return false;
+    p.s->settle(200, 3000);
+    p.s->send(kReady);
+    if (!p.s->wait_for([&](const ScreenReader &s) { return count_of(s.all_text(), kReadyMark) >= machines; },
+                       30000)) {
+        complain("tmux: not every remote shell answered:\n%s", p.s->screen().all_text().c_str());
+        return false;
+    }
+    return true;
 }
 
 // Types b.keys random letters at random gaps, clearing the line with Ctrl-U every kGroup keys. Before
@@ -260,30 +374,8 @@ SingleRun measure_single(Bench &b, Target t, unsigned seed, bool echo, bool seq)
     SingleRun result;
     {
         Program p;
-        switch (t) {
-        case Target::Quillor:
-            if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "h1")) return result;
-            p.s->send("\r");
-            break;
-        case Target::Tmux:
-            p.tmux_socket = new_socket(b);
-            p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
-                                                                        "/dev/null", "new-session",
-                                                                        std::string(kSsh) + " h1"},
-                                               rows, cols);
-            break;
-        case Target::Ssh:
-            p.s = std::make_unique<PtySession>(std::vector<std::string>{kSsh, "h1"}, rows, cols);
-            break;
-        }
+        if (!start_single(b, t, p, rows, cols)) return result;
         PtySession &s = *p.s;
-        s.send(kReady);
-        if (!s.wait_text(kReadyMark, 30000)) {
-            complain("%s: the remote shell did not answer:\n%s", target_name(t),
-                     s.screen().all_text().c_str());
-            return result;
-        }
-        s.settle(100, 2000);
 
         int r0 = -1, c0 = -1;
         auto begin_group = [&] {
@@ -315,11 +407,14 @@ SingleRun measure_single(Bench &b, Target t, unsigned seed, bool echo, bool seq)
 
         s.send(kCtrlU);
         s.settle(100, 2000);
+        std::vector<pid_t> pids = working_pids(p);
+        int64_t before = cpu_of(pids);
         auto sent = Clock::now();
         s.send(kSeq);
-        if (auto shown = s.wait_raw(kSeqMark, 180000))
+        if (auto shown = s.wait_raw(kSeqMark, 180000)) {
             result.seq_s = ms_between(sent, *shown) / 1000.0;
-        else
+            result.seq_cpu_s = static_cast<double>(cpu_of(pids) - before) / 1e9;
+        } else
             complain("%s: the end of seq never showed", target_name(t));
     }
     return result;
@@ -332,15 +427,11 @@ FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
     FanoutRun result;
     {
         Program p;
+        if (!start_multicast(b, t, p, machines, rows, cols)) return result;
         std::function<bool()> begin_group;
         std::function<std::function<bool(const ScreenReader &)>(char, int)> echoed;
         // quillor: the last character of each machine's summary line.
         const int sc = quillor_summary_col(cols);
-        auto summary_idle = [&](const ScreenReader &s) {
-            for (int i = 0; i < machines; ++i)
-                if (s.cell(i + 1, sc).text != " " || s.cell(i + 1, sc - 1).text != ">") return false;
-            return true;
-        };
         // tmux: where each pane's cursor stood when the group began.
         struct Pane {
             int row, col;
@@ -348,35 +439,10 @@ FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
         std::vector<Pane> panes;
 
         if (t == Target::Quillor) {
-            if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
-                return {};
-            p.s->send("\r");
-            if (!p.s->wait_for([&](const ScreenReader &s) { return quillor_has_row(s, machines - 1); },
-                               10000)) {
-                complain("quillor did not list %d machines", machines);
-                return {};
-            }
-            if (!wait_logins(b, *p.s, machines, 60)) return {};
-            p.s->settle(200, 3000);
-            p.s->send(kF1);
-            if (!p.s->wait_text("Select an option", 5000)) {
-                complain("quillor showed no menu");
-                return {};
-            }
-            p.s->send("T"); // tag every machine
-            p.s->settle(100, 2000);
-            p.s->send(kF7);
-            if (!p.s->wait_text("MULTICAST", 5000)) {
-                complain("quillor did not enter multicast mode");
-                return {};
-            }
-            p.s->send(kReady);
-            if (!p.s->wait_for(summary_idle, 30000)) {
-                complain("quillor: not every remote shell answered:\n%s", p.s->screen().all_text().c_str());
-                return {};
-            }
             begin_group = [&] {
-                if (!p.s->wait_for(summary_idle, kEchoTimeoutMs)) {
+                if (!p.s->wait_for(
+                        [&](const ScreenReader &s) { return quillor_summaries_idle(s, machines, sc); },
+                        kEchoTimeoutMs)) {
                     complain("quillor: the lines were not cleared");
                     return false;
                 }
@@ -391,30 +457,6 @@ FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
                 };
             };
         } else {
-            p.tmux_socket = new_socket(b);
-            run_quiet(p.tmux("new-session -d -s fan -x 200 -y 49 '" + std::string(kSsh) + " h1'"));
-            for (int i = 2; i <= machines; ++i)
-                run_quiet(p.tmux("split-window -t fan '" + std::string(kSsh) + " h" + std::to_string(i) +
-                                 "' \\; select-layout -t fan tiled"));
-            run_quiet(p.tmux("set-window-option -t fan synchronize-panes on"));
-            p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
-                                                                        "/dev/null", "attach", "-t", "fan"},
-                                               rows, cols);
-            if (!wait_logins(b, *p.s, machines, 60)) return {};
-            p.s->settle(200, 3000);
-            p.s->send(kReady);
-            auto all_ready = [&](const ScreenReader &s) {
-                std::string text = s.all_text();
-                int n = 0;
-                for (size_t at = text.find(kReadyMark); at != std::string::npos;
-                     at = text.find(kReadyMark, at + 1))
-                    ++n;
-                return n >= machines;
-            };
-            if (!p.s->wait_for(all_ready, 30000)) {
-                complain("tmux: not every remote shell answered:\n%s", p.s->screen().all_text().c_str());
-                return {};
-            }
             begin_group = [&] {
                 auto end = Clock::now() + std::chrono::milliseconds(kEchoTimeoutMs);
                 while (Clock::now() < end) {
@@ -492,16 +534,24 @@ std::optional<IdleRun> measure_idle(Bench &b, Target t)
                 sum += std::max<int64_t>(0, proc_cpu_ns(pid));
             return sum;
         };
+        auto wakeups = [&] {
+            long sum = 0;
+            for (pid_t pid : measured)
+                sum += std::max(0L, proc_wakeups(pid));
+            return sum;
+        };
         int64_t before = cpu();
+        long woken_before = wakeups();
         auto from = Clock::now();
         p.s->idle(10000);
         int64_t used = cpu() - before;
+        long woken = wakeups() - woken_before;
         double wall_ms = ms_between(from, Clock::now());
         long rss = 0;
         for (pid_t pid : measured)
             rss += std::max(0L, proc_rss_kib(pid));
-        result =
-            IdleRun{100.0 * static_cast<double>(used) / 1e6 / wall_ms, static_cast<double>(rss) / 1024.0};
+        result = IdleRun{100.0 * static_cast<double>(used) / 1e6 / wall_ms, static_cast<double>(rss) / 1024.0,
+                         static_cast<double>(woken) * 1000.0 / wall_ms};
     }
     return result;
 }
@@ -648,6 +698,115 @@ FloodRun measure_flood(Bench &b, unsigned seed)
             }
             result.paste_s.push_back(ms_between(sent, *shown) / 1000.0);
         }
+    }
+    return result;
+}
+
+namespace
+{
+
+// Lines of 79 letters, each ended with a carriage return as a terminal pastes a line end.
+std::string paste_text()
+{
+    std::string text;
+    for (int i = 0; static_cast<int>(text.size()) < kPasteBytes; ++i)
+        text += static_cast<int>(text.size()) % 80 == 79 ? '\r' : static_cast<char>('a' + i % 26);
+    return text;
+}
+
+// Waits until `comm` runs under the sshd `n` times, keeping the program's output flowing.
+bool wait_remote(const Bench &b, PtySession &s, const std::string &comm, int n, int timeout_ms)
+{
+    auto end = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (proc_count_descendants(b.sshd_pid, comm) < n) {
+        if (Clock::now() >= end) {
+            complain("%s did not start on %d machines", comm.c_str(), n);
+            return false;
+        }
+        s.idle(5);
+    }
+    return true;
+}
+
+} // namespace
+
+std::optional<double> measure_paste(Bench &b, Target t, int machines)
+{
+    QuietAfterwards quiet{b};
+    const int rows = machines > 1 ? 50 : 30, cols = machines > 1 ? 200 : 100;
+    std::optional<double> result;
+    {
+        Program p;
+        if (!(machines > 1 ? start_multicast(b, t, p, machines, rows, cols)
+                           : start_single(b, t, p, rows, cols)))
+            return result;
+        PtySession &s = *p.s;
+        s.send(kPasteCmd);
+        if (!wait_remote(b, s, "head", machines, 20000)) return result;
+        // The remote shell has switched bracketed paste off for head; let that reach the program.
+        s.settle(50, 1000);
+        // quillor keeps bracketed paste on in its terminal, so a terminal brackets the paste; tmux gets
+        // the same bytes. Bare ssh passes on the remote's modes, and head asked for no brackets.
+        std::string paste = paste_text();
+        if (t != Target::Ssh) paste = kPasteOpen + paste + kPasteClose;
+        const int sc = quillor_summary_col(cols);
+        auto answered = [&](const ScreenReader &sr) {
+            if (t != Target::Quillor || machines == 1) return count_of(sr.all_text(), kPasteMark) >= machines;
+            for (int i = 0; i < machines; ++i)
+                if (screen_cells(sr, i + 1, kListCols, sc + 1).find(kPasteMark) == std::string::npos)
+                    return false;
+            return true;
+        };
+        auto sent = Clock::now();
+        s.send(paste);
+        if (auto shown = s.wait_for(answered, 60000))
+            result = ms_between(sent, *shown) / 1000.0;
+        else
+            complain("%s: the paste into %d machines was not answered:\n%s", target_name(t), machines,
+                     s.screen().all_text().c_str());
+    }
+    return result;
+}
+
+std::optional<double> measure_menu_seq(Bench &b, bool menu)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 30, cols = 100;
+    constexpr int kMenuHeldMs = 6000;
+    std::optional<double> result;
+    {
+        Program p;
+        if (!start_single(b, Target::Quillor, p, rows, cols)) return result;
+        PtySession &s = *p.s;
+        s.send(kTimedSeq);
+        if (menu) {
+            s.send(kF1);
+            if (!s.wait_text("Select an option", 5000)) {
+                complain("quillor showed no menu");
+                return result;
+            }
+        }
+        // Until seq has ended, or (for a program that stops its machines behind the menu) the menu has
+        // been open for kMenuHeldMs.
+        auto opened = Clock::now();
+        bool started = wait_remote(b, s, "seq", 1, 10000);
+        while (started && proc_count_descendants(b.sshd_pid, "seq") > 0 &&
+               Clock::now() - opened < std::chrono::milliseconds(kMenuHeldMs))
+            s.idle(20);
+        if (menu) s.send(" "); // not a menu command: closes it
+        const std::regex took("took ([0-9]+)ms");
+        std::smatch m;
+        std::string text;
+        if (s.wait_for(
+                [&](const ScreenReader &sr) {
+                    text = sr.all_text();
+                    return std::regex_search(text, m, took);
+                },
+                60000))
+            result = std::atof(m[1].str().c_str()) / 1000.0;
+        else
+            complain("quillor: seq with%s the menu did not end:\n%s", menu ? "" : "out",
+                     s.screen().all_text().c_str());
     }
     return result;
 }

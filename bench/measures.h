@@ -27,6 +27,7 @@ std::string bench_hosts_file(const Bench &b, int n);
 struct SingleRun {
     std::vector<double> echo_ms;
     std::optional<double> seq_s;
+    std::optional<double> seq_cpu_s; // of that, CPU the target's own processes used
     // CPU the target's own processes used per key typed, in microseconds: work, not waiting.
     std::optional<double> cpu_us_per_key;
 };
@@ -40,10 +41,20 @@ struct FanoutRun {
 };
 FanoutRun measure_fanout(Bench &b, Target t, unsigned seed);
 
-// CPU (% of one core) over 10 s and resident memory (MiB) with 64 live machines and nothing typed.
+// Seconds from the first byte of a 50 KB paste until a remote `head -c 50000 | wc -c` answers, on one
+// machine or on `machines` at once (quillor: multicast to all tagged; tmux: synchronize-panes).
+std::optional<double> measure_paste(Bench &b, Target t, int machines);
+
+// quillor alone: the remote's own time for `seq 1 300000`, in seconds, with the F1 menu held open the
+// whole time (at most 6 s) or not opened at all.
+std::optional<double> measure_menu_seq(Bench &b, bool menu);
+
+// CPU (% of one core) and wake-ups over 10 s, and resident memory (MiB), with 64 live machines and
+// nothing typed.
 struct IdleRun {
     double cpu_percent = 0;
     double rss_mib = 0;
+    double wakeups_per_s = 0; // times the target's processes slept and were woken, per second
 };
 std::optional<IdleRun> measure_idle(Bench &b, Target t);
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -54,15 +55,30 @@ int64_t proc_cpu_ns(pid_t pid)
     return ns;
 }
 
-long proc_rss_kib(pid_t pid)
+namespace
+{
+
+// A number from a "Name: value" line of /proc/<pid>/status; -1 when the process is gone.
+long status_field(pid_t pid, const std::string &name)
 {
     std::istringstream in(read_file("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(in, line)) {
-        long kib = 0;
-        if (std::sscanf(line.c_str(), "VmRSS: %ld kB", &kib) == 1) return kib;
+        if (line.rfind(name + ":", 0) == 0) return std::atol(line.c_str() + name.size() + 1);
     }
     return -1;
+}
+
+} // namespace
+
+long proc_rss_kib(pid_t pid)
+{
+    return status_field(pid, "VmRSS");
+}
+
+long proc_wakeups(pid_t pid)
+{
+    return status_field(pid, "voluntary_ctxt_switches");
 }
 
 int proc_count_descendants(pid_t root, const std::string &comm)

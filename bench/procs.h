@@ -11,6 +11,9 @@
 int64_t proc_cpu_ns(pid_t pid);
 // Resident memory of the process in KiB; -1 when it is gone.
 long proc_rss_kib(pid_t pid);
+// Times the process went to sleep of its own accord and was woken (voluntary context switches of its
+// main thread); -1 when it is gone.
+long proc_wakeups(pid_t pid);
 // Living descendants of `root` whose command name is `comm`.
 int proc_count_descendants(pid_t root, const std::string &comm);
 // Load average over the last minute.

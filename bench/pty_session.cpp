@@ -64,13 +64,19 @@ PtySession::~PtySession()
 
 void PtySession::send(std::string_view bytes)
 {
-    while (!bytes.empty()) {
+    // A terminal goes on reading the program's output while it writes a paste: a program that cannot
+    // write its echo takes no more keys, and a blocking write here would never return.
+    auto stalled_since = Clock::now();
+    while (!bytes.empty() && !eof_) {
         ssize_t n = ::write(master_, bytes.data(), bytes.size());
         if (n > 0) {
             bytes.remove_prefix(static_cast<size_t>(n));
+            stalled_since = Clock::now();
+            if (!bytes.empty()) pump(0);
         } else if (n < 0 && errno == EAGAIN) {
-            // The program is not reading its keys yet: keep its output moving meanwhile.
-            pump(1);
+            if (Clock::now() - stalled_since > std::chrono::seconds(60)) return;
+            pollfd pfd{master_, POLLIN | POLLOUT, 0};
+            if (poll(&pfd, 1, 100) > 0 && (pfd.revents & (POLLIN | POLLHUP))) pump(0);
         } else if (!(n < 0 && errno == EINTR)) {
             return;
         }

@@ -31,7 +31,8 @@ class PtySession
     pid_t pid() const { return pid_; }
     const ScreenReader &screen() const { return screen_; }
 
-    // Writes all of the bytes to the terminal, as typing would.
+    // Writes all of the bytes to the terminal, as typing or a paste would, reading the program's output
+    // whenever the terminal takes no more; gives up after 60 s in which the program took nothing.
     void send(std::string_view bytes);
 
     // Waits up to timeout_ms for output, then takes everything there is into the screen. Returns the
