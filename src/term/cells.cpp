@@ -233,11 +233,12 @@ int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
         std::rotate(rows.begin() + top, rows.begin() + bottom + n, rows.begin() + bottom);
     // The lines that moved in are new and blank.
     int from = n > 0 ? bottom - n : top, to = n > 0 ? bottom : top - n;
-    VtCell with = erased(vt);
+    const VtCell with = erased(vt);
+    const auto extent = static_cast<uint32_t>(shows_nothing(with) ? 0 : vt->cols);
     VtBuffer &buf = active(vt);
     for (int row = from; row < to; ++row) {
         std::fill_n(line(vt, row), vt->cols, with);
-        buf.extent[buf.rows[static_cast<size_t>(row)]] = static_cast<uint32_t>(shows_nothing(with) ? 0 : vt->cols);
+        buf.extent[buf.rows[static_cast<size_t>(row)]] = extent;
     }
     vt_damage(vt, top, bottom);
     return 1;
