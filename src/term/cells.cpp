@@ -284,6 +284,7 @@ int on_settermprop(VTermProp prop, VTermValue *val, void *user)
         // Full-screen programs draw here and leave the shell's lines as they were. Most machines never
         // use it, so its cells are made the first time.
         if (val->boolean && vt->alt.cells.empty()) vt_buffer_init(vt->alt, vt->rows, vt->cols, erased(vt));
+        if (val->boolean && !vt->alt_active) vt->primary_cursor_row = tarvik_vt_cursor_row(vt);
         vt->alt_active = val->boolean != 0;
         vt_damage(vt, 0, vt->rows);
         break;
@@ -308,6 +309,73 @@ int on_setlineinfo(int row, const VTermLineInfo *now, const VTermLineInfo *befor
     return 1;
 }
 
+// What the cells of a line that a resize adds or uncovers hold: nothing, in the default colours.
+VtCell blank_cell(const TarvikVt *vt)
+{
+    VtCell blank{};
+    vterm_state_get_default_colors(vt->state, &blank.fg, &blank.bg);
+    return blank;
+}
+
+// Moves `count` lines of one screen off its top, the way a line feed at the bottom does, so that
+// lines leave a screen through the one path a scroll takes.
+void push_off_top(TarvikVt *vt, bool alternate, int count)
+{
+    bool was = vt->alt_active;
+    vt->alt_active = alternate;
+    on_scrollrect(VTermRect{0, vt->rows, 0, vt->cols}, count, 0, vt);
+    vt->alt_active = was;
+}
+
+// Gives the buffer the new size, keeping its top-left part; lines are cut or padded, never reflowed.
+void resize_buffer(VtBuffer &buf, int old_rows, int old_cols, int rows, int cols, const VtCell &blank)
+{
+    VtBuffer out;
+    vt_buffer_init(out, rows, cols, blank);
+    int keep = std::min(old_cols, cols);
+    for (int row = 0; row < std::min(old_rows, rows); ++row) {
+        const VtCell *from = buf.line(row, old_cols);
+        VtCell *to = out.line(row, cols);
+        std::copy_n(from, keep, to);
+        // A wide character whose right half the new edge cuts off goes whole.
+        if (cols < old_cols && from[cols].chars[0] == kCoveredChar && from[cols - 1].chars[0] != kCoveredChar)
+            to[cols - 1] = blank;
+    }
+    buf = std::move(out);
+}
+
+// A terminal that gets fewer rows keeps the cursor's line: the lines above it go off the top. libvterm
+// moves its cursor by `delta` afterwards, and writes outside its own tables unless the cursor stays
+// inside the new size.
+int on_resize(int rows, int cols, VTermPos *delta, void *user)
+{
+    TarvikVt *vt = owner(user);
+    VTermPos cursor;
+    vterm_state_get_cursorpos(vt->state, &cursor);
+    int drop = std::max(0, cursor.row - (rows - 1));
+    if (vt->alt_active) {
+        // The main screen's cursor comes back when the full-screen program leaves; its line stays too.
+        int primary_drop = std::max(0, vt->primary_cursor_row - (rows - 1));
+        if (primary_drop > 0) push_off_top(vt, false, primary_drop);
+        vt->primary_cursor_row -= primary_drop;
+        if (drop > 0) push_off_top(vt, true, drop);
+    } else {
+        if (drop > 0) push_off_top(vt, false, drop);
+        // A program entering the alternate screen erases it first: it is made again at the new size.
+        vt->alt = VtBuffer{};
+    }
+    VtCell blank = blank_cell(vt);
+    resize_buffer(vt->primary, vt->rows, vt->cols, rows, cols, blank);
+    if (!vt->alt.cells.empty()) resize_buffer(vt->alt, vt->rows, vt->cols, rows, cols, blank);
+    vt->rows = rows;
+    vt->cols = cols;
+    delta->row = -drop;
+    delta->col = 0;
+    vt->damage_top = vt->damage_bottom = 0;
+    vt_damage(vt, 0, rows);
+    return 1;
+}
+
 const VTermStateCallbacks *state_callbacks()
 {
     static const VTermStateCallbacks callbacks = [] {
@@ -321,6 +389,7 @@ const VTermStateCallbacks *state_callbacks()
         cb.setpenattr = on_setpenattr;
         cb.settermprop = on_settermprop;
         cb.setlineinfo = on_setlineinfo;
+        cb.resize = on_resize;
         return cb;
     }();
     return &callbacks;
@@ -338,8 +407,7 @@ void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with)
 
 void vt_cells_init(TarvikVt *vt)
 {
-    VtCell blank{};
-    vterm_state_get_default_colors(vt->state, &blank.fg, &blank.bg);
+    VtCell blank = blank_cell(vt);
     vt->pen = {blank.fg, blank.bg, 0};
     vt_buffer_init(vt->primary, vt->rows, vt->cols, blank);
     vterm_state_set_callbacks(vt->state, state_callbacks(), vt);

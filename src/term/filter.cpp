@@ -2,12 +2,13 @@
 //
 // The libvterm the program is built with overwrites its own memory on a control sequence with more
 // than 16 parameters, reads past its input on some cut string sequences, moves the cursor backwards
-// for a C1 control sent as UTF-8, and on a repeat (REP, CSI Pn b) loops for ever when the glyph has
-// no width and writes past the line when a wide one reaches the last column. One machine's output must
-// never take the program down, so every byte for the screen passes this parser first: text goes
-// through as whole UTF-8 characters (U+FFFD for malformed ones, nothing for C1 controls and DEL), C0
-// controls as they are, escape and control sequences only whole and within libvterm's limits, and
-// strings (titles, device control, application commands), which nothing here shows, not at all.
+// for a C1 control sent as UTF-8, on a repeat (REP, CSI Pn b) loops for ever when the glyph has no
+// width and writes past the line when a wide one reaches the last column, and puts a saved cursor back
+// outside a screen that shrank since. One machine's output must never take the program down, so every
+// byte for the screen passes this parser first: text goes through as whole UTF-8 characters (U+FFFD
+// for malformed ones, nothing for C1 controls and DEL), C0 controls as they are, escape and control
+// sequences only whole and within libvterm's limits, a restored cursor within the screen, and strings
+// (titles, device control, application commands), which nothing here shows, not at all.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -188,16 +189,33 @@ void pass_repeat(TarvikVt *vt)
     if (glyphs > 0) f.out += "\x1b[" + std::to_string(2 * glyphs - 1) + "b";
 }
 
+// libvterm puts a saved cursor back (ESC 8) without looking at the screen's size, and after the
+// screen shrank that can be outside it, where the next character is written past libvterm's tables.
+// Any control sequence that it acts on brings the cursor back inside; a private mode that does not
+// exist changes nothing else.
+void pass_cursor_restore(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    f.out += f.seq;
+    pass_on(vt);
+    VTermPos pos;
+    vterm_state_get_cursorpos(vt->state, &pos);
+    if (pos.row >= vt->rows || pos.col >= vt->cols) f.out += "\x1b[?0h";
+}
+
 void finish_sequence(TarvikVt *vt, unsigned char final)
 {
     OutputFilter &f = vt->filter;
     collect(f, final);
     bool repeat = f.state == State::Csi && final == 'b';
+    bool restore = f.state == State::Escape && f.intermediates == 0 && final == '8';
     f.state = State::Ground;
     if (!f.valid)
         return;
     else if (repeat)
         pass_repeat(vt);
+    else if (restore)
+        pass_cursor_restore(vt);
     else
         f.out += f.seq;
 }
@@ -317,4 +335,10 @@ void vt_write_end(TarvikVt *vt)
     f.out.clear();
     utf8_abandon(f);
     pass_on(vt);
+}
+
+void vt_write_own(TarvikVt *vt, const std::string &bytes)
+{
+    vterm_input_write(vt->vt.get(), bytes.data(), bytes.size());
+    if (vt->filter.copy_to) vt->filter.copy_to->append(bytes);
 }

@@ -2,6 +2,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 
 #include <algorithm>
 #include <array>
@@ -152,6 +153,14 @@ void pty_close(TarvikVt *vt)
     hangup_list_remove(vt->pid);
     vt->master.reset();
     queue_clear(vt->out_queue);
+}
+
+int pty_set_size(int master, int rows, int cols)
+{
+    winsize ws{};
+    ws.ws_row = static_cast<unsigned short>(std::min(rows, 0xFFFF));
+    ws.ws_col = static_cast<unsigned short>(std::min(cols, 0xFFFF));
+    return ioctl(master, TIOCSWINSZ, &ws);
 }
 
 void tarvik_vt_forsake_child(TarvikVt *vt)

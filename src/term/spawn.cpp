@@ -166,11 +166,8 @@ bool open_terminal(TarvikVt *vt)
     // Close-on-exec: other children (the next machine's ssh, a machine-list command) must not inherit
     // this master, or the terminal would stay open after this machine's ssh has gone.
     Fd master(posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK));
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(vt->rows);
-    ws.ws_col = static_cast<unsigned short>(vt->cols);
     if (!master.valid() || grantpt(master.get()) != 0 || unlockpt(master.get()) != 0 ||
-        ioctl(master.get(), TIOCSWINSZ, &ws) != 0) {
+        pty_set_size(master.get(), vt->rows, vt->cols) != 0) {
         show_cannot_start(vt, errno);
         return false;
     }

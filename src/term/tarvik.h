@@ -75,6 +75,13 @@ pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line);
 // held one; 0 while held, -1 when none was started or it could not be.
 pid_t tarvik_vt_pid(const TarvikVt *vt);
 
+// Gives the screen a new size (at least 1 row and 2 columns, as at creation), as a terminal window
+// does: with fewer rows the lines above the cursor go off the top so that the cursor's line stays in
+// view; lines are cut or padded on the right, never reflowed, and a wide character the new edge would
+// cut goes whole. Both the main and the alternate screen follow, and the child's pseudo-terminal takes
+// the size too (its programs get SIGWINCH). A screen whose child ended keeps its content the same way.
+void tarvik_vt_resize(TarvikVt *vt, int rows, int cols);
+
 // Applies pending output of the child to the screen; never blocks, and bounded in time per call.
 void tarvik_vt_update(TarvikVt *vt);
 // Takes in the output waiting on all the screens, found with one look at all their terminals rather

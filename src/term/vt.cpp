@@ -2,6 +2,7 @@
 #include <poll.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "term/vt_internal.h"
@@ -73,6 +74,24 @@ void tarvik_vt_write_note(TarvikVt *vt, const char *text)
     line += "\033[m\033[4l\033(B\017";
     line += text;
     vt_write(vt, line.data(), line.size());
+}
+
+void tarvik_vt_resize(TarvikVt *vt, int rows, int cols)
+{
+    if (!vt) return;
+    rows = std::max(1, rows);
+    cols = std::max(2, cols);
+    if (rows == vt->rows && cols == vt->cols) return;
+    // libvterm calls back into the cells (cells.cpp), which take the new size there.
+    vterm_set_size(vt->vt.get(), rows, cols);
+    // libvterm keeps a scrolling region that no longer fits, and then moves a negative number of its
+    // line records. A new size ends the region, as in a terminal window, and the cursor stays put.
+    VTermPos pos;
+    vterm_state_get_cursorpos(vt->state, &pos);
+    vt_write_own(vt, "\x1b[r\x1b[" + std::to_string(pos.row + 1) + ";" + std::to_string(pos.col + 1) + "H");
+    // Whatever a window holds of this screen was drawn at the old size.
+    vt->drawn_into = nullptr;
+    if (vt->master.valid()) pty_set_size(vt->master.get(), rows, cols);
 }
 
 void tarvik_vt_update(TarvikVt *vt)

@@ -93,6 +93,8 @@ struct TarvikVt {
     VtBuffer primary;
     VtBuffer alt; // no cells until a program first switches to it
     bool alt_active = false;
+    // Where the cursor stood on the main screen when a program switched to the alternate one.
+    int primary_cursor_row = 0;
     bool reverse_video = false; // the whole screen shown in reverse
     VtPen pen{};
     Fd master;                     // invalid before forkpty, after end of file and once forsaken
@@ -154,6 +156,8 @@ size_t pty_input_queued(const TarvikVt *vt);
 void pty_flush(TarvikVt *vt);
 // Closes the master and forgets the child.
 void pty_close(TarvikVt *vt);
+// Tells the pseudo-terminal behind the master its size; the kernel then signals the child's programs.
+int pty_set_size(int master, int rows, int cols);
 
 // filter.cpp
 // Writes child output into libvterm, reduced to what libvterm handles safely; every byte for the
@@ -162,6 +166,9 @@ void pty_close(TarvikVt *vt);
 void vt_write(TarvikVt *vt, const char *bytes, size_t len);
 // The output has ended: a character still waiting for the rest of its bytes shows as U+FFFD.
 void vt_write_end(TarvikVt *vt);
+// Gives libvterm sequences of the layer's own, past the filter and whatever it holds of the child's
+// output: libvterm only ever gets whole sequences, so it is always between two.
+void vt_write_own(TarvikVt *vt, const std::string &bytes);
 
 // cells.cpp
 // Gives the screen its cells and has libvterm's state layer paint into them.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 
 #include "term/tarvik.h"
 #include "term/vt_internal.h"
@@ -70,6 +71,14 @@ struct Geometry {
 constexpr Geometry kGeometries[] = {{5, 7}, {24, 80}, {1, 1}, {2, 3}};
 // Child output arrives in reads of any size; a sequence cut between two must come out the same.
 constexpr size_t kPieces[] = {1, 2, 3, 5, 16, 64, 4096, SIZE_MAX};
+
+// A size byte from 0xC0 up asks for 1 + 4 * (bits 0-2) rows and 1 + 12 * (bits 3-5) columns: from a
+// single cell to 29 x 85, across the small screens and the program's own sizes.
+std::optional<Geometry> size_change(uint8_t b)
+{
+    if (b < 0xC0) return std::nullopt;
+    return Geometry{1 + (b & 7) * 4, 1 + ((b >> 3) & 7) * 12};
+}
 
 std::string check_cursor(const TarvikVt *vt, Geometry g)
 {
@@ -198,7 +207,19 @@ std::string fuzz_check_vt(const uint8_t *data, size_t size)
     // reads and then now and again, large ones at the end only.
     bool small = g.rows * g.cols <= 64;
     size_t reads = 0;
+    // With bit 7 of the first byte, a byte before each piece may change the screen's size.
+    bool resizes = (data[0] & 0x80) != 0;
     for (size_t pos = 1; pos < size && fault.empty();) {
+        if (resizes) {
+            if (std::optional<Geometry> to = size_change(data[pos++])) {
+                tarvik_vt_resize(vt.get(), to->rows, to->cols);
+                g = {to->rows, std::max(2, to->cols)};
+                fault = check_cursor(vt.get(), g);
+                if (fault.empty()) fault = check_cells(vt.get(), g);
+                if (!fault.empty()) fault = "after resizing at byte " + std::to_string(pos) + ": " + fault;
+            }
+            if (pos >= size || !fault.empty()) break;
+        }
         size_t n = std::min(piece, size - pos);
         vt_write(vt.get(), reinterpret_cast<const char *>(data + pos), n);
         pos += n;

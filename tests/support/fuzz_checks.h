@@ -12,7 +12,8 @@
 void fuzz_screen_once();
 
 // Feeds the input to a fresh terminal as its child's output, in pieces, and draws it into a curses
-// window. The first byte picks the screen size and the size of the pieces. Returns the first fault
+// window. The first byte picks the screen size and the size of the pieces, and whether a byte before
+// each piece may change the screen's size. Returns the first fault
 // seen (cursor off the screen, a cell that cannot be read or has an impossible width, a drawing that
 // does not show the screen), or "" when all held.
 std::string fuzz_check_vt(const uint8_t *data, size_t size);
