@@ -89,8 +89,6 @@ void tarvik_vt_resize(TarvikVt *vt, int rows, int cols)
     VTermPos pos;
     vterm_state_get_cursorpos(vt->state, &pos);
     vt_write_own(vt, "\x1b[r\x1b[" + std::to_string(pos.row + 1) + ";" + std::to_string(pos.col + 1) + "H");
-    // Whatever a window holds of this screen was drawn at the old size.
-    vt->drawn_into = nullptr;
     if (vt->master.valid()) pty_set_size(vt->master.get(), rows, cols);
 }
 

@@ -62,9 +62,19 @@ TEST(Resize, ContentIsKeptCutOrPaddedAroundTheCursorsLine)
     }
 }
 
+// The second character of each line that leaves the top of the main screen.
+void note_line(const TarvikLineCell *cells, int count, void *user)
+{
+    static_cast<std::string *>(user)->push_back(count > 1 ? static_cast<char>(cells[1].chars[0]) : ' ');
+}
+
+// Lines a smaller screen pushes off go where scrolled lines go, the main screen's too while a
+// full-screen program runs; those of the alternate screen go nowhere.
 TEST(Resize, MainScreenKeepsItsCursorLineWhileAFullScreenProgramRuns)
 {
     Vt vt(tarvik_vt_create(8, 20));
+    std::string left;
+    tarvik_vt_set_scrollback(vt.get(), note_line, &left);
     feed(vt.get(), "m1\r\nm2\r\nm3\r\nm4\r\nm5\r\nm6\r\n$ vi");
     feed(vt.get(), "\x1b[?1049h\x1b[8;1Hstatus");
     tarvik_vt_resize(vt.get(), 3, 12);
@@ -72,6 +82,7 @@ TEST(Resize, MainScreenKeepsItsCursorLineWhileAFullScreenProgramRuns)
     feed(vt.get(), "\x1b[?1049l\r\n$ ");
     EXPECT_EQ(rows_of(vt.get()), (std::vector<std::string>{"m6", "$ vi", "$"}));
     EXPECT_EQ(tarvik_vt_cursor_row(vt.get()), 2);
+    EXPECT_EQ(left, "12345");
 }
 
 TEST(Resize, ChildIsToldTheNewSizeAndAnEndedScreenKeepsItsContent)
