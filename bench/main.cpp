@@ -29,7 +29,7 @@ void usage()
 {
     std::fprintf(stderr, "usage: quillor_bench --quillor PATH [--runs N] [--heavy-runs N] [--keys N]\n"
                          "                     [--only echo,seq,paste,mpaste,fanout,idle,menu,startup,\n"
-                         "                             flood]\n");
+                         "                             flood,history]\n");
     std::exit(2);
 }
 
@@ -129,7 +129,7 @@ int main(int argc, char **argv)
     const Target singles[] = {Target::Quillor, Target::Tmux, Target::Ssh};
     Figure echo_med[3], echo_p90[3], echo_p99[3], echo_cpu[3], seq[3], seq_cpu[3], fan_med[2], fan_p90[2],
         fan_cpu[2];
-    Figure idle_cpu[2], idle_rss[2], idle_wake[2], add256, add256_cpu, rss256, flood_echo, flood_paste;
+    Figure idle_cpu[2], idle_rss[2], idle_wake[2], add256, add256_cpu, rss256, flood_echo, flood_paste, history_rss[2];
     Figure paste1[3], paste16[2], menu_seq[2];
 
     // Targets take turns within each run, so a change of load on the machine falls on all of them.
@@ -205,6 +205,16 @@ int main(int argc, char **argv)
             }
         }
     }
+    if (wanted("history")) {
+        for (int r = 0; r < heavy_runs; ++r) {
+            for (int i = 0; i < 2; ++i) {
+                std::optional<double> rss = measure_history(b, singles[i]);
+                if (rss) history_rss[i].runs.push_back(*rss);
+                std::fprintf(stderr, "run %d %-7s 64 machines after 5000 lines each: %.1f MiB\n", r + 1,
+                             target_name(singles[i]), rss.value_or(0));
+            }
+        }
+    }
     if (wanted("startup")) {
         for (int r = 0; r < heavy_runs; ++r) {
             StartupRun start = measure_startup(b);
@@ -269,6 +279,9 @@ int main(int argc, char **argv)
         {"idle wake-ups, 64 live (/s)", idle_wake[0], idle_wake[1], none, 2, "<= tmux",
          judge(known({&idle_wake[0], &idle_wake[1]}), idle_wake[0].median() <= idle_wake[1].median())});
     rows.push_back({"memory, 64 live (MiB)", idle_rss[0], idle_rss[1], none, 1, "", ""});
+    rows.push_back({"memory, 64 x 5000 lines (MiB)", history_rss[0], history_rss[1], none, 1, "<= tmux",
+                    judge(known({&history_rss[0], &history_rss[1]}),
+                          history_rss[0].median() <= history_rss[1].median())});
     rows.push_back({"seq 1 300000, no dialog (s)", menu_seq[0], none, none, 3, "", ""});
     rows.push_back(
         {"seq 1 300000, menu open (s)", menu_seq[1], none, none, 3, "<= 1.2 x no dialog",

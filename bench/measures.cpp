@@ -498,60 +498,142 @@ FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
     return result;
 }
 
+namespace
+{
+
+// Starts the target with 64 machines on a 120 x 40 terminal, each in its own tmux window (tmux run
+// with the extra settings given first) or added from a file to quillor, and waits until every one has
+// logged in. `measured` gets the processes whose CPU and memory count: quillor; tmux's client and server.
+bool start_64(Bench &b, Program &p, Target t, const std::string &tmux_settings, std::vector<pid_t> &measured)
+{
+    constexpr int rows = 40, cols = 120, machines = 64;
+    if (t == Target::Quillor) {
+        if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
+            return false;
+        p.s->send("\r");
+        measured.push_back(p.s->pid());
+    } else {
+        p.tmux_socket = new_socket(b);
+        // Settings made before the first window, so that every window has them.
+        run_quiet(p.tmux("start-server \\; " + tmux_settings + (tmux_settings.empty() ? "" : " \\; ") +
+                         "new-session -d -s many -x 120 -y 39 '" + kSsh + " h1'"));
+        std::string more;
+        for (int i = 2; i <= machines; ++i)
+            more += std::string(i > 2 ? " \\; " : "") + "new-window -t many '" + kSsh + " h" +
+                    std::to_string(i) + "'";
+        run_quiet(p.tmux(more));
+        p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
+                                                                    "/dev/null", "attach", "-t", "many"},
+                                           rows, cols);
+        measured.push_back(p.s->pid());
+        measured.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
+    }
+    if (!wait_logins(b, *p.s, machines, 120)) return false;
+    // Logins finish with a burst of prompts; let it pass.
+    p.s->settle(1000, 10000);
+    return true;
+}
+
+int64_t cpu_ns_of(const std::vector<pid_t> &pids)
+{
+    int64_t sum = 0;
+    for (pid_t pid : pids)
+        sum += std::max<int64_t>(0, proc_cpu_ns(pid));
+    return sum;
+}
+
+double rss_mib_of(const std::vector<pid_t> &pids)
+{
+    long rss = 0;
+    for (pid_t pid : pids)
+        rss += std::max(0L, proc_rss_kib(pid));
+    return static_cast<double>(rss) / 1024.0;
+}
+
+} // namespace
+
 std::optional<IdleRun> measure_idle(Bench &b, Target t)
 {
     QuietAfterwards quiet{b};
-    constexpr int rows = 40, cols = 120, machines = 64;
     std::optional<IdleRun> result;
     {
         Program p;
         std::vector<pid_t> measured;
-        if (t == Target::Quillor) {
-            if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
-                return result;
-            p.s->send("\r");
-            measured.push_back(p.s->pid());
-        } else {
-            p.tmux_socket = new_socket(b);
-            run_quiet(p.tmux("new-session -d -s idle -x 120 -y 39 '" + std::string(kSsh) + " h1'"));
-            std::string more;
-            for (int i = 2; i <= machines; ++i)
-                more += std::string(i > 2 ? " \\; " : "") + "new-window -t idle '" + kSsh + " h" +
-                        std::to_string(i) + "'";
-            run_quiet(p.tmux(more));
-            p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
-                                                                        "/dev/null", "attach", "-t", "idle"},
-                                               rows, cols);
-            measured.push_back(p.s->pid());
-            measured.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
-        }
-        if (!wait_logins(b, *p.s, machines, 120)) return result;
-        // Logins finish with a burst of prompts; let it pass.
-        p.s->settle(1000, 10000);
-        auto cpu = [&] {
-            int64_t sum = 0;
-            for (pid_t pid : measured)
-                sum += std::max<int64_t>(0, proc_cpu_ns(pid));
-            return sum;
-        };
+        if (!start_64(b, p, t, "", measured)) return result;
         auto wakeups = [&] {
             long sum = 0;
             for (pid_t pid : measured)
                 sum += std::max(0L, proc_wakeups(pid));
             return sum;
         };
-        int64_t before = cpu();
+        int64_t before = cpu_ns_of(measured);
         long woken_before = wakeups();
         auto from = Clock::now();
         p.s->idle(10000);
-        int64_t used = cpu() - before;
+        int64_t used = cpu_ns_of(measured) - before;
         long woken = wakeups() - woken_before;
         double wall_ms = ms_between(from, Clock::now());
-        long rss = 0;
-        for (pid_t pid : measured)
-            rss += std::max(0L, proc_rss_kib(pid));
-        result = IdleRun{100.0 * static_cast<double>(used) / 1e6 / wall_ms, static_cast<double>(rss) / 1024.0,
+        result = IdleRun{100.0 * static_cast<double>(used) / 1e6 / wall_ms, rss_mib_of(measured),
                          static_cast<double>(woken) * 1000.0 / wall_ms};
+    }
+    return result;
+}
+
+std::optional<double> measure_history(Bench &b, Target t)
+{
+    QuietAfterwards quiet{b};
+    std::optional<double> result;
+    // 5000 lines of 80 columns, every other one in three colours, then a marker.
+    const std::string script = b.dir + "/history-lines";
+    std::ofstream(script)
+        << "awk 'BEGIN { t = \"the quick brown fox jumps over the lazy dog while the machines keep on \";\n"
+           "  for (i = 1; i <= 5000; i++) {\n"
+           "    if (i % 2) printf \"%05d %s\\n\", i, substr(t t, i % 20 + 1, 74);\n"
+           "    else printf \"%05d \\033[1;31mERROR\\033[0m \\033[32m%s\\033[0m %s\\n\", i,\n"
+           "                substr(t t, i % 20 + 1, 30), substr(t t, i % 13 + 1, 37);\n"
+           "  } }'\n";
+    {
+        Program p;
+        std::vector<pid_t> measured;
+        if (!start_64(b, p, t, "set -g history-limit 2000", measured)) return result;
+        const std::string command = "sh " + script + "\r";
+        if (t == Target::Quillor) {
+            p.s->send(kF1);
+            if (!p.s->wait_text("Select an option", 5000)) {
+                complain("quillor showed no menu");
+                return result;
+            }
+            p.s->send("T"); // tag every machine
+            p.s->settle(100, 2000);
+            p.s->send(kF7);
+            if (!p.s->wait_text("MULTICAST", 5000)) {
+                complain("quillor did not enter multicast mode");
+                return result;
+            }
+            p.s->send(command);
+        } else {
+            std::string all;
+            for (int i = 1; i <= 64; ++i)
+                all += std::string(i > 1 ? " \\; " : "") + "send-keys -t many:" + std::to_string(i - 1) + " 'sh " +
+                       script + "' Enter";
+            run_quiet(p.tmux(all));
+        }
+        // Done when no machine prints any more and the target itself has gone quiet.
+        auto end = Clock::now() + std::chrono::seconds(300);
+        p.s->idle(1000);
+        while (proc_count_descendants(b.sshd_pid, "awk") > 0 && Clock::now() < end) p.s->idle(200);
+        for (int64_t before = -1; Clock::now() < end;) {
+            int64_t now = cpu_ns_of(measured);
+            // Under 2 % of a core over half a second.
+            if (before >= 0 && now - before < 10'000'000) break;
+            before = now;
+            p.s->idle(500);
+        }
+        if (Clock::now() >= end) {
+            complain("%s: the machines did not finish printing", target_name(t));
+            return result;
+        }
+        result = rss_mib_of(measured);
     }
     return result;
 }

@@ -58,6 +58,10 @@ struct IdleRun {
 };
 std::optional<IdleRun> measure_idle(Bench &b, Target t);
 
+// Resident memory (MiB) once 64 machines have each printed 5000 lines of 80 columns, half of them in
+// colour, keeping 2000 lines of history each (tmux: history-limit 2000, one window per machine).
+std::optional<double> measure_history(Bench &b, Target t);
+
 // quillor alone, with 20 machines printing without pause and a 21st selected and quiet: the delay of
 // each key typed into the quiet one (ms) until its echo is drawn, and of each 100-character paste (s).
 struct FloodRun {
