@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <unistd.h>
+
 #include <curses.h>
 #include <term.h>
 
@@ -112,7 +114,9 @@ void screen_init(bool splash)
     }
     if (!newterm(term, stdout, stdin)) {
         std::fprintf(stderr, "ERROR: quillor found no terminal description for TERM=%s.\n", term);
-        std::exit(1);
+        // Nothing of the program exists yet; what the failed start allocated goes with the process.
+        std::fflush(stderr);
+        _exit(1);
     }
     screen_setup(splash);
     putp(kPasteOn);
