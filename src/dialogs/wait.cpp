@@ -18,6 +18,7 @@ namespace
 {
 
 WaitHooks g_hooks;
+int g_keyboard_fd = STDIN_FILENO;
 
 // Each start of a held child waits for the kernel to load ssh: starting a batch in slices of this long,
 // one per turn, keeps the screen and the keys served while hundreds of machines start.
@@ -71,7 +72,7 @@ bool paste_read()
         g_paste_handed = false;
     }
     char buf[4096];
-    ssize_t n = read(STDIN_FILENO, buf, sizeof buf);
+    ssize_t n = read(g_keyboard_fd, buf, sizeof buf);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
     if (n <= 0) {
         if (g_hooks.terminal_lost) g_hooks.terminal_lost();
@@ -112,6 +113,8 @@ int hand_paste()
 int take_key()
 {
     if (g_in_paste || !keyboard_ready()) return ERR;
+    // Never a blocking read: waiting is the poll's job.
+    wtimeout(stdscr, 0);
     int key = wgetch(stdscr);
     // A new size is the program's own business, never a key for a dialog or a machine.
     while (key == KEY_RESIZE) {
@@ -138,7 +141,7 @@ Woke poll_all(int timeout_ms, int extra_fd)
 {
     g_fds.clear();
     bool keys = g_in_paste || keyboard_ready();
-    g_fds.push_back({keys ? STDIN_FILENO : -1, POLLIN, 0});
+    g_fds.push_back({keys ? g_keyboard_fd : -1, POLLIN, 0});
     g_fds.push_back({extra_fd, POLLIN, 0});
     g_fds.push_back({g_hooks.wake_fd, POLLIN, 0});
     for (int i = 0; i < mlist_count(); ++i) {
@@ -194,13 +197,19 @@ int wait_until(long deadline_ms, int extra_fd)
             continue;
         }
         if (woke == Woke::Fd) return kWaitFdReady;
-        if (woke == Woke::Timeout && deadline_ms >= 0 && now_ms() >= deadline_ms) return ERR;
+        if (deadline_ms >= 0 && now_ms() >= deadline_ms) {
+            // A key that came with the deadline is still taken.
+            key = take_key();
+            return key;
+        }
     }
 }
 
 } // namespace
 
 void wait_init(const WaitHooks &hooks) { g_hooks = hooks; }
+
+void wait_set_keyboard_fd(int fd) { g_keyboard_fd = fd; }
 
 WaitDialog::WaitDialog(WaitPaint paint, void *ctx) { g_dialogs.push_back({paint, ctx}); }
 

@@ -21,6 +21,8 @@ struct WaitHooks {
     bool (*keyboard_ready)() = nullptr;
 };
 void wait_init(const WaitHooks &hooks);
+// The descriptor curses reads keys from: standard input unless the screen was made on another.
+void wait_set_keyboard_fd(int fd);
 
 // Repaints one open dialog over the panels.
 using WaitPaint = void (*)(void *ctx);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "app/children.h"
+#include "dialogs/wait.h"
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
 #include "support/proc_files.h"
@@ -60,6 +61,51 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
 
     mlist_delete_all();
     delwin(list);
+    signal(SIGCHLD, SIG_DFL);
+}
+
+} // namespace
+
+namespace
+{
+
+std::vector<long long> g_work_times;
+std::chrono::steady_clock::time_point g_wait_start;
+
+void record_work()
+{
+    g_work_times.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                                  g_wait_start)
+                               .count());
+    children_reap();
+}
+
+// An idle wait sleeps: with no key, output or exit it does its work once and then not again until its
+// time is up. An exit wakes it at once through the self-pipe, however long it would have slept.
+TEST(ChildExits, AnExitWakesAnIdleWaitAtOnceAndNothingElseDoes)
+{
+    CursesScreen screen(25, 80);
+    children_install_handler();
+    WaitHooks hooks;
+    hooks.work = record_work;
+    hooks.wake_fd = children_wake_fd();
+    wait_init(hooks);
+    pid_t kid = fork();
+    if (kid == 0) {
+        usleep(300 * 1000);
+        _exit(0);
+    }
+    ASSERT_GT(kid, 0);
+    g_work_times.clear();
+    g_wait_start = std::chrono::steady_clock::now();
+    EXPECT_EQ(wait_key_for(1500), ERR);
+    ASSERT_GE(g_work_times.size(), 2u);
+    EXPECT_LT(g_work_times[0], 100);
+    EXPECT_GE(g_work_times[1], 250) << "woke before the exit";
+    EXPECT_LT(g_work_times[1], 700) << "the exit did not wake the wait";
+    EXPECT_LE(g_work_times.size(), 3u) << "the idle wait woke on its own";
+    EXPECT_TRUE(process_zombies(getpid()).empty());
+    wait_init(WaitHooks{});
     signal(SIGCHLD, SIG_DFL);
 }
 

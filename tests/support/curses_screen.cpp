@@ -1,5 +1,7 @@
 #include "support/curses_screen.h"
 
+#include "dialogs/wait.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,10 +30,13 @@ CursesScreen::CursesScreen(int rows, int cols, const char *term) : reader_(rows,
     in_ = fdopen(dup(slave_), "r");
     screen_ = newterm(term, out_, in_);
     set_term(screen_);
+    // The program's wait polls the terminal curses reads from; here that is this screen's, not stdin.
+    wait_set_keyboard_fd(fileno(in_));
 }
 
 CursesScreen::~CursesScreen()
 {
+    wait_set_keyboard_fd(STDIN_FILENO);
     endwin();
     delscreen(screen_);
     fclose(out_);

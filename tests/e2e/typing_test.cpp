@@ -1,0 +1,106 @@
+// Keys and pastes at speed: a turn takes every waiting key in order across function keys, a bracketed
+// paste is text for the machines and never quillor's keys, and multicast sends the same bytes to all.
+#include "support/quillor_session.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace
+{
+
+const std::string kPasteBegin = "\x1b[200~", kPasteEnd = "\x1b[201~";
+
+void log_into(QuillorSession &q, int n)
+{
+    Sshd *sshd = shared_sshd();
+    ASSERT_NE(sshd, nullptr);
+    ASSERT_TRUE(q.skip_splash()) << q.dump();
+    for (int i = 1; i <= n; ++i)
+        ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    for (int i = n - 1; i >= 0; --i) {
+        ASSERT_TRUE(q.select(i)) << q.dump();
+        ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
+    }
+}
+
+// Text, F3, more text, F2, F1 and Escape in one write: the first text goes to the machine selected
+// before F3, the rest to the one after, and the menu opened at the end takes only its own key.
+TEST(E2eTyping, KeysKeepTheirOrderAcrossFunctionKeysInOneWrite)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_NO_FATAL_FAILURE(log_into(q, 2));
+    q.send("echo A_$((20+1))\r" + keys::F3 + "echo B_$((20+2))\r" + keys::F2 + "echo C_$((20+3))\r");
+    ASSERT_TRUE(q.terminal_shows("C_23")) << q.dump();
+    EXPECT_NE(q.terminal_text().find("A_21"), std::string::npos) << q.dump();
+    EXPECT_EQ(q.terminal_text().find("B_22"), std::string::npos) << q.dump();
+    ASSERT_TRUE(q.select(1)) << q.dump();
+    ASSERT_TRUE(q.terminal_shows("B_22")) << q.dump();
+    EXPECT_EQ(q.terminal_text().find("A_21"), std::string::npos) << q.dump();
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
+// A pasted "ESC O P" is not F1 and a pasted F5 is not the add prompt: the remote gets them as text
+// (cat -v shows them); a shell that asked for bracketed paste gets the brackets around them, one that
+// did not gets the plain text.
+TEST(E2eTyping, PasteIsTextForTheMachineWithBracketsOnlyWhereAskedFor)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_NO_FATAL_FAILURE(log_into(q, 1));
+    q.send("printf '\\033[?2004l'; cat -v\r");
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.terminal_text().find("cat -v") != std::string::npos; }))
+        << q.dump();
+    q.send(kPasteBegin + "x\x1bOPy" + keys::F5 + "z\r" + kPasteEnd);
+    ASSERT_TRUE(q.terminal_shows("x^[OPy^[[15~z")) << q.dump();
+    EXPECT_EQ(q.screen().all_text().find("Select an option"), std::string::npos) << q.dump();
+    EXPECT_EQ(q.minibuf_text().find("Add:"), std::string::npos) << q.dump();
+    // The interrupt empties the terminal's input: the next command waits for the prompt.
+    q.send(keys::CtrlC);
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.terminal_text().find("# ") != q.terminal_text().rfind("# ");
+    })) << q.dump();
+    q.send("printf '\\033[?2004h'; cat -v\r");
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.terminal_text().find("cat -v") != q.terminal_text().rfind("cat -v");
+    })) << q.dump();
+    q.send(kPasteBegin + "p\r" + kPasteEnd);
+    ASSERT_TRUE(q.terminal_shows("^[[200~p")) << q.dump();
+    q.send("\r");
+    ASSERT_TRUE(q.terminal_shows("^[[201~")) << q.dump();
+    q.send(keys::CtrlC);
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
+// A paste in multicast reaches every tagged machine whole and in order, and none other; a paste into
+// the add prompt is typed into it without its line break.
+TEST(E2eTyping, PasteReachesEveryTaggedMachineAndThePrompt)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_NO_FATAL_FAILURE(log_into(q, 3));
+    ASSERT_TRUE(q.select(0)) << q.dump();
+    q.send(keys::F4 + keys::F3 + keys::F3 + keys::F4 + keys::F7);
+    std::string script;
+    for (int i = 0; i < 40; ++i)
+        script += "echo line" + std::to_string(i) + " >/dev/null\r";
+    script += "echo P_$((6*7))\r";
+    // A shell that asked for bracketed paste runs pasted lines only once Enter comes.
+    q.send(kPasteBegin + script + kPasteEnd + "\r");
+    for (int i : {2, 0}) {
+        ASSERT_TRUE(q.select(i)) << q.dump();
+        EXPECT_TRUE(q.terminal_shows("P_42")) << "machine " << i << q.dump();
+    }
+    ASSERT_TRUE(q.select(1)) << q.dump();
+    EXPECT_EQ(q.terminal_text().find("P_42"), std::string::npos) << q.dump();
+
+    q.send(keys::F5);
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: ", 0) == 0; }))
+        << q.dump();
+    q.send(kPasteBegin + "pasted.invalid\r\n" + kPasteEnd);
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: pasted.invalid ", 0) == 0; }))
+        << q.dump();
+    q.send(keys::Escape);
+    EXPECT_EQ(q.list_count(), 3);
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
+} // namespace
