@@ -39,18 +39,42 @@ struct Expected {
     std::string text;
 };
 
+// The length of a UTF-8 character from its first byte; 1 for a byte that begins none.
+size_t utf8_length(unsigned char b) { return b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1; }
+
+// What the prompt should do with the keys: Backspace removes a whole UTF-8 character (one byte where
+// the end is not one), and a character that does not fit the buffer is left out with all its bytes.
 Expected expected_prompt(const std::vector<int> &keys, std::string text, size_t bufsize)
 {
+    size_t skip = 0; // continuation bytes of a character left out
     for (size_t i = 0; i < keys.size(); ++i) {
         int k = keys[i];
         if (k == 3 || k == 7 || k == 27) return {i, false, text};
         if (k == 10 || k == 13) return {i, true, text};
         if (k == 8 || k == 127 || k == KEY_BACKSPACE) {
-            if (!text.empty()) text.pop_back();
+            skip = 0;
+            if (text.empty()) continue;
+            size_t tail = 0;
+            while (tail < 3 && tail < text.size() - 1 &&
+                   (static_cast<unsigned char>(text[text.size() - 1 - tail]) & 0xC0) == 0x80)
+                ++tail;
+            bool whole = utf8_length(static_cast<unsigned char>(text[text.size() - 1 - tail])) == tail + 1;
+            text.resize(text.size() - (whole ? tail + 1 : 1));
         } else if (k == 21) {
+            skip = 0;
             text.clear();
-        } else if (((k >= 32 && k <= 126) || (k >= 128 && k <= 255)) && text.size() + 1 < bufsize) {
-            text.push_back(static_cast<char>(k));
+        } else if ((k >= 32 && k <= 126) || (k >= 128 && k <= 255)) {
+            auto b = static_cast<unsigned char>(k);
+            if (skip > 0 && (b & 0xC0) == 0x80) {
+                --skip;
+                continue;
+            }
+            skip = 0;
+            size_t need = utf8_length(b);
+            if (text.size() + need < bufsize)
+                text.push_back(static_cast<char>(b));
+            else if (need > 1)
+                skip = need - 1;
         }
     }
     return {keys.size(), false, text};
