@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "dialogs/compareview.h"
 #include "dialogs/minibuf.h"
 #include "dialogs/scrollview.h"
 #include "dialogs/wait.h"
@@ -56,7 +57,8 @@ const char *const kMenuText = "{[h]} online help\n"
                               "{[X]} delete all machines\n"
                               "{[q]} quit application\n"
                               "{[R]} reconnect dead machines\n"
-                              "{[s]} scroll back selected machine\n";
+                              "{[s]} scroll back selected machine\n"
+                              "{[c]} compare answers\n";
 
 WINDOW *menu_minibuf = nullptr;
 
@@ -163,6 +165,11 @@ bool menu_show()
         // The view takes the terminal panel and the bottom line: the menu closes first.
         win.reset();
         scrollview_show();
+        return false;
+    }
+    if (key == 'c') {
+        win.reset();
+        compareview_show();
         return false;
     }
     // The menu stays up, under a question it asks, until the command is done.

@@ -1,6 +1,7 @@
 // Expanding the bracket ranges of a name.
 #include "machines/hostrange.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -135,4 +136,85 @@ std::vector<std::string> hostrange_expand(const std::string &text, size_t max)
         names.push_back(std::move(name));
     } while (names.size() < max && next_number(ranges, at));
     return names;
+}
+
+namespace
+{
+
+// A name cut around its last run of digits.
+struct Numbered {
+    std::string head, tail;
+    size_t width = 0; // digits as written; 0 when the name has none or too many to count on
+    uint64_t number = 0;
+};
+
+Numbered cut_name(const std::string &name)
+{
+    Numbered n;
+    size_t end = name.find_last_of("0123456789");
+    if (end == std::string::npos) {
+        n.head = name;
+        return n;
+    }
+    size_t begin = end;
+    while (begin > 0 && name[begin - 1] >= '0' && name[begin - 1] <= '9') --begin;
+    size_t p = begin, width = 0;
+    if (end - begin + 1 > 18 || !read_number(name, p, n.number, width)) {
+        n.head = name;
+        return n;
+    }
+    n.head = name.substr(0, begin);
+    n.tail = name.substr(end + 1);
+    n.width = width;
+    return n;
+}
+
+std::string padded(uint64_t number, size_t width)
+{
+    std::string digits = std::to_string(number);
+    return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
+}
+
+} // namespace
+
+std::string hostrange_compress(const std::vector<std::string> &names)
+{
+    struct Kind {
+        Numbered key;
+        std::vector<uint64_t> numbers;
+    };
+    std::vector<Kind> kinds;
+    for (const std::string &name : names) {
+        Numbered n = cut_name(name);
+        auto same = [&](const Kind &k) {
+            return k.key.width == n.width && k.key.head == n.head && k.key.tail == n.tail && n.width != 0;
+        };
+        auto kind = std::find_if(kinds.begin(), kinds.end(), same);
+        if (kind == kinds.end()) {
+            kinds.push_back({n, {}});
+            kind = kinds.end() - 1;
+        }
+        kind->numbers.push_back(n.number);
+    }
+    std::string out;
+    for (Kind &k : kinds) {
+        if (!out.empty()) out += ',';
+        std::sort(k.numbers.begin(), k.numbers.end());
+        k.numbers.erase(std::unique(k.numbers.begin(), k.numbers.end()), k.numbers.end());
+        if (k.key.width == 0 || k.numbers.size() == 1) {
+            out += k.key.width == 0 ? k.key.head : k.key.head + padded(k.numbers[0], k.key.width) + k.key.tail;
+            continue;
+        }
+        out += k.key.head + '[';
+        for (size_t i = 0; i < k.numbers.size();) {
+            size_t j = i;
+            while (j + 1 < k.numbers.size() && k.numbers[j + 1] == k.numbers[j] + 1) ++j;
+            if (i > 0) out += ',';
+            out += padded(k.numbers[i], k.key.width);
+            if (j > i) out += '-' + padded(k.numbers[j], k.key.width);
+            i = j + 1;
+        }
+        out += ']' + k.key.tail;
+    }
+    return out;
 }

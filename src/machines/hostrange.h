@@ -11,3 +11,9 @@
 // as written, and a text without a range stands for itself. At most `max` names are made, and a
 // range far larger than that costs no more than they do.
 std::vector<std::string> hostrange_expand(const std::string &text, size_t max);
+
+// The other way: names written as few texts as they allow, joined by ",". Names that differ only in
+// their last run of digits, written with the same number of digits, share one bracket of ascending
+// numbers and ranges ("web01", "web02", "web03", "web07" give "web[01-03,07]"); a name alone in its
+// kind stays as written. The texts come in the order of their first name.
+std::string hostrange_compress(const std::vector<std::string> &names);

@@ -19,6 +19,10 @@ struct Machine {
     History history;
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
     pid_t pid = -1; // 0 while its start is held: see mlist_children_started
+    // Its answer to the last command sent to several machines: see compare.h.
+    uint8_t answering = 0;   // it received that command
+    uint8_t odd_answer = 0;  // its answer is outside the largest group of equal answers
+    uint64_t answer_mark = 0; // where the answer starts, as history_mark gave it
 };
 
 // A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks

@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "machines/compare.h"
+
 namespace {
 
 struct MachineDeleter {
@@ -139,8 +141,20 @@ void mlist_send_key(int key)
     }
 }
 
+namespace
+{
+
+// An Enter typed for several machines starts a new answer on each of them.
+void mark_if_command(const std::string &bytes)
+{
+    if (g_multicast && bytes.find('\r') != std::string::npos) compare_mark_sent();
+}
+
+} // namespace
+
 void mlist_send_text(const std::string &bytes)
 {
+    mark_if_command(bytes);
     if (g_multicast) {
         for (auto &m : g_machines)
             if (m->tagged == 1) tarvik_vt_send(m->term.get(), bytes.data(), bytes.size());
@@ -151,6 +165,7 @@ void mlist_send_text(const std::string &bytes)
 
 void mlist_send_paste(const std::string &bytes)
 {
+    mark_if_command(bytes);
     if (g_multicast) {
         for (auto &m : g_machines)
             if (m->tagged == 1) tarvik_vt_paste(m->term.get(), bytes.data(), bytes.size());
@@ -217,6 +232,12 @@ void mlist_rename_selected(const std::string &name)
 {
     if (has_selection()) machine_rename(g_machines[static_cast<size_t>(g_selected)].get(), name);
     mlist_update();
+}
+
+void mlist_select(int i)
+{
+    g_selected = i;
+    fix_selection();
 }
 
 int mlist_count() { return count(); }

@@ -21,6 +21,7 @@ void mlist_delete_dead();
 void mlist_delete_all();
 void mlist_select_prev();
 void mlist_select_next();
+void mlist_select(int i);
 void mlist_toggle_tag();
 void mlist_tag_all(bool live_only);
 void mlist_toggle_tag_all(bool live_only);

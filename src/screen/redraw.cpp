@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "machines/compare.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
@@ -66,6 +67,7 @@ struct ListRow {
     bool shown = false; // false: the row is blank
     int attr = 0;
     int tagged = 0;
+    int odd = 0;
     std::string name;
 };
 struct ListPanel {
@@ -108,6 +110,7 @@ void mlist_draw_list()
     std::vector<ListRow> &shown = g_list.rows;
     if (!panel_holds(g_list.record, win)) shown.assign(static_cast<size_t>(rows), ListRow{});
     int scroll = mlist_scroll();
+    compare_refresh_marks();
     for (int r = 0; r < rows; ++r) {
         ListRow &row = shown[static_cast<size_t>(r)];
         int i = scroll + r;
@@ -122,14 +125,19 @@ void mlist_draw_list()
         }
         const Machine *m = mlist_machine(i);
         int attr = list_row_attribute(*m, i == mlist_selected());
-        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.name == m->name) continue;
+        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.odd == m->odd_answer &&
+            row.name == m->name)
+            continue;
         set_color(win, attr);
         wmove(win, r, 0);
         waddch(win, m->tagged == 1 ? '*' : ' ');
         put_name(win, m->name, width - 2);
+        // The last column: its answer to the last multicast command differs from most machines'.
+        if (width >= 2) mvwaddch(win, r, width - 1, m->odd_answer ? '!' : ' ');
         row.shown = true;
         row.attr = attr;
         row.tagged = m->tagged;
+        row.odd = m->odd_answer;
         row.name = m->name;
     }
     set_color(win, kAttrText);

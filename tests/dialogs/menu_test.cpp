@@ -120,6 +120,7 @@ const std::vector<std::string> kMenuPicture = {
     "{[q]} quit application",
     "{[R]} reconnect dead machines",
     "{[s]} scroll back selected machine",
+    "{[c]} compare answers",
     "",
     "{Select an option: }",
 };
@@ -129,9 +130,9 @@ TEST_F(Menu, DrawsItsItemsAndQuestionInABorderedBlueBox)
     screen_.type("x");
     menu_show();
     screen_.settle();
-    // 17 x 45, centred on 80 x 25; nothing repaints it after it closes.
-    expect_popup(4, 17, 17, 45, "[ Menu ]", kMenuPicture);
-    for (auto [row, col] : {std::pair{4, 16}, {3, 17}, {21, 61}, {12, 62}})
+    // 18 x 45, centred on 80 x 25; nothing repaints it after it closes.
+    expect_popup(3, 17, 18, 45, "[ Menu ]", kMenuPicture);
+    for (auto [row, col] : {std::pair{3, 16}, {2, 17}, {21, 61}, {12, 62}})
         EXPECT_NE(screen_.terminal().cell(row, col).bg, COLOR_BLUE) << row << "," << col;
 }
 
@@ -240,7 +241,7 @@ TEST_F(Menu, QuestionsStandOnTheBottomLineBelowTheMenu)
         EXPECT_EQ(cell.bg, COLOR_BLACK);
         EXPECT_TRUE(cell.bold);
         EXPECT_EQ(screen_.terminal().cursor_col(), static_cast<int>(c.question.size()));
-        EXPECT_NE(screen_.terminal().row_text(4).find("[ Menu ]"), std::string::npos);
+        EXPECT_NE(screen_.terminal().row_text(3).find("[ Menu ]"), std::string::npos);
         screen_.type("\x07");
         menu.join();
     }

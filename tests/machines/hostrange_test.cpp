@@ -67,3 +67,34 @@ TEST(Hostrange, StopsAtTheRoomGiven)
 }
 
 } // namespace
+
+namespace
+{
+
+TEST(Hostrange, CompressesRunsOfNumberedNames)
+{
+    const std::pair<Names, std::string> cases[] = {
+        {{"web01", "web02", "web03", "web04", "web05", "web07"}, "web[01-05,07]"},
+        {{"web07", "web01", "web02"}, "web[01-02,07]"},
+        {{"db1", "web1", "db2"}, "db[1-2],web1"},
+        // Different widths are different kinds: "web9" and "web10" could not come from one bracket.
+        {{"web9", "web10", "web11"}, "web9,web[10-11]"},
+        {{"r1n1", "r1n2", "r2n1"}, "r1n[1-2],r2n1"},
+        {{"alpha", "beta"}, "alpha,beta"},
+        {{"a.example", "b1.example", "b2.example"}, "a.example,b[1-2].example"},
+        {{}, ""},
+    };
+    for (const auto &[names, text] : cases) EXPECT_EQ(hostrange_compress(names), text) << text;
+}
+
+// What compress writes expands back to the same names.
+TEST(Hostrange, CompressedRangesExpandToTheirNames)
+{
+    Names names;
+    for (int i : {1, 2, 3, 5, 8, 9, 10, 99}) names.push_back("n" + std::string(i < 10 ? "00" : "0") + std::to_string(i));
+    std::string text = hostrange_compress(names);
+    EXPECT_EQ(text, "n[001-003,005,008-010,099]");
+    EXPECT_EQ(hostrange_expand(text, 256), names);
+}
+
+} // namespace

@@ -1,0 +1,52 @@
+// Comparing the answers of the machines that received the last command sent in multicast: each
+// machine's output since then, with its own name blanked out, grouped by equal text.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "machines/machine.h"
+
+// What a machine's output since the mark says, ready to compare.
+struct CompareAnswer {
+    std::string text; // without the command line, the prompt after it and trailing blanks; names replaced
+    bool done = false; // the prompt came back: nothing more is expected
+};
+
+// Stands for the machine's own name in an answer.
+constexpr std::string_view kCompareHost = "<host>";
+
+// The answer in `output` (lines each ending in "\n", the first one holding the command as typed):
+// the lines after the first, less a last line that is only the prompt again (what the first line
+// starts with), with every one of `names` replaced by kCompareHost and trailing blanks dropped.
+CompareAnswer compare_answer(std::string_view output, const std::vector<std::string> &names);
+
+// Indices of equal texts grouped: largest group first, equal sizes in the order of their first index.
+std::vector<std::vector<int>> compare_group(const std::vector<std::string> &texts);
+
+// The names a machine is known by in its output: its list name, the host its connection goes to and
+// that host's first label.
+std::vector<std::string> compare_names(const Machine &m);
+
+// Marks, for every tagged machine in the list, where its answer to what is being sent starts, and
+// forgets the answers to the command before. Call before the bytes go out.
+void compare_mark_sent();
+
+struct CompareGroup {
+    std::vector<int> machines; // list indices
+    std::string text;
+};
+struct CompareState {
+    std::vector<CompareGroup> groups;
+    std::vector<int> printing; // still answering: their prompt has not come back
+    bool clipped = false;      // some answer began before the oldest line its history keeps
+    bool any = false;          // a command was sent in multicast since the list last changed
+};
+
+// The answers now, grouped; also sets each machine's odd_answer.
+CompareState compare_state();
+
+// Sets the machines' odd_answer again when enough time has passed since the last time: cheap to call
+// on every drawing of the list.
+void compare_refresh_marks();
