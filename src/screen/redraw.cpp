@@ -132,8 +132,15 @@ void mlist_draw_list()
         wmove(win, r, 0);
         waddch(win, m->tagged == 1 ? '*' : ' ');
         put_name(win, m->name, width - 2);
-        // The last column: its answer to the last multicast command differs from most machines'.
-        if (width >= 2) mvwaddch(win, r, width - 1, m->odd_answer ? '!' : ' ');
+        // The last column, outside the row's bar: its answer to the last multicast command differs
+        // from most machines'.
+        if (width >= 2 && (m->odd_answer || row.odd)) {
+            if (m->odd_answer)
+                set_color(win, kAttrQuestion);
+            else
+                wattrset(win, A_NORMAL);
+            mvwaddch(win, r, width - 1, m->odd_answer ? '!' : ' ');
+        }
         row.shown = true;
         row.attr = attr;
         row.tagged = m->tagged;
