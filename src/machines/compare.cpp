@@ -22,10 +22,29 @@ std::string_view trim_right(std::string_view line)
     return end == std::string_view::npos ? std::string_view{} : line.substr(0, end + 1);
 }
 
-void replace_all(std::string &text, std::string_view name)
+// One pass over the text: replacing in place would move the rest of a long answer at every name.
+// `names` come longest first, so that where two start at one place the longer is replaced whole.
+std::string replace_names(std::string_view text, const std::vector<std::string> &names)
 {
-    for (size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + kCompareHost.size()))
-        text.replace(at, name.size(), kCompareHost);
+    std::string out;
+    out.reserve(text.size());
+    std::vector<size_t> next(names.size(), 0); // where each name occurs next, from `at` on
+    for (size_t i = 0; i < names.size(); ++i)
+        next[i] = names[i].empty() ? std::string_view::npos : text.find(names[i]);
+    size_t at = 0;
+    for (;;) {
+        size_t best = names.size();
+        for (size_t i = 0; i < names.size(); ++i) {
+            if (next[i] != std::string_view::npos && next[i] < at) next[i] = text.find(names[i], at);
+            if (next[i] != std::string_view::npos && (best == names.size() || next[i] < next[best])) best = i;
+        }
+        if (best == names.size()) break;
+        out.append(text.substr(at, next[best] - at));
+        out += kCompareHost;
+        at = next[best] + names[best].size();
+    }
+    out.append(text.substr(at));
+    return out;
 }
 
 std::chrono::steady_clock::time_point g_last_refresh;
@@ -56,11 +75,9 @@ CompareAnswer compare_answer(std::string_view output, const std::vector<std::str
         answer.text += lines[i];
         answer.text += '\n';
     }
-    // Longest first, so that a name holding another is replaced whole.
     std::vector<std::string> sorted = names;
     std::sort(sorted.begin(), sorted.end(), [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
-    for (const std::string &name : sorted)
-        if (!name.empty()) replace_all(answer.text, name);
+    answer.text = replace_names(answer.text, sorted);
     return answer;
 }
 
