@@ -25,6 +25,14 @@ void serve_machines()
 
 void terminal_lost() { fatal_exit(SIGHUP); }
 
+// The user's window changed size: the panels follow it, and every machine takes the terminal panel's
+// new size. A screen too small for the panels keeps the machines at their last size until it grows.
+void follow_screen_size()
+{
+    LayoutSize size;
+    if (layout_resize(&size)) mlist_resize(size.rows, size.cols);
+}
+
 // A machine whose input queue is full holds the keyboard back rather than lose keys or grow without
 // bound; the keys wait in the user's terminal meanwhile. Held for a second at most at a time, so that a
 // machine that never reads cannot keep the user from F1 or F3 for good.
@@ -76,6 +84,7 @@ int main(int argc, char **argv)
     hooks.work = serve_machines;
     hooks.wake_fd = children_wake_fd();
     hooks.terminal_lost = terminal_lost;
+    hooks.resized = follow_screen_size;
     hooks.keyboard_ready = keyboard_ready;
     wait_init(hooks);
     if (!options.names.empty()) {

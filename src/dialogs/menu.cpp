@@ -84,19 +84,37 @@ void write_marked_up(WINDOW *win, const char *text)
     }
 }
 
-// A bordered, captioned popup centred on the screen, holding the text. Null when curses cannot make
-// the window; the caller still waits for its key.
-WindowPtr popup_open(int rows, int cols, const char *caption, const char *text)
+// A bordered, captioned popup in the middle of the screen, holding the text; the menu's also asks for
+// its key on a line below the items.
+struct PopupBox {
+    int rows, cols;
+    const char *caption;
+    const char *text;
+    bool asks;
+    WindowPtr win; // null when curses could not make the window; the caller still waits for its key
+};
+
+void popup_draw(PopupBox &box)
 {
-    WindowPtr win = window_new(rows, cols, (LINES - rows) / 2, (COLS - cols) / 2);
-    if (!win) return win;
-    werase(win.get());
-    set_color(win.get(), kAttrPopup);
-    fill_window(win.get(), ' ');
-    wborder(win.get(), 0, 0, 0, 0, 0, 0, 0, 0);
-    mvwaddstr(win.get(), 0, 3, caption);
-    write_marked_up(win.get(), text);
-    return win;
+    WINDOW *win = box.win.get();
+    werase(win);
+    set_color(win, kAttrPopup);
+    fill_window(win, ' ');
+    wborder(win, 0, 0, 0, 0, 0, 0, 0, 0);
+    mvwaddstr(win, 0, 3, box.caption);
+    write_marked_up(win, box.text);
+    if (box.asks) {
+        // One row below the row after the last item, leaving a blank row between.
+        wmove(win, getcury(win) + 1, 1);
+        set_color(win, kAttrHighlight);
+        waddstr(win, "Select an option: ");
+    }
+}
+
+void popup_open(PopupBox &box)
+{
+    box.win = window_new(box.rows, box.cols, (LINES - box.rows) / 2, (COLS - box.cols) / 2);
+    if (box.win) popup_draw(box);
 }
 
 // The items from row 1, a blank row, the question, and the border around them: the popup grows with
@@ -109,19 +127,28 @@ int menu_rows()
     return items + 4;
 }
 
-// Kept on top of the panels that the wait repaints behind it.
+// Kept on top of the panels that the wait repaints behind it, in the middle of the screen whatever size
+// the screen has taken since.
 void paint_popup(void *ctx)
 {
-    auto *win = static_cast<WINDOW *>(ctx);
+    auto &box = *static_cast<PopupBox *>(ctx);
+    WINDOW *win = box.win.get();
     if (!win) return;
+    // A new screen size stretches a window as wide or as tall as the old screen was, and cuts one larger
+    // than the new screen: the popup takes its own size and text back.
+    if (getmaxy(win) != box.rows || getmaxx(win) != box.cols) {
+        wresize(win, box.rows, box.cols);
+        popup_draw(box);
+    }
+    mvwin(win, (LINES - box.rows) / 2, (COLS - box.cols) / 2);
     touchwin(win);
     wnoutrefresh(win);
 }
 
 // The popup's key: machines keep running behind it meanwhile.
-int popup_key(WINDOW *win)
+int popup_key(PopupBox &box)
 {
-    WaitDialog dialog(paint_popup, win);
+    WaitDialog dialog(paint_popup, &box);
     wait_repaint();
     int key;
     while ((key = wait_key()) == ERR) {
@@ -147,33 +174,29 @@ void menu_init(WINDOW *minibuf_window)
 
 void help_show()
 {
-    WindowPtr win = popup_open(kHelpRows, kHelpCols, "[ Help ]", kHelpText);
-    popup_key(win.get());
+    PopupBox box{kHelpRows, kHelpCols, "[ Help ]", kHelpText, false, nullptr};
+    popup_open(box);
+    popup_key(box);
 }
 
 bool menu_show()
 {
-    WindowPtr win = popup_open(menu_rows(), kMenuCols, "[ Menu ]", kMenuText);
-    if (win) {
-        // One row below the row after the last item, leaving a blank row between.
-        wmove(win.get(), getcury(win.get()) + 1, 1);
-        set_color(win.get(), kAttrHighlight);
-        waddstr(win.get(), "Select an option: ");
-    }
-    int key = popup_key(win.get());
+    PopupBox box{menu_rows(), kMenuCols, "[ Menu ]", kMenuText, true, nullptr};
+    popup_open(box);
+    int key = popup_key(box);
     if (key == 's') {
         // The view takes the terminal panel and the bottom line: the menu closes first.
-        win.reset();
+        box.win.reset();
         scrollview_show();
         return false;
     }
     if (key == 'c') {
-        win.reset();
+        box.win.reset();
         compareview_show();
         return false;
     }
     // The menu stays up, under a question it asks, until the command is done.
-    WaitDialog dialog(paint_popup, win.get());
+    WaitDialog dialog(paint_popup, &box);
     switch (key) {
     case 'h':
         help_show();

@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <poll.h>
+#include <signal.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "machines/mlist.h"
+#include "screen/layout.h"
 #include "screen/redraw.h"
 #include "screen/screen.h"
 
@@ -46,6 +48,11 @@ constexpr std::string_view kPasteEnd = "\033[201~";
 constexpr int kPasteQuietMs = 300;
 // A longer paste is handed on in pieces of this size, so memory stays bounded.
 constexpr size_t kPastePiece = 256 * 1024;
+
+// The signal mask for the poll alone: SIGWINCH is blocked everywhere else, so that a new size can only
+// arrive while the wait sleeps, and wakes it. Otherwise it could come just after the key read that
+// would have reported it, and sit unseen until the next key or output.
+sigset_t g_poll_mask;
 
 long now_ms()
 {
@@ -116,10 +123,15 @@ int take_key()
     // Never a blocking read: waiting is the poll's job.
     wtimeout(stdscr, 0);
     int key = wgetch(stdscr);
-    // A new size is the program's own business, never a key for a dialog or a machine.
-    while (key == KEY_RESIZE) {
-        if (g_hooks.resized) g_hooks.resized();
-        key = wgetch(stdscr);
+    for (;; key = wgetch(stdscr)) {
+        // A new size is the program's own business, never a key for a dialog or a machine.
+        if (key == KEY_RESIZE) {
+            if (g_hooks.resized) g_hooks.resized();
+            continue;
+        }
+        // Behind the too-small notice the user cannot see what a key would do: it does nothing.
+        if (key != ERR && key != kKeyPasteBegin && !layout_fits()) continue;
+        break;
     }
     if (key == kKeyPasteBegin) {
         g_in_paste = true;
@@ -151,7 +163,8 @@ Woke poll_all(int timeout_ms, int extra_fd)
         short events = tarvik_vt_input_room(vt) < kTarvikInputMax ? POLLIN | POLLOUT : POLLIN;
         if (fd >= 0) g_fds.push_back({fd, events, 0});
     }
-    int n = poll(g_fds.data(), g_fds.size(), timeout_ms);
+    timespec ts{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
+    int n = ppoll(g_fds.data(), g_fds.size(), timeout_ms < 0 ? nullptr : &ts, &g_poll_mask);
     if (n == 0) return Woke::Timeout;
     if (n < 0) return Woke::Other; // a signal: the work will see what it brought
     if (g_fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
@@ -185,14 +198,21 @@ int wait_until(long deadline_ms, int extra_fd)
         }
         Woke woke = poll_all(timeout, extra_fd);
         if (g_in_paste) {
-            if (woke == Woke::Keyboard && paste_read()) return hand_paste();
+            if (woke == Woke::Keyboard && paste_read()) {
+                // A paste behind the too-small notice goes nowhere, like a key.
+                if (layout_fits()) return hand_paste();
+                hand_paste();
+                continue;
+            }
             if (g_in_paste && now_ms() - g_paste_last_ms >= kPasteQuietMs) {
                 // No closing bracket came: what arrived is the paste, nothing of it lost.
                 g_in_paste = false;
                 if (g_paste_handed) g_paste.clear();
                 g_paste += g_paste_carry;
                 g_paste_carry.clear();
-                return hand_paste();
+                if (layout_fits()) return hand_paste();
+                hand_paste();
+                continue;
             }
             continue;
         }
@@ -207,7 +227,15 @@ int wait_until(long deadline_ms, int extra_fd)
 
 } // namespace
 
-void wait_init(const WaitHooks &hooks) { g_hooks = hooks; }
+void wait_init(const WaitHooks &hooks)
+{
+    g_hooks = hooks;
+    sigset_t winch;
+    sigemptyset(&winch);
+    sigaddset(&winch, SIGWINCH);
+    sigprocmask(SIG_BLOCK, &winch, &g_poll_mask);
+    sigdelset(&g_poll_mask, SIGWINCH);
+}
 
 void wait_set_keyboard_fd(int fd) { g_keyboard_fd = fd; }
 
@@ -217,7 +245,8 @@ WaitDialog::~WaitDialog() { g_dialogs.pop_back(); }
 
 void wait_repaint()
 {
-    if (g_dialogs.empty()) {
+    // Dialogs are drawn only over the panels, never over the too-small notice.
+    if (g_dialogs.empty() || !layout_fits()) {
         redraw(false);
         return;
     }

@@ -14,12 +14,15 @@ struct WaitHooks {
     int wake_fd = -1;
     // The user's terminal is gone (hang-up without a signal): does not return.
     void (*terminal_lost)() = nullptr;
-    // The terminal changed size: lay the screen out again.
+    // The terminal changed size: lay the screen out again. While the layout finds the screen too small,
+    // the wait shows its notice, draws no dialog and drops every key and paste.
     void (*resized)() = nullptr;
     // While it returns false the keyboard is not read and keys wait in the user's terminal: a machine
     // cannot take more input yet.
     bool (*keyboard_ready)() = nullptr;
 };
+// Also blocks SIGWINCH for the whole process outside the wait's own poll (children start with no signal
+// blocked): a new size is seen at once, whenever it comes.
 void wait_init(const WaitHooks &hooks);
 // The descriptor curses reads keys from: standard input unless the screen was made on another.
 void wait_set_keyboard_fd(int fd);

@@ -240,6 +240,16 @@ void mlist_select(int i)
     fix_selection();
 }
 
+void mlist_resize(int term_rows, int term_cols)
+{
+    g_term_rows = term_rows;
+    g_term_cols = term_cols;
+    // A taller list shows machines above the old scroll position rather than blank rows below the last.
+    int rows = g_window ? std::max(1, getmaxy(g_window)) : 1;
+    g_scroll = std::max(0, std::min(g_scroll, count() - rows));
+    fix_selection();
+}
+
 int mlist_count() { return count(); }
 int mlist_selected() { return g_selected; }
 int mlist_scroll() { return g_scroll; }

@@ -1,4 +1,4 @@
-// The fixed division of the screen: panel windows, the frame and the key-help bar.
+// The division of the screen: panel windows, the frame and the key-help bar, at each size it takes.
 #include "screen/layout.h"
 
 #include <algorithm>
@@ -7,11 +7,12 @@
 #include <cstring>
 
 #include "screen/colors.h"
+#include "screen/screen.h"
 #include "screen/window.h"
 
 namespace {
 
-// Made once and kept until the process exits.
+// Made at start-up and kept until the process exits; a new size moves and resizes them.
 WindowPtr list_window;
 WindowPtr summary_window;
 WindowPtr terminal_window;
@@ -58,65 +59,162 @@ void layout_caption(int col, int cols, const char *text)
     mvwaddnstr(stdscr, 0, col, text, std::min(room, static_cast<int>(std::strlen(text))));
 }
 
-} // namespace
+// Where everything goes on a screen of a given size.
+struct Geometry {
+    int rows, cols;
+    int term_x;       // first column of the terminal panel; the separator is just left of it
+    int panel_rows;   // rows of every panel
+    int term_cols;    // columns of the terminal panel
+    int summary_cols; // columns between the list and the separator; a window only from kMinSummaryWidth
+};
 
-LayoutSize layout_create(int list_width, int term_width)
+// The widths given at start-up, kept for every later layout.
+int g_list_width = 0;
+int g_term_width = 0;
+bool g_fits = true;
+
+// False when the list leaves the terminal panel no column.
+bool layout_compute(int rows, int cols, Geometry &g)
 {
-    int rows = getmaxy(stdscr);
-    int cols = getmaxx(stdscr);
-
     // Wide enough arithmetic that no width given on the command line can overflow it.
-    long long wanted_x = static_cast<long long>(cols) - term_width;
-    long long term_x_wide = std::max(wanted_x, static_cast<long long>(list_width) + 3);
-    if (cols - term_x_wide < 1) layout_fail_width(list_width, cols);
-    int term_x = static_cast<int>(term_x_wide);
-    int sep_x = term_x - 1;
-    int panel_rows = rows - 3;
-    int summary_width = term_x - list_width - 3;
-    LayoutSize size{panel_rows, cols - term_x};
+    long long wanted_x = static_cast<long long>(cols) - g_term_width;
+    long long term_x = std::max(wanted_x, static_cast<long long>(g_list_width) + 3);
+    if (cols - term_x < 1) return false;
+    g.rows = rows;
+    g.cols = cols;
+    g.term_x = static_cast<int>(term_x);
+    g.panel_rows = rows - 3;
+    g.term_cols = cols - g.term_x;
+    g.summary_cols = g.term_x - g_list_width - 3;
+    return true;
+}
 
-    // quillor lays out its screen once. Another layout is made only on another curses screen, which may
-    // reuse the addresses of the windows the earlier one freed: those are let go, never deleted.
-    for (WindowPtr *win : {&list_window, &summary_window, &terminal_window, &minibuf_window})
-        (void)win->release();
+// Makes the window, or moves and resizes the one there is: dialogs keep pointers to them.
+void layout_put(WindowPtr &win, int rows, int cols, int y, int x)
+{
+    if (!win) {
+        win = window_new(rows, cols, y, x);
+        return;
+    }
+    // Resized first: curses refuses to move a window to where its old size would not fit.
+    wresize(win.get(), rows, cols);
+    mvwin(win.get(), y, x);
+}
 
-    list_window = window_new(panel_rows, list_width + 2, 1, 0);
-    summary_window =
-        summary_width >= kMinSummaryWidth ? window_new(panel_rows, summary_width, 1, list_width + 2) : nullptr;
-    terminal_window = window_new(panel_rows, size.cols, 1, term_x);
-    minibuf_window = window_new(1, cols, rows - 1, 0);
+void layout_place(const Geometry &g)
+{
+    layout_put(list_window, g.panel_rows, g_list_width + 2, 1, 0);
+    if (g.summary_cols >= kMinSummaryWidth)
+        layout_put(summary_window, g.panel_rows, g.summary_cols, 1, g_list_width + 2);
+    else
+        summary_window.reset();
+    layout_put(terminal_window, g.panel_rows, g.term_cols, 1, g.term_x);
+    layout_put(minibuf_window, 1, g.cols, g.rows - 1, 0);
+    // The list and summary never hold the visible cursor; the terminal and minibuffer place it.
+    if (list_window) leaveok(list_window.get(), TRUE);
+    if (summary_window) leaveok(summary_window.get(), TRUE);
+}
 
+// The top line, the separator with its tee, and the key-help bar.
+void layout_draw_frame(const Geometry &g)
+{
+    int sep_x = g.term_x - 1;
     set_color(stdscr, kAttrFrame);
     wmove(stdscr, 0, 0);
-    whline(stdscr, ACS_HLINE, cols);
+    whline(stdscr, ACS_HLINE, g.cols);
 
-    layout_draw_bar(rows - 2, cols);
+    layout_draw_bar(g.rows - 2, g.cols);
 
     set_color(stdscr, kAttrFrame);
     wmove(stdscr, 0, sep_x);
-    wvline(stdscr, ACS_VLINE, rows - 2);
+    wvline(stdscr, ACS_VLINE, g.rows - 2);
     mvwaddch(stdscr, 0, sep_x, ACS_TTEE);
+}
 
-    wrefresh(stdscr);
+void layout_draw_captions(const Geometry &g)
+{
+    if (g.cols < kMinCaptionCols) return;
+    layout_caption(2, g.cols, "[Machines]");
+    layout_caption(g.term_x + 1, g.cols, "[Terminal]");
+}
 
-    // Left for the next refresh of the standard screen, which the main loop's first key read makes.
-    if (cols >= kMinCaptionCols) {
-        layout_caption(2, cols, "[Machines]");
-        layout_caption(sep_x + 2, cols, "[Terminal]");
-    }
-
-    // The list and summary never hold the visible cursor; the terminal and minibuffer place it.
-    leaveok(list_window.get(), TRUE);
-    if (summary_window) leaveok(summary_window.get(), TRUE);
-
-    // wclear makes each window's first refresh repaint the whole screen under it.
+// wclear makes each window's first refresh repaint the whole screen under it, and tells every drawing
+// that kept what a window showed to paint it whole.
+void layout_clear_panels()
+{
     for (WINDOW *win :
          {list_window.get(), terminal_window.get(), summary_window.get(), minibuf_window.get()}) {
         if (!win) continue;
         touchwin(win);
         wclear(win);
     }
-    return size;
+}
+
+} // namespace
+
+LayoutSize layout_create(int list_width, int term_width)
+{
+    g_list_width = list_width;
+    g_term_width = term_width;
+    Geometry g;
+    if (!layout_compute(getmaxy(stdscr), getmaxx(stdscr), g)) layout_fail_width(list_width, getmaxx(stdscr));
+
+    // Another layout is made only on another curses screen, which may reuse the addresses of the
+    // windows the earlier one freed: those are let go, never deleted.
+    for (WindowPtr *win : {&list_window, &summary_window, &terminal_window, &minibuf_window})
+        (void)win->release();
+    g_fits = true;
+    layout_place(g);
+
+    layout_draw_frame(g);
+    wrefresh(stdscr);
+    // Left for the next refresh of the standard screen, which the main loop's first key read makes.
+    layout_draw_captions(g);
+    layout_clear_panels();
+    return {g.panel_rows, g.term_cols};
+}
+
+bool layout_resize(LayoutSize *size)
+{
+    Geometry g;
+    g_fits = screen_big_enough() && layout_compute(getmaxy(stdscr), getmaxx(stdscr), g);
+    if (!g_fits) return false;
+    layout_place(g);
+    werase(stdscr);
+    layout_draw_frame(g);
+    layout_draw_captions(g);
+    // Sent with the panels at the next update, and no longer touched: the next key read would
+    // otherwise refresh the standard screen alone, over the panels' old places.
+    wnoutrefresh(stdscr);
+    layout_clear_panels();
+    if (size) *size = {g.panel_rows, g.term_cols};
+    return true;
+}
+
+bool layout_fits()
+{
+    return g_fits;
+}
+
+void layout_draw_notice()
+{
+    int rows = getmaxy(stdscr);
+    int cols = getmaxx(stdscr);
+    char now[64], need[64];
+    std::snprintf(now, sizeof now, "Terminal too small: %d x %d", cols, rows);
+    std::snprintf(need, sizeof need, "quillor needs %d x %d",
+                  static_cast<int>(std::max<long long>(kScreenMinCols, static_cast<long long>(g_list_width) + 4)),
+                  kScreenMinRows);
+    werase(stdscr);
+    set_color(stdscr, kAttrText);
+    int top = std::max(0, (rows - 2) / 2);
+    int line = 0;
+    for (const char *text : {now, need}) {
+        int len = static_cast<int>(std::strlen(text));
+        if (top + line < rows) mvwaddnstr(stdscr, top + line, std::max(0, (cols - len) / 2), text, cols);
+        ++line;
+    }
+    wnoutrefresh(stdscr);
 }
 
 WINDOW *layout_list_window()

@@ -1,4 +1,4 @@
-// The fixed division of the screen into panels, made once at start-up.
+// The division of the screen into panels, made at start-up and again whenever the screen changes size.
 #pragma once
 
 #include <curses.h>
@@ -13,7 +13,19 @@ struct LayoutSize {
 // terminal panel no column ends curses with a message and exit status 1.
 LayoutSize layout_create(int list_width, int term_width);
 
+// Lays the panels out again for curses' new screen size, with the widths layout_create was given: the
+// same windows, moved and resized (a summary window comes or goes with its room), the frame and the
+// key-help bar drawn again, and every window left to repaint whole at its next refresh. False, with
+// the windows left alone, when the screen is now too small for the panels: the notice takes the screen
+// until a later call finds room again.
+bool layout_resize(LayoutSize *size);
+// False while the screen is too small for the panels.
+bool layout_fits();
+// Puts the too-small notice on the standard screen, for the next update: the size needed and the
+// size now, centred.
+void layout_draw_notice();
+
 WINDOW *layout_list_window();
-WINDOW *layout_summary_window(); // null when there is no room for it
+WINDOW *layout_summary_window(); // null when there is no room for it; may change at layout_resize
 WINDOW *layout_terminal_window();
 WINDOW *layout_minibuf_window();

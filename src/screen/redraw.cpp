@@ -191,6 +191,12 @@ void draw_status()
 
 void redraw_panels(bool full)
 {
+    // The panels have no room: the notice stands for them, and the machines wait unseen behind it.
+    if (!layout_fits()) {
+        layout_draw_notice();
+        redraw_show_cursor(false);
+        return;
+    }
     // Every window goes to curses' picture of the screen first and the terminal gets one update at
     // the end, in draw_status: fewer writes, and no moment with the cursor in the wrong place.
     if (full) {

@@ -4,7 +4,8 @@
 #include <curses.h>
 
 // Repaints the list, summary, terminal and mode indicator; `full` also repaints the frame and makes
-// curses resend every panel (after a popup covered them).
+// curses resend every panel (after a popup covered them). On a screen too small for the panels, the
+// notice that says so instead.
 void redraw(bool full);
 // The same, left in curses' picture of the screen for a doupdate after the open dialogs are drawn over.
 void redraw_panels(bool full);

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int kMinCols = 80;
-constexpr int kMinRows = 25;
 // The splash waits this long for a key, in reads of kSplashReadMs each.
 constexpr int kSplashReadMs = 200;
 constexpr int kSplashReads = 11;
@@ -57,7 +55,7 @@ constexpr char kMachineControlKeys[] = {'\003', '\021', '\023', '\032', '\034'};
 [[noreturn]] void screen_fail_size()
 {
     endwin();
-    std::fprintf(stderr, "ERROR: quillor requires a %d x %d terminal to run.\n", kMinCols, kMinRows);
+    std::fprintf(stderr, "ERROR: quillor requires a %d x %d terminal to run.\n", kScreenMinCols, kScreenMinRows);
     std::exit(1);
 }
 
@@ -145,6 +143,10 @@ void screen_setup(bool splash)
     screen_define_keys();
     // curses has already taken ESCDELAY from the environment when it started; only the default changes.
     if (!std::getenv("ESCDELAY")) set_escdelay(kEscDelayMs);
-    if (getmaxy(stdscr) < kMinRows || getmaxx(stdscr) < kMinCols) screen_fail_size();
+    if (!screen_big_enough()) screen_fail_size();
     if (splash) screen_splash();
+    // The window may have been made smaller while the splash was up.
+    if (!screen_big_enough()) screen_fail_size();
 }
+
+bool screen_big_enough() { return getmaxy(stdscr) >= kScreenMinRows && getmaxx(stdscr) >= kScreenMinCols; }

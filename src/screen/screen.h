@@ -8,6 +8,10 @@ constexpr int kKeyPasteBegin = KEY_MAX + 3;
 // Turns the terminal's bracketed paste off again; for every way out of the program.
 constexpr char kScreenPasteOff[] = "\033[?2004l";
 
+// The smallest screen the panels are laid out on.
+constexpr int kScreenMinCols = 80;
+constexpr int kScreenMinRows = 25;
+
 // Starts curses on the user's terminal and shows the splash unless told not to. On a screen under 80 x 25 it ends curses, reports the required
 // size on standard error and exits with status 1; so it does, before touching the terminal, when TERM
 // is unset or names a terminal with no description.
@@ -18,3 +22,6 @@ void screen_end();
 
 // Everything screen_init does after curses has started, for a screen made by initscr or newterm.
 void screen_setup(bool splash = true);
+
+// The screen curses has now is at least kScreenMinCols x kScreenMinRows.
+bool screen_big_enough();

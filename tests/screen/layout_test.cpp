@@ -89,81 +89,121 @@ struct Geometry {
     Rect summary; // rows 0: no summary window
 };
 
+const Geometry kShapes[] = {
+    {25, 80, 8, 80, 11, 69, {}},
+    {40, 132, 8, 80, 52, 80, {1, 10, 37, 41}},
+    // Two columns of room make no summary window: they stay blank.
+    {25, 93, 8, 80, 13, 80, {}},
+    {25, 94, 8, 80, 14, 80, {1, 10, 22, 3}},
+    {25, 132, 8, 100, 32, 100, {1, 10, 22, 21}},
+    {25, 80, 20, 80, 23, 57, {}},
+    // The list keeps its width; the terminal gets one column less than asked for.
+    {25, 100, 8, 90, 11, 89, {}},
+    {25, 90, 8, 80, 11, 79, {}},
+    {25, 91, 8, 80, 11, 80, {}},
+    {25, 171, 8, 80, 91, 80, {1, 10, 22, 80}},
+    {25, 172, 8, 80, 92, 80, {1, 10, 22, 81}},
+    // The widest list this screen allows leaves the terminal one column.
+    {25, 80, 76, 80, 79, 1, {}},
+    // "[Terminal]" does not fit beside a wide list: it is cut, not wrapped onto the panels.
+    {25, 100, 90, 80, 93, 7, {}},
+};
+
+std::string shape_name(const Geometry &g)
+{
+    return std::to_string(g.cols) + "x" + std::to_string(g.rows) + " -W " + std::to_string(g.list_width) +
+           " -T " + std::to_string(g.term_width);
+}
+
+// The windows, the frame and the bar as they must be for the shape, in curses' picture of the screen.
+void expect_layout(const Geometry &g, LayoutSize size)
+{
+    int panel_rows = g.rows - 3;
+    int sep_x = g.term_x - 1;
+
+    EXPECT_EQ(size.rows, panel_rows);
+    EXPECT_EQ(size.cols, g.term_cols);
+    EXPECT_EQ(rect_of(layout_list_window()), (Rect{1, 0, panel_rows, g.list_width + 2}));
+    EXPECT_EQ(rect_of(layout_terminal_window()), (Rect{1, g.term_x, panel_rows, g.term_cols}));
+    EXPECT_EQ(rect_of(layout_minibuf_window()), (Rect{g.rows - 1, 0, 1, g.cols}));
+    if (g.summary.rows == 0) {
+        EXPECT_EQ(layout_summary_window(), nullptr);
+    } else {
+        ASSERT_NE(layout_summary_window(), nullptr);
+        EXPECT_EQ(rect_of(layout_summary_window()), g.summary);
+        EXPECT_TRUE(is_leaveok(layout_summary_window()));
+    }
+    // Only the terminal and the minibuffer may hold the visible cursor.
+    EXPECT_TRUE(is_leaveok(layout_list_window()));
+    EXPECT_FALSE(is_leaveok(layout_terminal_window()));
+    EXPECT_FALSE(is_leaveok(layout_minibuf_window()));
+
+    std::vector<Cell> top(g.cols, frame(ACS_HLINE));
+    top[sep_x] = frame(ACS_TTEE);
+    if (g.cols > 90) {
+        auto caption = [&](int col, const std::string &text) {
+            for (size_t i = 0; i < text.size() && col + static_cast<int>(i) < g.cols; ++i)
+                top[col + i] = frame(static_cast<chtype>(text[i]));
+        };
+        caption(2, "[Machines]");
+        caption(sep_x + 2, "[Terminal]");
+    }
+    for (int col = 0; col < g.cols; ++col)
+        EXPECT_EQ(cell_at(0, col), top[col]) << "row 0, column " << col;
+
+    // Between the frame lines only the separator is drawn; no panel area carries anything.
+    for (int row = 1; row <= g.rows - 3; ++row)
+        for (int col = 0; col < g.cols; ++col) {
+            Cell c = cell_at(row, col);
+            if (col == sep_x) {
+                EXPECT_EQ(c, frame(ACS_VLINE)) << "row " << row;
+            } else {
+                EXPECT_EQ(c.ch, static_cast<chtype>(' ')) << "row " << row << ", column " << col;
+            }
+        }
+
+    std::vector<Cell> bar = expected_bar(g.cols);
+    for (int col = 0; col < g.cols; ++col)
+        EXPECT_EQ(cell_at(g.rows - 2, col), bar[col]) << "bar column " << col;
+}
+
 TEST(Layout, PanelsFrameAndBarForEveryScreenShape)
 {
-    const Geometry cases[] = {
-        {25, 80, 8, 80, 11, 69, {}},
-        {40, 132, 8, 80, 52, 80, {1, 10, 37, 41}},
-        // Two columns of room make no summary window: they stay blank.
-        {25, 93, 8, 80, 13, 80, {}},
-        {25, 94, 8, 80, 14, 80, {1, 10, 22, 3}},
-        {25, 132, 8, 100, 32, 100, {1, 10, 22, 21}},
-        {25, 80, 20, 80, 23, 57, {}},
-        // The list keeps its width; the terminal gets one column less than asked for.
-        {25, 100, 8, 90, 11, 89, {}},
-        {25, 90, 8, 80, 11, 79, {}},
-        {25, 91, 8, 80, 11, 80, {}},
-        {25, 171, 8, 80, 91, 80, {1, 10, 22, 80}},
-        {25, 172, 8, 80, 92, 80, {1, 10, 22, 81}},
-        // The widest list this screen allows leaves the terminal one column.
-        {25, 80, 76, 80, 79, 1, {}},
-        // "[Terminal]" does not fit beside a wide list: it is cut, not wrapped onto the panels.
-        {25, 100, 90, 80, 93, 7, {}},
-    };
-    for (const Geometry &g : cases) {
-        SCOPED_TRACE(std::to_string(g.cols) + "x" + std::to_string(g.rows) + " -W " +
-                     std::to_string(g.list_width) + " -T " + std::to_string(g.term_width));
+    for (const Geometry &g : kShapes) {
+        SCOPED_TRACE(shape_name(g));
         CursesScreen scr(g.rows, g.cols);
         start_color();
         tarvik_colors_init();
-        LayoutSize size = layout_create(g.list_width, g.term_width);
-        int panel_rows = g.rows - 3;
-        int sep_x = g.term_x - 1;
+        expect_layout(g, layout_create(g.list_width, g.term_width));
+    }
+}
 
-        EXPECT_EQ(size.rows, panel_rows);
-        EXPECT_EQ(size.cols, g.term_cols);
-        EXPECT_EQ(rect_of(layout_list_window()), (Rect{1, 0, panel_rows, g.list_width + 2}));
-        EXPECT_EQ(rect_of(layout_terminal_window()), (Rect{1, g.term_x, panel_rows, g.term_cols}));
-        EXPECT_EQ(rect_of(layout_minibuf_window()), (Rect{g.rows - 1, 0, 1, g.cols}));
-        if (g.summary.rows == 0) {
-            EXPECT_EQ(layout_summary_window(), nullptr);
-        } else {
-            ASSERT_NE(layout_summary_window(), nullptr);
-            EXPECT_EQ(rect_of(layout_summary_window()), g.summary);
-            EXPECT_TRUE(is_leaveok(layout_summary_window()));
+// A screen that changes size is laid out as a screen of that size is at start-up, in the same windows
+// (dialogs hold them while open). Smaller than 80 x 25, or too narrow for the list, it is refused, and
+// laid out again once it has the room.
+TEST(Layout, NewSizeGetsTheStartUpLayoutInTheSameWindows)
+{
+    for (const Geometry &g : kShapes) {
+        SCOPED_TRACE(shape_name(g));
+        CursesScreen scr(30, 120);
+        start_color();
+        tarvik_colors_init();
+        layout_create(g.list_width, g.term_width);
+        WINDOW *const windows[] = {layout_list_window(), layout_terminal_window(), layout_minibuf_window()};
+        LayoutSize size{};
+        const std::pair<int, int> too_small[] = {{24, 200}, {60, 79}, {g.rows, g.list_width + 3}};
+        for (const auto &[rows, cols] : too_small) {
+            resize_term(rows, cols);
+            EXPECT_FALSE(layout_resize(&size)) << cols << "x" << rows;
+            EXPECT_FALSE(layout_fits());
         }
-        // Only the terminal and the minibuffer may hold the visible cursor.
-        EXPECT_TRUE(is_leaveok(layout_list_window()));
-        EXPECT_FALSE(is_leaveok(layout_terminal_window()));
-        EXPECT_FALSE(is_leaveok(layout_minibuf_window()));
-
-        std::vector<Cell> top(g.cols, frame(ACS_HLINE));
-        top[sep_x] = frame(ACS_TTEE);
-        if (g.cols > 90) {
-            auto caption = [&](int col, const std::string &text) {
-                for (size_t i = 0; i < text.size() && col + static_cast<int>(i) < g.cols; ++i)
-                    top[col + i] = frame(static_cast<chtype>(text[i]));
-            };
-            caption(2, "[Machines]");
-            caption(sep_x + 2, "[Terminal]");
-        }
-        for (int col = 0; col < g.cols; ++col)
-            EXPECT_EQ(cell_at(0, col), top[col]) << "row 0, column " << col;
-
-        // Between the frame lines only the separator is drawn; no panel area carries anything.
-        for (int row = 1; row <= g.rows - 3; ++row)
-            for (int col = 0; col < g.cols; ++col) {
-                Cell c = cell_at(row, col);
-                if (col == sep_x) {
-                    EXPECT_EQ(c, frame(ACS_VLINE)) << "row " << row;
-                } else {
-                    EXPECT_EQ(c.ch, static_cast<chtype>(' ')) << "row " << row << ", column " << col;
-                }
-            }
-
-        std::vector<Cell> bar = expected_bar(g.cols);
-        for (int col = 0; col < g.cols; ++col)
-            EXPECT_EQ(cell_at(g.rows - 2, col), bar[col]) << "bar column " << col;
+        resize_term(g.rows, g.cols);
+        ASSERT_TRUE(layout_resize(&size));
+        EXPECT_TRUE(layout_fits());
+        EXPECT_EQ(layout_list_window(), windows[0]);
+        EXPECT_EQ(layout_terminal_window(), windows[1]);
+        EXPECT_EQ(layout_minibuf_window(), windows[2]);
+        expect_layout(g, size);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -89,6 +90,15 @@ void PtyProcess::send(const std::string &bytes)
         if (n <= 0) return;
         off += static_cast<size_t>(n);
     }
+}
+
+void PtyProcess::resize(int rows, int cols)
+{
+    screen_.resize(rows, cols);
+    winsize ws{};
+    ws.ws_row = static_cast<unsigned short>(rows);
+    ws.ws_col = static_cast<unsigned short>(cols);
+    ioctl(master_, TIOCSWINSZ, &ws);
 }
 
 bool PtyProcess::wait_for(const std::function<bool(const ScreenReader &)> &pred, int timeout_ms)

@@ -22,6 +22,9 @@ class PtyProcess {
     ~PtyProcess(); // kills the process if it still runs
 
     void send(const std::string &bytes);
+    // Gives the terminal a new size, as a terminal emulator does when its window is resized: the
+    // screen reader first, then the kernel's size, which sends SIGWINCH to the program.
+    void resize(int rows, int cols);
     // Waits until pred(screen) holds; false after the time-out.
     bool wait_for(const std::function<bool(const ScreenReader &)> &pred, int timeout_ms = 10000);
     bool wait_for_text(const std::string &text, int timeout_ms = 10000);

@@ -27,6 +27,13 @@ class QuillorSession
     QuillorSession &operator=(const QuillorSession &) = delete;
 
     void send(const std::string &bytes) { pty_.send(bytes); }
+    // The user's window takes a new size: the geometry below follows it.
+    void resize(int rows, int cols)
+    {
+        pty_.resize(rows, cols);
+        rows_ = rows;
+        cols_ = cols;
+    }
     bool wait_for(const std::function<bool(const ScreenReader &)> &pred, int timeout_ms = 10000)
     {
         return pty_.wait_for(pred, timeout_ms);

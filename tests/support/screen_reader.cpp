@@ -2,6 +2,8 @@
 
 #include <vterm.h>
 
+#include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "support/utf8.h"
@@ -64,6 +66,21 @@ void ScreenReader::feed(const char *bytes, size_t len)
     size_t keep = incomplete_suffix(data);
     vterm_input_write(vt_, data.data(), data.size() - keep);
     tail_ = data.substr(data.size() - keep);
+}
+
+void ScreenReader::resize(int rows, int cols)
+{
+    std::lock_guard<std::mutex> lock(mu_);
+    // libvterm 0.1.4 can fault when the cursor is left outside a smaller screen: it is brought inside
+    // first. The program repaints the whole screen after a new size, so nothing depends on it.
+    VTermPos pos;
+    vterm_state_get_cursorpos(vterm_obtain_state(vt_), &pos);
+    const std::string home = "\033[" + std::to_string(std::min(pos.row, rows - 1) + 1) + ";" +
+                             std::to_string(std::min(pos.col, cols - 1) + 1) + "H";
+    vterm_input_write(vt_, home.data(), home.size());
+    vterm_set_size(vt_, rows, cols);
+    rows_ = rows;
+    cols_ = cols;
 }
 
 ReadCell ScreenReader::cell(int row, int col) const

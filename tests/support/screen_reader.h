@@ -22,6 +22,10 @@ class ScreenReader {
     ScreenReader(int rows, int cols);
     ~ScreenReader();
     void feed(const char *bytes, size_t len);
+    // Takes the new size as a terminal window does when the user drags it: what is on the screen is
+    // kept, cut or padded. Call it from the thread that reads the screen, before the program learns of
+    // the size.
+    void resize(int rows, int cols);
     std::string row_text(int row) const; // the row's characters, trailing blanks kept
     std::string all_text() const;        // every row, joined with "\n"
     ReadCell cell(int row, int col) const;
