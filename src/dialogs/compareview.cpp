@@ -103,6 +103,9 @@ void paint_view(void *ctx)
 {
     View &v = *static_cast<View *>(ctx);
     WINDOW *term = layout_terminal_window();
+    // The panel follows the screen's size: the view fills it as it is now.
+    v.height = std::max(1, getmaxy(term));
+    scroll_to(v, v.top);
     werase(term);
     int cols = getmaxx(term);
     for (int r = 0; r < v.height; ++r) {

@@ -76,6 +76,10 @@ void paint_view(void *ctx)
 {
     View &v = *static_cast<View *>(ctx);
     WINDOW *term = layout_terminal_window();
+    // The panel follows the screen's size: the view fills it, and never shows blank rows below the newest
+    // line while older lines would fit.
+    v.rows = std::max(1, getmaxy(term));
+    v.top = std::min(v.top, last_top(v));
     werase(term);
     for (int row = 0; row < v.rows; ++row) {
         uint64_t line = v.top + static_cast<uint64_t>(row);
