@@ -115,6 +115,20 @@ int hand_paste()
     return kKeyPaste;
 }
 
+// A poll that finds a terminal ready at once returns without taking the signals its mask lets in; with
+// machines printing without pause it never sleeps, so a waiting new size is let in here, for the key
+// read after it to report.
+void take_size_change()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0 || !sigismember(&pending, SIGWINCH)) return;
+    sigset_t winch;
+    sigemptyset(&winch);
+    sigaddset(&winch, SIGWINCH);
+    sigprocmask(SIG_UNBLOCK, &winch, nullptr);
+    sigprocmask(SIG_BLOCK, &winch, nullptr);
+}
+
 // The next key from curses without waiting, or ERR. A paste's opening bracket starts reading the
 // paste; its text is then announced by kKeyPaste once it is whole.
 int take_key()
@@ -122,6 +136,7 @@ int take_key()
     if (g_in_paste || !keyboard_ready()) return ERR;
     // Never a blocking read: waiting is the poll's job.
     wtimeout(stdscr, 0);
+    take_size_change();
     int key = wgetch(stdscr);
     for (;; key = wgetch(stdscr)) {
         // A new size is the program's own business, never a key for a dialog or a machine.

@@ -242,8 +242,11 @@ void mlist_select(int i)
 
 void mlist_resize(int term_rows, int term_cols)
 {
-    g_term_rows = term_rows;
-    g_term_cols = term_cols;
+    if (term_rows != g_term_rows || term_cols != g_term_cols) {
+        g_term_rows = term_rows;
+        g_term_cols = term_cols;
+        for (auto &m : g_machines) tarvik_vt_resize(m->term.get(), term_rows, term_cols);
+    }
     // A taller list shows machines above the old scroll position rather than blank rows below the last.
     int rows = g_window ? std::max(1, getmaxy(g_window)) : 1;
     g_scroll = std::max(0, std::min(g_scroll, count() - rows));

@@ -47,8 +47,9 @@ void mlist_child_exited(pid_t pid);
 void mlist_children_started();
 void mlist_update();
 void mlist_rename_selected(const std::string &name);
-// The terminal panel's new size, for every machine added or restarted from now on. The list window may
-// have other rows now: the scroll stays within the list and keeps the selection in view.
+// The terminal panel's new size: every machine's terminal, live or dead, takes it, and so does every
+// machine added or restarted later. The list window may have other rows now: the scroll stays within
+// the list and keeps the selection in view.
 void mlist_resize(int term_rows, int term_cols);
 
 // Reading access for the drawing.

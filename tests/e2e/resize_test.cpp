@@ -1,10 +1,13 @@
-// The user's window changing size under the running program: the layout follows, a screen too small
-// shows a notice, dialogs stay open.
+// The user's window changing size under the running program: the layout follows, every machine's
+// terminal takes the new panel size, a screen too small shows a notice, dialogs stay open, and a storm
+// of sizes under load breaks nothing.
 #include "support/quillor_session.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <utility>
@@ -64,6 +67,13 @@ void log_into(QuillorSession &q, int i, int rows_after)
     ASSERT_TRUE(q.terminal_shows("# ")) << q.dump();
 }
 
+// Runs `stty size` on the selected machine and waits for the size it reports.
+bool remote_size_is(QuillorSession &q, int rows, int cols)
+{
+    q.send("clear; stty size\r");
+    return q.terminal_shows(std::to_string(rows) + " " + std::to_string(cols));
+}
+
 // Each new size is laid out exactly as a fresh start at that size is, text and colours alike: the
 // frame with its captions from 91 columns, the bar, the indicator, and no leftover of the old size.
 TEST(E2eResize, EveryNewSizeLooksAsAtStartUp)
@@ -80,6 +90,35 @@ TEST(E2eResize, EveryNewSizeLooksAsAtStartUp)
         EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) { return first_difference(s, fresh.screen()).empty(); }))
             << first_difference(q.screen(), fresh.screen()) << q.dump() << fresh.dump();
     }
+}
+
+// Live, dead and later machines alike take the terminal panel's size: the remote side learns it, the
+// summary column comes with its room, and a dead machine's screen is still shown.
+TEST(E2eResize, MachinesTakeTheTerminalPanelSize)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_TRUE(q.skip_splash()) << q.dump();
+    log_into(q, 1, 1);
+    log_into(q, 2, 2);
+    q.send("echo GONE_$((40+2)); exit\r");
+    ASSERT_TRUE(q.terminal_shows("GONE_42")) << q.dump();
+    ASSERT_TRUE(q.select(0)) << q.dump();
+    ASSERT_TRUE(remote_size_is(q, 22, 69)) << q.dump();
+
+    q.resize(40, 132);
+    ASSERT_TRUE(remote_size_is(q, 37, 80)) << q.dump();
+    EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
+        return screen_cells(s, 1, 10, 50).find("#") != std::string::npos;
+    })) << "summary column" << q.dump();
+    ASSERT_TRUE(q.select(1)) << q.dump();
+    EXPECT_TRUE(q.terminal_shows("GONE_42")) << q.dump();
+
+    q.resize(25, 90);
+    ASSERT_TRUE(q.select(0)) << q.dump();
+    EXPECT_TRUE(remote_size_is(q, 22, 79)) << q.dump();
+    log_into(q, 3, 3);
+    EXPECT_TRUE(remote_size_is(q, 22, 79)) << q.dump();
+    EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
 // Under 80 x 25, or too narrow for the list given with -W, the screen says so; keys typed at the notice
@@ -155,6 +194,52 @@ TEST(E2eResize, DialogsStayOpenAcrossNewSizes)
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
         return frame_in_place(q) && s.all_text().find("Select an option") == std::string::npos;
     })) << q.dump();
+}
+
+// Two hundred sizes in about two seconds, between 80 x 25 and 250 x 80, while two machines print
+// without pause and the selected one runs a full-screen program on the alternate screen that redraws
+// at each size: no sanitizer report, and at the end the picture of the last size, the program's own
+// screen redrawn at the panel's size included.
+TEST(E2eResize, StormOfSizesUnderLoad)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_TRUE(q.skip_splash()) << q.dump();
+    for (int i = 1; i <= 2; ++i) {
+        log_into(q, i, i);
+        q.send("yes FLOOD_" + std::to_string(i) + "\r");
+    }
+    log_into(q, 3, 3);
+    q.send("printf '\\033[?1049h'; trap 'printf \"\\033[?1049l\"' EXIT; "
+           "while :; do printf '\\033[H\\033[2JPANEL %s' \"$(stty size)\"; sleep 0.05; done\r");
+    ASSERT_TRUE(q.terminal_shows("PANEL 22 69")) << q.dump();
+
+    uint32_t seed = 12345;
+    auto next = [&](int lo, int hi) {
+        seed = seed * 1103515245u + 12345u;
+        return lo + static_cast<int>((seed >> 8) % static_cast<uint32_t>(hi - lo + 1));
+    };
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 200; ++i) {
+        const int rows = next(25, 80);
+        q.resize(rows, next(80, 250));
+        pause_ms(10);
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    q.resize(40, 132);
+    std::printf("200 sizes in %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+
+    EXPECT_TRUE(q.wait_for(
+        [&](const ScreenReader &) {
+            std::string shown;
+            for (int row = 1; row <= 37; ++row)
+                shown += screen_cells(q.screen(), row, 52, 132);
+            return frame_in_place(q) && shown == "PANEL 37 80" + std::string(37 * 80 - 11, ' ') &&
+                   q.list_count() == 3;
+        },
+        20000))
+        << q.dump();
+    EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
 } // namespace

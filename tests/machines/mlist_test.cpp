@@ -127,6 +127,30 @@ TEST_F(MachineList, DeletingTheLastSelectedMachineKeepsTheScroll)
     EXPECT_EQ(mlist_scroll(), 0);
 }
 
+// A new panel size reaches every terminal, dead ones too, and the machines added after it; the list
+// window's new rows keep the selection in view and leave no blank rows while machines above are hidden.
+TEST_F(MachineList, NewSizeReachesEveryTerminalAndKeepsTheScrollValid)
+{
+    use_rows(3);
+    add(6);
+    kill_machine(1);
+    for (int i = 0; i < 5; ++i) mlist_select_next();
+    ASSERT_EQ(mlist_scroll(), 3);
+    wresize(win_, 2, 10);
+    mlist_resize(7, 33);
+    EXPECT_EQ(mlist_selected(), 5);
+    EXPECT_EQ(mlist_scroll(), 4);
+    add(1);
+    for (int i = 0; i < mlist_count(); ++i) {
+        EXPECT_EQ(tarvik_vt_rows(mlist_machine(i)->term.get()), 7) << i;
+        EXPECT_EQ(tarvik_vt_cols(mlist_machine(i)->term.get()), 33) << i;
+    }
+    wresize(win_, 6, 10);
+    mlist_resize(7, 33);
+    EXPECT_EQ(mlist_scroll(), 1);
+    EXPECT_EQ(mlist_selected(), 5);
+}
+
 TEST_F(MachineList, SelectionIsAPositionWhenTaggedMachinesBeforeItGo)
 {
     add(5);
