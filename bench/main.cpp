@@ -19,8 +19,7 @@
 #include "stats.h"
 #include "support/sshd.h"
 
-namespace
-{
+namespace {
 
 constexpr int kHosts = 256;
 constexpr char kSystemSshConfig[] = "/etc/ssh/ssh_config";
@@ -97,8 +96,7 @@ int main(int argc, char **argv)
             b.keys = std::atoi(value().c_str());
         else if (a == "--only") {
             std::stringstream list(value());
-            for (std::string part; std::getline(list, part, ',');)
-                only.insert(part);
+            for (std::string part; std::getline(list, part, ',');) only.insert(part);
         } else
             usage();
     }
@@ -129,7 +127,8 @@ int main(int argc, char **argv)
     const Target singles[] = {Target::Quillor, Target::Tmux, Target::Ssh};
     Figure echo_med[3], echo_p90[3], echo_p99[3], echo_cpu[3], seq[3], seq_cpu[3], fan_med[2], fan_p90[2],
         fan_cpu[2];
-    Figure idle_cpu[2], idle_rss[2], idle_wake[2], add256, add256_cpu, rss256, flood_echo, flood_paste, history_rss[2];
+    Figure idle_cpu[2], idle_rss[2], idle_wake[2], add256, add256_cpu, rss256, flood_echo, flood_paste,
+        history_rss[2];
     Figure paste1[3], paste16[2], menu_seq[2];
 
     // Targets take turns within each run, so a change of load on the machine falls on all of them.
@@ -234,7 +233,8 @@ int main(int argc, char **argv)
             FloodRun flood = measure_flood(b, 3000 + r);
             if (!flood.echo_ms.empty()) flood_echo.runs.push_back(stats_percentile(flood.echo_ms, 50));
             if (!flood.paste_s.empty()) flood_paste.runs.push_back(stats_percentile(flood.paste_s, 50));
-            std::fprintf(stderr, "run %d quillor with 20 floods: echo median %.3f ms p90 %.3f ms, paste %.3f s\n",
+            std::fprintf(stderr,
+                         "run %d quillor with 20 floods: echo median %.3f ms p90 %.3f ms, paste %.3f s\n",
                          r + 1, stats_percentile(flood.echo_ms, 50), stats_percentile(flood.echo_ms, 90),
                          stats_percentile(flood.paste_s, 50));
         }

@@ -18,8 +18,7 @@
 #include "pty_session.h"
 #include "support/proc_files.h"
 
-namespace
-{
+namespace {
 
 // Keys typed on one line before it is cleared with Ctrl-U; short enough for the narrowest pane.
 constexpr int kGroup = 25;
@@ -70,8 +69,7 @@ std::string capture(const std::string &cmd)
     if (FILE *f = popen(cmd.c_str(), "r")) {
         char buf[4096];
         size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            out.append(buf, n);
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) out.append(buf, n);
         pclose(f);
     }
     return out;
@@ -176,8 +174,7 @@ int quillor_summary_col(int cols)
 int count_of(const std::string &text, const std::string &what)
 {
     int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
 }
 
@@ -189,8 +186,7 @@ std::string cell_text(char c)
 int64_t cpu_of(const std::vector<pid_t> &pids)
 {
     int64_t sum = 0;
-    for (pid_t pid : pids)
-        sum += std::max<int64_t>(0, proc_cpu_ns(pid));
+    for (pid_t pid : pids) sum += std::max<int64_t>(0, proc_cpu_ns(pid));
     return sum;
 }
 
@@ -325,8 +321,7 @@ type_and_time(const Bench &b, PtySession &s, unsigned seed, const std::function<
         }
         // A key unlike the one before, so that a check on a fixed cell cannot succeed early.
         char c;
-        do
-            c = static_cast<char>(letter(rng));
+        do c = static_cast<char>(letter(rng));
         while (c == prev);
         prev = c;
         auto pred = echoed(c, k);
@@ -348,12 +343,9 @@ type_and_time(const Bench &b, PtySession &s, unsigned seed, const std::function<
 const char *target_name(Target t)
 {
     switch (t) {
-    case Target::Quillor:
-        return "quillor";
-    case Target::Tmux:
-        return "tmux";
-    case Target::Ssh:
-        return "ssh";
+    case Target::Quillor: return "quillor";
+    case Target::Tmux: return "tmux";
+    case Target::Ssh: return "ssh";
     }
     return "?";
 }
@@ -362,8 +354,7 @@ std::string bench_hosts_file(const Bench &b, int n)
 {
     std::string path = b.dir + "/hosts" + std::to_string(n);
     std::ofstream out(path);
-    for (int i = 1; i <= n; ++i)
-        out << "h" << i << "\n";
+    for (int i = 1; i <= n; ++i) out << "h" << i << "\n";
     return path;
 }
 
@@ -498,8 +489,7 @@ FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
     return result;
 }
 
-namespace
-{
+namespace {
 
 // Starts the target with 64 machines on a 120 x 40 terminal, each in its own tmux window (tmux run
 // with the extra settings given first) or added from a file to quillor, and waits until every one has
@@ -522,9 +512,9 @@ bool start_64(Bench &b, Program &p, Target t, const std::string &tmux_settings, 
             more += std::string(i > 2 ? " \\; " : "") + "new-window -t many '" + kSsh + " h" +
                     std::to_string(i) + "'";
         run_quiet(p.tmux(more));
-        p.s = std::make_unique<PtySession>(std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f",
-                                                                    "/dev/null", "attach", "-t", "many"},
-                                           rows, cols);
+        p.s = std::make_unique<PtySession>(
+            std::vector<std::string>{kTmux, "-L", p.tmux_socket, "-f", "/dev/null", "attach", "-t", "many"},
+            rows, cols);
         measured.push_back(p.s->pid());
         measured.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
     }
@@ -537,16 +527,14 @@ bool start_64(Bench &b, Program &p, Target t, const std::string &tmux_settings, 
 int64_t cpu_ns_of(const std::vector<pid_t> &pids)
 {
     int64_t sum = 0;
-    for (pid_t pid : pids)
-        sum += std::max<int64_t>(0, proc_cpu_ns(pid));
+    for (pid_t pid : pids) sum += std::max<int64_t>(0, proc_cpu_ns(pid));
     return sum;
 }
 
 double rss_mib_of(const std::vector<pid_t> &pids)
 {
     long rss = 0;
-    for (pid_t pid : pids)
-        rss += std::max(0L, proc_rss_kib(pid));
+    for (pid_t pid : pids) rss += std::max(0L, proc_rss_kib(pid));
     return static_cast<double>(rss) / 1024.0;
 }
 
@@ -562,8 +550,7 @@ std::optional<IdleRun> measure_idle(Bench &b, Target t)
         if (!start_64(b, p, t, "", measured)) return result;
         auto wakeups = [&] {
             long sum = 0;
-            for (pid_t pid : measured)
-                sum += std::max(0L, proc_wakeups(pid));
+            for (pid_t pid : measured) sum += std::max(0L, proc_wakeups(pid));
             return sum;
         };
         int64_t before = cpu_ns_of(measured);
@@ -614,8 +601,8 @@ std::optional<double> measure_history(Bench &b, Target t)
         } else {
             std::string all;
             for (int i = 1; i <= 64; ++i)
-                all += std::string(i > 1 ? " \\; " : "") + "send-keys -t many:" + std::to_string(i - 1) + " 'sh " +
-                       script + "' Enter";
+                all += std::string(i > 1 ? " \\; " : "") + "send-keys -t many:" + std::to_string(i - 1) +
+                       " 'sh " + script + "' Enter";
             run_quiet(p.tmux(all));
         }
         // Done when no machine prints any more and the target itself has gone quiet.
@@ -674,7 +661,8 @@ StartupRun measure_startup(Bench &b)
         // the screen.
         size_t children = 0;
         auto children_deadline = Clock::now() + std::chrono::seconds(60);
-        while ((children = process_children(p.s->pid()).size()) < machines && Clock::now() < children_deadline)
+        while ((children = process_children(p.s->pid()).size()) < machines &&
+               Clock::now() < children_deadline)
             p.s->idle(5);
         if (children != machines)
             complain("quillor runs %zu ssh children, not %d", children, machines);
@@ -696,8 +684,7 @@ FloodRun measure_flood(Bench &b, unsigned seed)
     FloodRun result;
     {
         Program p;
-        if (!quillor_start(b, p, rows, cols) ||
-            !quillor_type_add(p, "@" + bench_hosts_file(b, floods + 1)))
+        if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, floods + 1)))
             return result;
         PtySession &s = *p.s;
         s.send("\r");
@@ -772,7 +759,8 @@ FloodRun measure_flood(Bench &b, unsigned seed)
             if (!begin_group()) return result;
             auto sent = Clock::now();
             s.send(text);
-            auto shown = s.wait_for([&](const ScreenReader &sc) { return sc.cell(row, col).text == "Z"; }, 60000);
+            auto shown =
+                s.wait_for([&](const ScreenReader &sc) { return sc.cell(row, col).text == "Z"; }, 60000);
             if (!shown) {
                 complain("quillor: the paste never showed whole:\n%s", s.screen().all_text().c_str());
                 result.paste_s.clear();
@@ -784,8 +772,7 @@ FloodRun measure_flood(Bench &b, unsigned seed)
     return result;
 }
 
-namespace
-{
+namespace {
 
 // Lines of 79 letters, each ended with a carriage return as a terminal pastes a line end.
 std::string paste_text()

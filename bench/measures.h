@@ -13,11 +13,11 @@ const char *target_name(Target t);
 
 // What every measurement needs: the programs, the server, and files of host names.
 struct Bench {
-    std::string quillor;  // the optimised quillor binary
-    std::string dir;      // temporary directory for host files
-    pid_t sshd_pid = -1;  // the private sshd; remote shells are its descendants
-    int keys = 200;       // keys typed per latency run
-    int serial = 0;       // makes tmux socket names unique
+    std::string quillor; // the optimised quillor binary
+    std::string dir;     // temporary directory for host files
+    pid_t sshd_pid = -1; // the private sshd; remote shells are its descendants
+    int keys = 200;      // keys typed per latency run
+    int serial = 0;      // makes tmux socket names unique
 };
 
 // Writes a file naming hosts h1..h<n>, one per line, and returns its path.

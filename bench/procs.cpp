@@ -11,8 +11,7 @@
 #include <map>
 #include <sstream>
 
-namespace
-{
+namespace {
 
 std::string read_file(const std::string &path)
 {
@@ -55,8 +54,7 @@ int64_t proc_cpu_ns(pid_t pid)
     return ns;
 }
 
-namespace
-{
+namespace {
 
 // A number from a "Name: value" line of /proc/<pid>/status; -1 when the process is gone.
 long status_field(pid_t pid, const std::string &name)

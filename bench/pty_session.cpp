@@ -21,8 +21,7 @@ double ms_between(Clock::time_point from, Clock::time_point to)
 PtySession::PtySession(const std::vector<std::string> &argv, int rows, int cols) : screen_(rows, cols)
 {
     std::vector<char *> cargv;
-    for (const auto &a : argv)
-        cargv.push_back(const_cast<char *>(a.c_str()));
+    for (const auto &a : argv) cargv.push_back(const_cast<char *>(a.c_str()));
     cargv.push_back(nullptr);
     winsize ws{};
     ws.ws_row = static_cast<unsigned short>(rows);
@@ -172,7 +171,6 @@ std::optional<Clock::time_point> PtySession::wait_raw(const std::string &marker,
 std::string screen_cells(const ScreenReader &s, int row, int from, int to)
 {
     std::string text;
-    for (int col = from; col < to; ++col)
-        text += s.cell(row, col).text;
+    for (int col = from; col < to; ++col) text += s.cell(row, col).text;
     return text;
 }

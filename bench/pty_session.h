@@ -17,9 +17,8 @@ using Clock = std::chrono::steady_clock;
 // Milliseconds between two instants, as a double.
 double ms_between(Clock::time_point from, Clock::time_point to);
 
-class PtySession
-{
-  public:
+class PtySession {
+public:
     // Starts argv[0] (a path) with argv on a terminal of rows x cols, in the harness's environment.
     PtySession(const std::vector<std::string> &argv, int rows, int cols);
     // Ends the program (hang-up, then SIGTERM, then SIGKILL) and reaps it.
@@ -51,7 +50,7 @@ class PtySession
     // Keeps reading for this long, so the program never blocks on a full terminal.
     void idle(int ms) { settle(ms + 1, ms); }
 
-  private:
+private:
     ssize_t read_some(char *buf, size_t len);
     pid_t pid_ = -1;
     int master_ = -1;

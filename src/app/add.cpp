@@ -110,7 +110,10 @@ long now_ms()
     return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-bool is_stop_key(int key) { return key == kCtrlC || key == kCtrlG || key == kEscape; }
+bool is_stop_key(int key)
+{
+    return key == kCtrlC || key == kCtrlG || key == kEscape;
+}
 
 enum class Read { Whole, Failed, Stopped };
 

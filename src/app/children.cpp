@@ -43,11 +43,20 @@ void children_install_handler()
     sigaction(SIGCHLD, &sa, nullptr);
 }
 
-int children_wake_fd() { return g_wake[0]; }
+int children_wake_fd()
+{
+    return g_wake[0];
+}
 
-int children_pending() { return g_pending.load(); }
+int children_pending()
+{
+    return g_pending.load();
+}
 
-int children_take() { return g_pending.exchange(0); }
+int children_take()
+{
+    return g_pending.exchange(0);
+}
 
 void children_reap()
 {

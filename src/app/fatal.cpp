@@ -56,7 +56,10 @@ void append_capability(const char *name)
 
 } // namespace
 
-void fatal_save_terminal() { g_have_saved_modes = tcgetattr(STDIN_FILENO, &g_saved_modes) == 0; }
+void fatal_save_terminal()
+{
+    g_have_saved_modes = tcgetattr(STDIN_FILENO, &g_saved_modes) == 0;
+}
 
 void fatal_install_handlers()
 {

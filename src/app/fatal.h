@@ -4,8 +4,8 @@
 // Remembers the terminal's modes; call before curses starts.
 void fatal_save_terminal();
 
-// Installs handlers for SIGTERM, SIGHUP and SIGINT that restore the terminal, hang up the ssh children and end
-// the process by the same signal; call after curses has started.
+// Installs handlers for SIGTERM, SIGHUP and SIGINT that restore the terminal, hang up the ssh children and
+// end the process by the same signal; call after curses has started.
 void fatal_install_handlers();
 
 // The same, from the main loop: for when the terminal is gone without a signal.

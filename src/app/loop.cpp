@@ -78,8 +78,7 @@ void main_loop_turn()
     int key = wait_key();
     redraw_set_note(nullptr, 0);
     // Every key already typed is taken in this turn, before the machines are read and drawn again.
-    do
-        main_dispatch(key);
+    do main_dispatch(key);
     while ((key = wait_key_now()) != ERR);
     flush_typed();
 }

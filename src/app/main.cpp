@@ -23,7 +23,10 @@ void serve_machines()
     mlist_update();
 }
 
-void terminal_lost() { fatal_exit(SIGHUP); }
+void terminal_lost()
+{
+    fatal_exit(SIGHUP);
+}
 
 // The user's window changed size: the panels follow it, and every machine takes the terminal panel's
 // new size. A screen too small for the panels keeps the machines at their last size until it grows.
@@ -92,8 +95,7 @@ int main(int argc, char **argv)
         redraw(true);
         // Their logins start once the main loop has drawn the list, a slice per turn.
         tarvik_vt_hold_children();
-        for (const std::string &name : options.names)
-            add_text(layout_minibuf_window(), name);
+        for (const std::string &name : options.names) add_text(layout_minibuf_window(), name);
     }
     main_loop();
 }

@@ -83,8 +83,7 @@ Options options_parse(int argc, char **argv)
     }
     // glibc's getopt has moved every name after the options, in their order; "--" ends the options
     // for a name that begins with "-".
-    for (int i = optind; i < argc; ++i)
-        o.names.emplace_back(argv[i]);
+    for (int i = optind; i < argc; ++i) o.names.emplace_back(argv[i]);
     return o;
 }
 

@@ -15,11 +15,10 @@
 #include "screen/layout.h"
 #include "screen/redraw.h"
 
-namespace
-{
+namespace {
 
 constexpr int kEscape = 27;
-constexpr int kTextLines = 4;    // lines of each group's answer shown under its header
+constexpr int kTextLines = 4;     // lines of each group's answer shown under its header
 constexpr int kRecomputeMs = 250; // how often the answers are read again while no key comes
 
 struct Row {
@@ -52,7 +51,8 @@ void build_rows(View &v)
         // A machine alone with its answer is the one to look at.
         int head = groups[g].machines.size() == 1 && groups.size() > 1 ? kAttrQuestion : kAttrPrompt;
         if (gi == v.selected) head = kAttrBar;
-        v.rows.push_back({std::to_string(groups[g].machines.size()) + "  " + names_of(groups[g].machines), head, gi});
+        v.rows.push_back(
+            {std::to_string(groups[g].machines.size()) + "  " + names_of(groups[g].machines), head, gi});
         size_t from = 0;
         int shown = 0;
         const std::string &text = groups[g].text;
@@ -63,13 +63,16 @@ void build_rows(View &v)
             from = nl + 1;
             ++shown;
         }
-        if (text.empty()) v.rows.push_back({"    (no output)", kAttrSummary, gi});
-        else if (from < text.size()) v.rows.push_back({"    ...", kAttrSummary, gi});
+        if (text.empty())
+            v.rows.push_back({"    (no output)", kAttrSummary, gi});
+        else if (from < text.size())
+            v.rows.push_back({"    ...", kAttrSummary, gi});
     }
     if (!v.state.printing.empty())
         v.rows.push_back({"still printing: " + names_of(v.state.printing), kAttrSummary, -1});
     if (v.state.clipped)
-        v.rows.push_back({"(answers longer than the history are compared on what is kept)", kAttrSummary, -1});
+        v.rows.push_back(
+            {"(answers longer than the history are compared on what is kept)", kAttrSummary, -1});
     if (!v.state.any) v.rows.push_back({"no command was sent in multicast yet", kAttrSummary, -1});
 }
 
@@ -84,8 +87,10 @@ void show_selected(View &v)
     for (size_t r = 0; r < v.rows.size(); ++r) {
         if (v.rows[r].group != v.selected) continue;
         int row = static_cast<int>(r);
-        if (row < v.top) scroll_to(v, row);
-        else if (row >= v.top + v.height) scroll_to(v, row - v.height + 1);
+        if (row < v.top)
+            scroll_to(v, row);
+        else if (row >= v.top + v.height)
+            scroll_to(v, row - v.height + 1);
         return;
     }
 }
@@ -119,7 +124,8 @@ void paint_view(void *ctx)
     WINDOW *mb = layout_minibuf_window();
     werase(mb);
     char where[128];
-    std::snprintf(where, sizeof where, "compare: %zu groups, %zu printing; arrows group, PgUp/PgDn, Enter select, q leave",
+    std::snprintf(where, sizeof where,
+                  "compare: %zu groups, %zu printing; arrows group, PgUp/PgDn, Enter select, q leave",
                   v.state.groups.size(), v.state.printing.size());
     set_color(mb, kAttrText);
     mvwaddnstr(mb, 0, 0, where, getmaxx(mb));
@@ -153,7 +159,8 @@ void compareview_show()
             case '\r':
             case '\n':
             case KEY_ENTER:
-                if (v.selected < groups) mlist_select(v.state.groups[static_cast<size_t>(v.selected)].machines.front());
+                if (v.selected < groups)
+                    mlist_select(v.state.groups[static_cast<size_t>(v.selected)].machines.front());
                 open = false;
                 break;
             case 'q':

@@ -12,13 +12,12 @@
 #include "screen/colors.h"
 #include "screen/window.h"
 
-namespace
-{
+namespace {
 
 constexpr int kHelpRows = 25, kHelpCols = 80;
 constexpr int kMenuCols = 45;
 
-constexpr size_t kNameSize = 15;  // room for 14 characters
+constexpr size_t kNameSize = 15; // room for 14 characters
 
 // "{" and "}" switch to and from the highlight; they are not shown.
 const char *const kHelpText = "Quillor allows you to ssh into several machines at once. The list on the\n"
@@ -68,18 +67,10 @@ void write_marked_up(WINDOW *win, const char *text)
     wmove(win, 1, 1);
     for (const char *p = text; *p; ++p) {
         switch (*p) {
-        case '{':
-            set_color(win, kAttrHighlight);
-            break;
-        case '}':
-            set_color(win, kAttrPopup);
-            break;
-        case '\n':
-            wmove(win, getcury(win) + 1, 1);
-            break;
-        default:
-            waddch(win, static_cast<unsigned char>(*p));
-            break;
+        case '{': set_color(win, kAttrHighlight); break;
+        case '}': set_color(win, kAttrPopup); break;
+        case '\n': wmove(win, getcury(win) + 1, 1); break;
+        default: waddch(win, static_cast<unsigned char>(*p)); break;
         }
     }
 }
@@ -156,7 +147,10 @@ int popup_key(PopupBox &box)
     return key;
 }
 
-bool confirm(const char *question) { return minibuf_confirm(menu_minibuf, question, kAttrQuestion); }
+bool confirm(const char *question)
+{
+    return minibuf_confirm(menu_minibuf, question, kAttrQuestion);
+}
 
 void rename_selected()
 {
@@ -198,43 +192,23 @@ bool menu_show()
     // The menu stays up, under a question it asks, until the command is done.
     WaitDialog dialog(paint_popup, &box);
     switch (key) {
-    case 'h':
-        help_show();
-        break;
-    case 'r':
-        rename_selected();
-        break;
-    case 'o':
-        mlist_toggle_tag_all(true);
-        break;
-    case 'O':
-        mlist_toggle_tag_all(false);
-        break;
-    case 't':
-        mlist_tag_all(true);
-        break;
-    case 'T':
-        mlist_tag_all(false);
-        break;
-    case 'u':
-        mlist_untag_all();
-        break;
-    case 'z':
-        mlist_delete_dead();
-        break;
+    case 'h': help_show(); break;
+    case 'r': rename_selected(); break;
+    case 'o': mlist_toggle_tag_all(true); break;
+    case 'O': mlist_toggle_tag_all(false); break;
+    case 't': mlist_tag_all(true); break;
+    case 'T': mlist_tag_all(false); break;
+    case 'u': mlist_untag_all(); break;
+    case 'z': mlist_delete_dead(); break;
     case 'd':
         if (confirm("Really delete all TAGGED machines [y/n]?")) mlist_delete_tagged();
         break;
     case 'X':
         if (confirm("Really delete ALL machines [y/n]?")) mlist_delete_all();
         break;
-    case 'q':
-        return confirm("Really quit application [y/n]?");
-    case 'R':
-        mlist_reconnect_dead();
-        break;
-    default:
-        break;
+    case 'q': return confirm("Really quit application [y/n]?");
+    case 'R': mlist_reconnect_dead(); break;
+    default: break;
     }
     return false;
 }

@@ -5,8 +5,7 @@
 #include "screen/colors.h"
 #include "screen/redraw.h"
 
-namespace
-{
+namespace {
 
 constexpr int kCtrlC = 3, kCtrlG = 7, kCtrlH = 8, kCtrlJ = 10, kCtrlM = 13, kCtrlU = 21;
 constexpr int kEscape = 27, kDelete = 127;
@@ -58,16 +57,23 @@ void paint_message(void *ctx)
 }
 
 // How many bytes a UTF-8 character starting with this byte has; 1 for a byte that starts none.
-size_t char_length(unsigned char lead) { return lead >= 0xF8 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1; }
+size_t char_length(unsigned char lead)
+{
+    return lead >= 0xF8 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+}
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool is_continuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
 
 // The length of the last character of the text: a lead byte with its continuation bytes, or one byte
 // where the text is not UTF-8 there.
 size_t last_char_length(const std::string &text)
 {
     size_t n = 1;
-    while (n < text.size() && n < 4 && is_continuation(static_cast<unsigned char>(text[text.size() - n]))) ++n;
+    while (n < text.size() && n < 4 && is_continuation(static_cast<unsigned char>(text[text.size() - n])))
+        ++n;
     return char_length(static_cast<unsigned char>(text[text.size() - n])) == n ? n : 1;
 }
 
@@ -94,7 +100,10 @@ struct TextInput {
     }
 };
 
-bool printable(int byte) { return (byte >= 32 && byte <= 126) || (byte >= 128 && byte <= 255); }
+bool printable(int byte)
+{
+    return (byte >= 32 && byte <= 126) || (byte >= 128 && byte <= 255);
+}
 
 } // namespace
 

@@ -20,8 +20,7 @@
 #include "screen/layout.h"
 #include "screen/redraw.h"
 
-namespace
-{
+namespace {
 
 constexpr int kEscape = 27;
 constexpr size_t kSearchSize = 64; // room for 63 bytes, as the add prompt
@@ -32,8 +31,8 @@ struct View {
     int rows = 1;
     std::string search; // the text last searched for
     bool matched = false;
-    uint64_t match = 0;  // the line of the last occurrence found
-    std::string note;    // shown instead of the position until the next key
+    uint64_t match = 0; // the line of the last occurrence found
+    std::string note;   // shown instead of the position until the next key
     std::vector<TarvikLineCell> cells;
 };
 
@@ -49,7 +48,10 @@ void scroll_to(View &v, int64_t top)
     v.top = static_cast<uint64_t>(std::max(first, std::min(last, top)));
 }
 
-size_t utf8_length(uint32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
+size_t utf8_length(uint32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
 
 // Shows the first occurrence of the search in the line's cells reversed, found in the line's text
 // (which holds each cell's characters in order).

@@ -16,8 +16,7 @@
 #include "screen/redraw.h"
 #include "screen/screen.h"
 
-namespace
-{
+namespace {
 
 WaitHooks g_hooks;
 int g_keyboard_fd = STDIN_FILENO;
@@ -61,7 +60,10 @@ long now_ms()
     return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-bool keyboard_ready() { return !g_hooks.keyboard_ready || g_hooks.keyboard_ready(); }
+bool keyboard_ready()
+{
+    return !g_hooks.keyboard_ready || g_hooks.keyboard_ready();
+}
 
 // Hands bytes back to curses, first byte first out.
 void unread(std::string_view bytes)
@@ -252,11 +254,20 @@ void wait_init(const WaitHooks &hooks)
     sigdelset(&g_poll_mask, SIGWINCH);
 }
 
-void wait_set_keyboard_fd(int fd) { g_keyboard_fd = fd; }
+void wait_set_keyboard_fd(int fd)
+{
+    g_keyboard_fd = fd;
+}
 
-WaitDialog::WaitDialog(WaitPaint paint, void *ctx) { g_dialogs.push_back({paint, ctx}); }
+WaitDialog::WaitDialog(WaitPaint paint, void *ctx)
+{
+    g_dialogs.push_back({paint, ctx});
+}
 
-WaitDialog::~WaitDialog() { g_dialogs.pop_back(); }
+WaitDialog::~WaitDialog()
+{
+    g_dialogs.pop_back();
+}
 
 void wait_repaint()
 {
@@ -271,12 +282,27 @@ void wait_repaint()
     redraw_update();
 }
 
-int wait_key() { return wait_until(-1, -1); }
+int wait_key()
+{
+    return wait_until(-1, -1);
+}
 
-int wait_key_for(int timeout_ms) { return wait_until(now_ms() + std::max(0, timeout_ms), -1); }
+int wait_key_for(int timeout_ms)
+{
+    return wait_until(now_ms() + std::max(0, timeout_ms), -1);
+}
 
-int wait_key_or_fd(int fd) { return wait_until(-1, fd); }
+int wait_key_or_fd(int fd)
+{
+    return wait_until(-1, fd);
+}
 
-int wait_key_now() { return take_key(); }
+int wait_key_now()
+{
+    return take_key();
+}
 
-const std::string &wait_paste_text() { return g_paste; }
+const std::string &wait_paste_text()
+{
+    return g_paste;
+}

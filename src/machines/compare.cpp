@@ -10,8 +10,7 @@
 #include "machines/history.h"
 #include "machines/mlist.h"
 
-namespace
-{
+namespace {
 
 // ssh options that take the next word as their value: that word is not the destination.
 constexpr std::string_view kOptionsWithValue = "BbcDEeFIiJLlmOoPpQRSWw";
@@ -76,7 +75,8 @@ CompareAnswer compare_answer(std::string_view output, const std::vector<std::str
         answer.text += '\n';
     }
     std::vector<std::string> sorted = names;
-    std::sort(sorted.begin(), sorted.end(), [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
+    std::sort(sorted.begin(), sorted.end(),
+              [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
     answer.text = replace_names(answer.text, sorted);
     return answer;
 }
@@ -100,7 +100,8 @@ std::vector<std::vector<int>> compare_group(const std::vector<std::string> &text
             groups.push_back({static_cast<int>(i)});
         }
     }
-    std::stable_sort(groups.begin(), groups.end(), [](const auto &a, const auto &b) { return a.size() > b.size(); });
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const auto &a, const auto &b) { return a.size() > b.size(); });
     return groups;
 }
 

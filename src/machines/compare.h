@@ -10,7 +10,7 @@
 
 // What a machine's output since the mark says, ready to compare.
 struct CompareAnswer {
-    std::string text; // without the command line, the prompt after it and trailing blanks; names replaced
+    std::string text;  // without the command line, the prompt after it and trailing blanks; names replaced
     bool done = false; // the prompt came back: nothing more is expected
 };
 

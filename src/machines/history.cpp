@@ -134,7 +134,8 @@ void encode(std::vector<uint8_t> &out, const TarvikLineCell *cells, int count)
     for (int i = 0; i < count && !runs; ++i) runs = !(cells[i].style == TarvikStyle{});
 
     out.clear();
-    put_varint(out, static_cast<uint64_t>(text.size()) << 2 | (runs ? kHasRuns : 0) | (layout ? kHasLayout : 0));
+    put_varint(out,
+               static_cast<uint64_t>(text.size()) << 2 | (runs ? kHasRuns : 0) | (layout ? kHasLayout : 0));
     out.insert(out.end(), text.begin(), text.end());
     if (runs) {
         static std::vector<std::pair<int, TarvikStyle>> list;
@@ -219,7 +220,8 @@ int last_screen_row(const TarvikVt *vt, std::vector<TarvikLineCell> &cells)
 
 } // namespace
 
-History::Chunk::Chunk(const Chunk &other) : bytes(new uint8_t[other.used]), used(other.used), size(other.used), lines(other.lines)
+History::Chunk::Chunk(const Chunk &other)
+    : bytes(new uint8_t[other.used]), used(other.used), size(other.used), lines(other.lines)
 {
     std::memcpy(bytes.get(), other.bytes.get(), used);
 }
@@ -253,9 +255,18 @@ void history_push(History &h, const TarvikLineCell *cells, int count)
     commit(h, len);
 }
 
-uint64_t history_begin(const History &h) { return h.begin; }
-uint64_t history_end(const History &h) { return h.begin + h.lines.size(); }
-size_t history_size(const History &h) { return h.lines.size(); }
+uint64_t history_begin(const History &h)
+{
+    return h.begin;
+}
+uint64_t history_end(const History &h)
+{
+    return h.begin + h.lines.size();
+}
+size_t history_size(const History &h)
+{
+    return h.lines.size();
+}
 
 std::string_view history_text(const History &h, uint64_t line)
 {
@@ -324,7 +335,8 @@ void history_add_screen(History &h, const TarvikVt *vt)
 {
     std::vector<TarvikLineCell> cells;
     int last = last_screen_row(vt, cells);
-    for (int row = 0; row <= last; ++row) history_push(h, cells.data(), tarvik_vt_line(vt, row, cells.data()));
+    for (int row = 0; row <= last; ++row)
+        history_push(h, cells.data(), tarvik_vt_line(vt, row, cells.data()));
 }
 
 uint64_t history_mark(const History &h, const TarvikVt *vt)

@@ -5,8 +5,7 @@
 #include <cstdint>
 #include <string_view>
 
-namespace
-{
+namespace {
 
 struct RangeItem {
     uint64_t low, high;
@@ -122,8 +121,7 @@ std::vector<std::string> hostrange_expand(const std::string &text, size_t max)
         return names;
     }
     std::vector<Position> at;
-    for (const Range &r : ranges)
-        at.push_back({0, r.items[0].low});
+    for (const Range &r : ranges) at.push_back({0, r.items[0].low});
     do {
         std::string name;
         size_t from = 0;
@@ -138,8 +136,7 @@ std::vector<std::string> hostrange_expand(const std::string &text, size_t max)
     return names;
 }
 
-namespace
-{
+namespace {
 
 // A name cut around its last run of digits.
 struct Numbered {
@@ -202,7 +199,8 @@ std::string hostrange_compress(const std::vector<std::string> &names)
         std::sort(k.numbers.begin(), k.numbers.end());
         k.numbers.erase(std::unique(k.numbers.begin(), k.numbers.end()), k.numbers.end());
         if (k.key.width == 0 || k.numbers.size() == 1) {
-            out += k.key.width == 0 ? k.key.head : k.key.head + padded(k.numbers[0], k.key.width) + k.key.tail;
+            out +=
+                k.key.width == 0 ? k.key.head : k.key.head + padded(k.numbers[0], k.key.width) + k.key.tail;
             continue;
         }
         out += k.key.head + '[';

@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-namespace
-{
+namespace {
 
 void keep_line(const TarvikLineCell *cells, int count, void *user)
 {

@@ -20,14 +20,15 @@ struct Machine {
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
     pid_t pid = -1; // 0 while its start is held: see mlist_children_started
     // Its answer to the last command sent to several machines: see compare.h.
-    uint8_t answering = 0;   // it received that command
-    uint8_t odd_answer = 0;  // its answer is outside the largest group of equal answers
+    uint8_t answering = 0;    // it received that command
+    uint8_t odd_answer = 0;   // its answer is outside the largest group of equal answers
     uint64_t answer_mark = 0; // where the answer starts, as history_mark gave it
 };
 
 // A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks
 // into ssh's arguments, never through a shell), keeping up to `history_lines` lines that scroll away.
-Machine *machine_create(const std::string &name, int rows, int cols, int history_lines = kDefaultHistoryLines);
+Machine *machine_create(const std::string &name, int rows, int cols,
+                        int history_lines = kDefaultHistoryLines);
 
 // Releases the record and its terminal; a child still running is hung up, not waited for.
 void machine_destroy(Machine *m);

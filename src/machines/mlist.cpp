@@ -23,9 +23,15 @@ int g_term_rows = 24;
 int g_term_cols = 80;
 int g_history_lines = kDefaultHistoryLines;
 
-int count() { return static_cast<int>(g_machines.size()); }
+int count()
+{
+    return static_cast<int>(g_machines.size());
+}
 
-bool has_selection() { return g_selected >= 0 && g_selected < count(); }
+bool has_selection()
+{
+    return g_selected >= 0 && g_selected < count();
+}
 
 // Keeps the selection inside the list and in view; the scroll moves only to bring it into view.
 void fix_selection()
@@ -58,7 +64,10 @@ void mlist_init(WINDOW *list_window, int term_rows, int term_cols)
     g_term_cols = term_cols;
 }
 
-void mlist_set_history_lines(int lines) { g_history_lines = lines; }
+void mlist_set_history_lines(int lines)
+{
+    g_history_lines = lines;
+}
 
 void mlist_add(const std::string &name)
 {
@@ -126,9 +135,15 @@ void mlist_untag_all()
     for (auto &m : g_machines) m->tagged = 0;
 }
 
-void mlist_toggle_multicast() { g_multicast = !g_multicast; }
+void mlist_toggle_multicast()
+{
+    g_multicast = !g_multicast;
+}
 
-bool mlist_multicast() { return g_multicast; }
+bool mlist_multicast()
+{
+    return g_multicast;
+}
 
 void mlist_send_key(int key)
 {
@@ -141,8 +156,7 @@ void mlist_send_key(int key)
     }
 }
 
-namespace
-{
+namespace {
 
 // An Enter typed for several machines starts a new answer on each of them.
 void mark_if_command(const std::string &bytes)
@@ -223,8 +237,7 @@ void mlist_update()
 {
     static std::vector<TarvikVt *> terms;
     terms.clear();
-    for (auto &m : g_machines)
-        terms.push_back(m->term.get());
+    for (auto &m : g_machines) terms.push_back(m->term.get());
     tarvik_vt_update_all(terms.data(), terms.size());
 }
 
@@ -253,10 +266,22 @@ void mlist_resize(int term_rows, int term_cols)
     fix_selection();
 }
 
-int mlist_count() { return count(); }
-int mlist_selected() { return g_selected; }
-int mlist_scroll() { return g_scroll; }
-WINDOW *mlist_window() { return g_window; }
+int mlist_count()
+{
+    return count();
+}
+int mlist_selected()
+{
+    return g_selected;
+}
+int mlist_scroll()
+{
+    return g_scroll;
+}
+WINDOW *mlist_window()
+{
+    return g_window;
+}
 
 Machine *mlist_machine(int i)
 {

@@ -7,17 +7,17 @@ constexpr int kAttrBold = 0x80;
 constexpr int kAttrBlink = 0x08;
 
 // The program's own looks, each named once.
-constexpr int kAttrText = 0x70;      // white on black: plain text, what the user typed, the credit
-constexpr int kAttrError = 0xF1;     // bold white on red: errors that wait for a key
-constexpr int kAttrPrompt = 0xE0;    // bold cyan on black: the add prompt
-constexpr int kAttrQuestion = 0x90;  // bold red on black: confirmations and the rename prompt
-constexpr int kAttrTitle = 0x40;     // blue on black: the splash title
-constexpr int kAttrFrame = 0xC0;     // bold blue on black: the lines around the panels
-constexpr int kAttrBar = 0xF4;       // bold white on blue: the key-help bar
-constexpr int kAttrPopup = 0xF4;     // bold white on blue: popup background, border, plain text
-constexpr int kAttrHighlight = 0xE4; // bold cyan on blue: highlighted popup text
-constexpr int kAttrSummary = 0x80;   // grey (bold black): the summary column
-constexpr int kAttrMulticast = 0xF9; // bold blinking white on red: the multicast indicator
+constexpr int kAttrText = 0x70;       // white on black: plain text, what the user typed, the credit
+constexpr int kAttrError = 0xF1;      // bold white on red: errors that wait for a key
+constexpr int kAttrPrompt = 0xE0;     // bold cyan on black: the add prompt
+constexpr int kAttrQuestion = 0x90;   // bold red on black: confirmations and the rename prompt
+constexpr int kAttrTitle = 0x40;      // blue on black: the splash title
+constexpr int kAttrFrame = 0xC0;      // bold blue on black: the lines around the panels
+constexpr int kAttrBar = 0xF4;        // bold white on blue: the key-help bar
+constexpr int kAttrPopup = 0xF4;      // bold white on blue: popup background, border, plain text
+constexpr int kAttrHighlight = 0xE4;  // bold cyan on blue: highlighted popup text
+constexpr int kAttrSummary = 0x80;    // grey (bold black): the summary column
+constexpr int kAttrMulticast = 0xF9;  // bold blinking white on red: the multicast indicator
 constexpr int kAttrSinglecast = 0x40; // blue on black: the singlecast indicator
 
 // List rows: by tag and life; a selected row gets a red background on top.
@@ -28,7 +28,10 @@ constexpr int kAttrRowTaggedDead = 0x20;
 constexpr int kAttrRowSelected = 0x01;
 
 // A key on the help bar: bold in colour fg (1-7) on the bar's blue.
-constexpr int attr_bar_key(int fg) { return kAttrBold | fg << 4 | COLOR_BLUE; }
+constexpr int attr_bar_key(int fg)
+{
+    return kAttrBold | fg << 4 | COLOR_BLUE;
+}
 
 // Replaces the window's attributes with what the attribute byte describes (only its low 8 bits count).
 // A null window is ignored.

@@ -24,9 +24,8 @@ constexpr int kMinSummaryWidth = 3;
 constexpr int kMinCaptionCols = 91;
 
 // Bytes 1-7 are not shown: each switches to that colour on the bar's blue.
-constexpr char kKeyHelp[] =
-    "Quillor v" QUILLOR_VERSION
-    "  \aF1\a:menu  \6F2/3\a:sel  \3F4\a:tag  \2F5\a:add  \1F6\a:del  \5F7\a:mcast";
+constexpr char kKeyHelp[] = "Quillor v" QUILLOR_VERSION
+                            "  \aF1\a:menu  \6F2/3\a:sel  \3F4\a:tag  \2F5\a:add  \1F6\a:del  \5F7\a:mcast";
 
 // Ends curses first, so the message lands on the user's own screen.
 [[noreturn]] void layout_fail_width(int list_width, int cols)
@@ -202,9 +201,10 @@ void layout_draw_notice()
     int cols = getmaxx(stdscr);
     char now[64], need[64];
     std::snprintf(now, sizeof now, "Terminal too small: %d x %d", cols, rows);
-    std::snprintf(need, sizeof need, "quillor needs %d x %d",
-                  static_cast<int>(std::max<long long>(kScreenMinCols, static_cast<long long>(g_list_width) + 4)),
-                  kScreenMinRows);
+    std::snprintf(
+        need, sizeof need, "quillor needs %d x %d",
+        static_cast<int>(std::max<long long>(kScreenMinCols, static_cast<long long>(g_list_width) + 4)),
+        kScreenMinRows);
     werase(stdscr);
     set_color(stdscr, kAttrText);
     int top = std::max(0, (rows - 2) / 2);

@@ -85,7 +85,10 @@ int g_note_attr = 0;
 
 } // namespace
 
-void redraw_show_cursor(bool show) { g_cursor_wanted = show; }
+void redraw_show_cursor(bool show)
+{
+    g_cursor_wanted = show;
+}
 
 void redraw_update()
 {

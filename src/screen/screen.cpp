@@ -34,12 +34,12 @@ struct FunctionKey {
 // F1-F10 in the three forms terminals send them: SS3 (F1-F4 only), CSI number "~" (no 16), and
 // CSI number "z".
 constexpr FunctionKey kFunctionKeys[] = {
-    {"\033OP", KEY_F(1)},    {"\033OQ", KEY_F(2)},    {"\033OR", KEY_F(3)},    {"\033OS", KEY_F(4)},
-    {"\033[11~", KEY_F(1)},  {"\033[12~", KEY_F(2)},  {"\033[13~", KEY_F(3)},  {"\033[14~", KEY_F(4)},
-    {"\033[15~", KEY_F(5)},  {"\033[17~", KEY_F(6)},  {"\033[18~", KEY_F(7)},  {"\033[19~", KEY_F(8)},
-    {"\033[20~", KEY_F(9)},  {"\033[21~", KEY_F(10)}, {"\033[224z", KEY_F(1)}, {"\033[225z", KEY_F(2)},
-    {"\033[226z", KEY_F(3)}, {"\033[227z", KEY_F(4)}, {"\033[228z", KEY_F(5)}, {"\033[229z", KEY_F(6)},
-    {"\033[230z", KEY_F(7)}, {"\033[231z", KEY_F(8)}, {"\033[232z", KEY_F(9)}, {"\033[233z", KEY_F(10)},
+    {"\033OP", KEY_F(1)},          {"\033OQ", KEY_F(2)},    {"\033OR", KEY_F(3)},    {"\033OS", KEY_F(4)},
+    {"\033[11~", KEY_F(1)},        {"\033[12~", KEY_F(2)},  {"\033[13~", KEY_F(3)},  {"\033[14~", KEY_F(4)},
+    {"\033[15~", KEY_F(5)},        {"\033[17~", KEY_F(6)},  {"\033[18~", KEY_F(7)},  {"\033[19~", KEY_F(8)},
+    {"\033[20~", KEY_F(9)},        {"\033[21~", KEY_F(10)}, {"\033[224z", KEY_F(1)}, {"\033[225z", KEY_F(2)},
+    {"\033[226z", KEY_F(3)},       {"\033[227z", KEY_F(4)}, {"\033[228z", KEY_F(5)}, {"\033[229z", KEY_F(6)},
+    {"\033[230z", KEY_F(7)},       {"\033[231z", KEY_F(8)}, {"\033[232z", KEY_F(9)}, {"\033[233z", KEY_F(10)},
     {"\033[200~", kKeyPasteBegin},
 };
 
@@ -55,7 +55,8 @@ constexpr char kMachineControlKeys[] = {'\003', '\021', '\023', '\032', '\034'};
 [[noreturn]] void screen_fail_size()
 {
     endwin();
-    std::fprintf(stderr, "ERROR: quillor requires a %d x %d terminal to run.\n", kScreenMinCols, kScreenMinRows);
+    std::fprintf(stderr, "ERROR: quillor requires a %d x %d terminal to run.\n", kScreenMinCols,
+                 kScreenMinRows);
     std::exit(1);
 }
 
@@ -149,4 +150,7 @@ void screen_setup(bool splash)
     if (!screen_big_enough()) screen_fail_size();
 }
 
-bool screen_big_enough() { return getmaxy(stdscr) >= kScreenMinRows && getmaxx(stdscr) >= kScreenMinCols; }
+bool screen_big_enough()
+{
+    return getmaxy(stdscr) >= kScreenMinRows && getmaxx(stdscr) >= kScreenMinCols;
+}

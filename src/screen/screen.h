@@ -12,9 +12,9 @@ constexpr char kScreenPasteOff[] = "\033[?2004l";
 constexpr int kScreenMinCols = 80;
 constexpr int kScreenMinRows = 25;
 
-// Starts curses on the user's terminal and shows the splash unless told not to. On a screen under 80 x 25 it ends curses, reports the required
-// size on standard error and exits with status 1; so it does, before touching the terminal, when TERM
-// is unset or names a terminal with no description.
+// Starts curses on the user's terminal and shows the splash unless told not to. On a screen under 80 x 25 it
+// ends curses, reports the required size on standard error and exits with status 1; so it does, before
+// touching the terminal, when TERM is unset or names a terminal with no description.
 void screen_init(bool splash = true);
 
 // Ends curses and gives the terminal back as it was (bracketed paste off too).

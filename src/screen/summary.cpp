@@ -31,7 +31,10 @@ uint32_t summary_char(TarvikCell cell)
 }
 
 // Only a real blank is dropped at the end of a row; the right half of a wide character is text.
-bool is_blank(TarvikCell cell) { return cell.ch == 32 && cell.width == 1; }
+bool is_blank(TarvikCell cell)
+{
+    return cell.ch == 32 && cell.width == 1;
+}
 
 // Reads the terminal backwards from its cursor into line[0 .. len-1], right to left. Row 0 of the
 // terminal is never read: it yields blanks like the rows above it.

@@ -12,7 +12,6 @@ void fill_window(WINDOW *win, chtype ch)
     int rows = getmaxy(win), cols = getmaxx(win);
     for (int row = 0; row < rows; ++row)
         // Cell by cell, so the bottom-right cell is written too without a scroll or wrap.
-        for (int col = 0; col < cols; ++col)
-            mvwaddch(win, row, col, ch);
+        for (int col = 0; col < cols; ++col) mvwaddch(win, row, col, ch);
     wmove(win, 0, 0);
 }

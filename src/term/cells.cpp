@@ -18,11 +18,20 @@ static_assert(kTarvikMaxChars == VTERM_MAX_CHARS_PER_CELL);
 // Versions are drawn from one counter, so that no two screens ever share one.
 unsigned long g_versions = 0;
 
-TarvikVt *owner(void *user) { return static_cast<TarvikVt *>(user); }
+TarvikVt *owner(void *user)
+{
+    return static_cast<TarvikVt *>(user);
+}
 
-VtBuffer &active(TarvikVt *vt) { return vt->alt_active ? vt->alt : vt->primary; }
+VtBuffer &active(TarvikVt *vt)
+{
+    return vt->alt_active ? vt->alt : vt->primary;
+}
 
-VtCell *line(TarvikVt *vt, int row) { return active(vt).line(row, vt->cols); }
+VtCell *line(TarvikVt *vt, int row)
+{
+    return active(vt).line(row, vt->cols);
+}
 
 // Whether a cell at the end of a line can be left out of it: nothing written, or a blank that shows
 // no colour or line.
@@ -158,14 +167,17 @@ uint32_t color_code(const VTermColor &c, bool fg)
 {
     if (fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return kTarvikDefaultColor;
     if (VTERM_COLOR_IS_INDEXED(&c)) return c.indexed.idx;
-    return kTarvikRgbColor | static_cast<uint32_t>(c.rgb.red) << 16 | static_cast<uint32_t>(c.rgb.green) << 8 |
-           c.rgb.blue;
+    return kTarvikRgbColor | static_cast<uint32_t>(c.rgb.red) << 16 |
+           static_cast<uint32_t>(c.rgb.green) << 8 | c.rgb.blue;
 }
 
 // libvterm decodes the obsolete 5- and 6-byte UTF-8 forms and encoded UTF-16 halves into values that
 // are no character, which curses and the summary cannot show; they read as U+FFFD, like the other
 // malformed input that libvterm replaces itself.
-uint32_t valid_char(uint32_t ch) { return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch; }
+uint32_t valid_char(uint32_t ch)
+{
+    return ch > 0x10FFFF || (ch >= 0xD800 && ch <= 0xDFFF) ? 0xFFFD : ch;
+}
 
 // The row's cells up to the last that shows anything, read as vt_get_cell reads them; returns their
 // number. Every line feed at the bottom of the screen comes through here, so the cells are converted
@@ -191,7 +203,8 @@ int line_cells(const TarvikVt *vt, int row, TarvikLineCell *out)
             o.chars[0] = orphan ? ' ' : 0;
         } else {
             o.width = covers_next ? 2 : 1;
-            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) o.chars[i] = valid_char(c.chars[i]);
+            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i)
+                o.chars[i] = valid_char(c.chars[i]);
             if (o.chars[0] == 0) o.chars[0] = ' ';
         }
         o.style.fg = color_code(c.fg, true);

@@ -6,7 +6,7 @@
 #include <utility>
 
 class Fd {
-  public:
+public:
     Fd() = default;
     explicit Fd(int fd) : fd_(fd) {}
     Fd(const Fd &) = delete;
@@ -28,6 +28,6 @@ class Fd {
         fd_ = fd;
     }
 
-  private:
+private:
     int fd_ = -1;
 };

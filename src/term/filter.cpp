@@ -28,7 +28,10 @@ constexpr size_t kMaxSequence = 256;
 
 using State = OutputFilter::State;
 
-bool is_intermediate(unsigned char c) { return c >= 0x20 && c <= 0x2F; }
+bool is_intermediate(unsigned char c)
+{
+    return c >= 0x20 && c <= 0x2F;
+}
 
 // The columns libvterm moves the cursor for the code point printed on its own.
 int libvterm_width(uint32_t cp)
@@ -178,7 +181,8 @@ void pass_repeat(TarvikVt *vt)
         return;
     }
     long count = 0;
-    for (char c : params.substr(0, params.find_first_of(";:"))) count = std::min(count * 10 + (c - '0'), 1L << 20);
+    for (char c : params.substr(0, params.find_first_of(";:")))
+        count = std::min(count * 10 + (c - '0'), 1L << 20);
     if (count == 0) count = 1;
     // Where the cursor stands depends on everything before the repeat, so libvterm takes that first.
     pass_on(vt);

@@ -10,13 +10,13 @@ namespace {
 
 // Marks what libvterm writes meanwhile as the user's input rather than a reply to a query.
 class Keying {
-  public:
+public:
     explicit Keying(TarvikVt *vt) : vt_(vt) { vt_->keying = true; }
     ~Keying() { vt_->keying = false; }
     Keying(const Keying &) = delete;
     Keying &operator=(const Keying &) = delete;
 
-  private:
+private:
     TarvikVt *vt_;
 };
 
@@ -49,8 +49,8 @@ bool modified_key(int code, KeyMapping &out)
         const char *prefix;
         VTermKey key;
     } names[] = {
-        {"kUP", VTERM_KEY_UP},     {"kDN", VTERM_KEY_DOWN},      {"kLFT", VTERM_KEY_LEFT},
-        {"kRIT", VTERM_KEY_RIGHT}, {"kHOM", VTERM_KEY_HOME},     {"kEND", VTERM_KEY_END},
+        {"kUP", VTERM_KEY_UP},      {"kDN", VTERM_KEY_DOWN},      {"kLFT", VTERM_KEY_LEFT},
+        {"kRIT", VTERM_KEY_RIGHT},  {"kHOM", VTERM_KEY_HOME},     {"kEND", VTERM_KEY_END},
         {"kPRV", VTERM_KEY_PAGEUP}, {"kNXT", VTERM_KEY_PAGEDOWN}, {"kDC", VTERM_KEY_DEL},
         {"kIC", VTERM_KEY_INS},
     };

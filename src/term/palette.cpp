@@ -32,7 +32,10 @@ struct Palette {
 };
 Palette g_palette;
 
-int fixed_pair(int fg, int bg) { return bg * 8 + 7 - fg; }
+int fixed_pair(int fg, int bg)
+{
+    return bg * 8 + 7 - fg;
+}
 
 // The nearest basic colour of one of the 256: for pairs the terminal cannot give.
 int basic_of(int color)
@@ -49,10 +52,14 @@ int basic_of(int color)
 void palette_unlink(Palette &p, int i)
 {
     Entry &e = p.entries[static_cast<size_t>(i)];
-    if (e.older != kNone) p.entries[static_cast<size_t>(e.older)].newer = e.newer;
-    else p.oldest = e.newer;
-    if (e.newer != kNone) p.entries[static_cast<size_t>(e.newer)].older = e.older;
-    else p.newest = e.older;
+    if (e.older != kNone)
+        p.entries[static_cast<size_t>(e.older)].newer = e.newer;
+    else
+        p.oldest = e.newer;
+    if (e.newer != kNone)
+        p.entries[static_cast<size_t>(e.newer)].older = e.older;
+    else
+        p.newest = e.older;
     e.older = e.newer = kNone;
 }
 
@@ -106,7 +113,8 @@ void tarvik_colors_init()
     }
     for (int fg = 0; fg < 8; ++fg)
         for (int bg = 0; bg < 8; ++bg)
-            if (fg != COLOR_WHITE || bg != COLOR_BLACK) init_pair(static_cast<short>(fixed_pair(fg, bg)), fg, bg);
+            if (fg != COLOR_WHITE || bg != COLOR_BLACK)
+                init_pair(static_cast<short>(fixed_pair(fg, bg)), fg, bg);
     palette_reset(g_palette, capacity);
 }
 
@@ -141,4 +149,7 @@ int tarvik_color_pair(int fg, int bg)
     return kFixedPairs + i;
 }
 
-void palette_next_frame() { ++g_palette.frame; }
+void palette_next_frame()
+{
+    ++g_palette.frame;
+}

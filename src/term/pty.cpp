@@ -53,7 +53,10 @@ void queue_consume(PtyQueue &q, size_t n)
     }
 }
 
-void queue_clear(PtyQueue &q) { q = PtyQueue{}; }
+void queue_clear(PtyQueue &q)
+{
+    q = PtyQueue{};
+}
 
 } // namespace
 
@@ -78,7 +81,10 @@ void pty_reply(TarvikVt *vt, const char *bytes, size_t len)
     pty_flush(vt);
 }
 
-size_t pty_input_queued(const TarvikVt *vt) { return vt->out_queue.pending() - vt->out_queue.reply_bytes; }
+size_t pty_input_queued(const TarvikVt *vt)
+{
+    return vt->out_queue.pending() - vt->out_queue.reply_bytes;
+}
 
 void pty_flush(TarvikVt *vt)
 {

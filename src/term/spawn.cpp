@@ -213,9 +213,15 @@ pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line)
     return start_child(vt, args, envp.data());
 }
 
-pid_t tarvik_vt_pid(const TarvikVt *vt) { return vt ? vt->pid : -1; }
+pid_t tarvik_vt_pid(const TarvikVt *vt)
+{
+    return vt ? vt->pid : -1;
+}
 
-void tarvik_vt_hold_children() { g_holding = true; }
+void tarvik_vt_hold_children()
+{
+    g_holding = true;
+}
 
 size_t tarvik_vt_release_children(int max_ms)
 {
@@ -241,7 +247,10 @@ void spawn_forget_held(TarvikVt *vt)
     vt->pid = -1;
 }
 
-size_t tarvik_vt_held_children() { return g_held.size(); }
+size_t tarvik_vt_held_children()
+{
+    return g_held.size();
+}
 
 void tarvik_vt_hangup_all_children()
 {

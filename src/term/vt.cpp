@@ -66,8 +66,7 @@ void tarvik_vt_write_note(TarvikVt *vt, const char *text)
     // back at its start, and that line must stay.
     int row = tarvik_vt_cursor_row(vt);
     bool row_blank = true;
-    for (int col = 0; col < vt->cols && row_blank; ++col)
-        row_blank = tarvik_vt_cell(vt, row, col).ch == 32;
+    for (int col = 0; col < vt->cols && row_blank; ++col) row_blank = tarvik_vt_cell(vt, row, col).ch == 32;
     std::string line = row_blank ? "\r" : "\r\n";
     // Default colours, no insert mode, and G0 as ASCII selected: a child that died inside a full-screen
     // program or with line drawing on would otherwise leave the note invisible or garbled.
@@ -190,8 +189,14 @@ unsigned long tarvik_vt_version(const TarvikVt *vt)
     return vt ? vt->version : 0;
 }
 
-int tarvik_vt_rows(const TarvikVt *vt) { return vt ? vt->rows : 0; }
-int tarvik_vt_cols(const TarvikVt *vt) { return vt ? vt->cols : 0; }
+int tarvik_vt_rows(const TarvikVt *vt)
+{
+    return vt ? vt->rows : 0;
+}
+int tarvik_vt_cols(const TarvikVt *vt)
+{
+    return vt ? vt->cols : 0;
+}
 
 int tarvik_vt_cursor_row(const TarvikVt *vt)
 {
@@ -210,7 +215,10 @@ int tarvik_vt_cursor_col(const TarvikVt *vt)
     return std::clamp(pos.col, 0, vt->cols - 1);
 }
 
-bool tarvik_vt_cursor_visible(const TarvikVt *vt) { return vt && vt->cursor_visible; }
+bool tarvik_vt_cursor_visible(const TarvikVt *vt)
+{
+    return vt && vt->cursor_visible;
+}
 
 TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col)
 {
@@ -222,4 +230,7 @@ TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col)
     return {ch, cell.width == 2 ? 2 : 1};
 }
 
-int tarvik_vt_fd(const TarvikVt *vt) { return vt && vt->master.valid() ? vt->master.get() : -1; }
+int tarvik_vt_fd(const TarvikVt *vt)
+{
+    return vt && vt->master.valid() ? vt->master.get() : -1;
+}

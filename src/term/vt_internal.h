@@ -32,8 +32,8 @@ struct OutputFilter {
     int utf8_len = 0;
     int utf8_need = 0;
     uint32_t utf8_cp = 0;
-    uint32_t last_char = 0; // the last character printed, which a repeat repeats; 0 before any
-    std::string out; // what goes to libvterm from one write, kept for its capacity
+    uint32_t last_char = 0;         // the last character printed, which a repeat repeats; 0 before any
+    std::string out;                // what goes to libvterm from one write, kept for its capacity
     std::string *copy_to = nullptr; // also gets everything libvterm is given (for comparing emulators)
 };
 
@@ -97,7 +97,7 @@ struct TarvikVt {
     int primary_cursor_row = 0;
     bool reverse_video = false; // the whole screen shown in reverse
     VtPen pen{};
-    Fd master;                     // invalid before forkpty, after end of file and once forsaken
+    Fd master; // invalid before forkpty, after end of file and once forsaken
     pid_t pid = -1;
     bool forsaken = false;
     bool cursor_visible = true;

@@ -16,8 +16,7 @@
 #include "support/silent_listener.h"
 #include "support/vt_text.h"
 
-namespace
-{
+namespace {
 
 bool wait_zombies(size_t n, int timeout_ms)
 {
@@ -42,8 +41,7 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
     children_install_handler();
     SilentListener port;
     ASSERT_GT(port.port(), 0);
-    for (int i = 0; i < kMachines; ++i)
-        mlist_add(port.name());
+    for (int i = 0; i < kMachines; ++i) mlist_add(port.name());
     ASSERT_EQ(mlist_count(), kMachines);
     ASSERT_TRUE(port.wait_waiting(kMachines)) << port.waiting() << " connected";
 
@@ -66,17 +64,16 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
 
 } // namespace
 
-namespace
-{
+namespace {
 
 std::vector<long long> g_work_times;
 std::chrono::steady_clock::time_point g_wait_start;
 
 void record_work()
 {
-    g_work_times.push_back(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                                  g_wait_start)
-                               .count());
+    g_work_times.push_back(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_wait_start)
+            .count());
     children_reap();
 }
 

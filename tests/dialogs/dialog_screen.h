@@ -18,9 +18,8 @@
 #include "support/curses_screen.h"
 #include "term/tarvik.h"
 
-class DialogScreen : public ::testing::Test
-{
-  protected:
+class DialogScreen : public ::testing::Test {
+protected:
     DialogScreen() : screen_(25, 80)
     {
         start_color();
@@ -97,9 +96,8 @@ class DialogScreen : public ::testing::Test
 
 // Runs a dialog on its own thread, so the test can look at the screen while the dialog waits for
 // keys. Only the dialog touches curses until it is joined.
-class DialogThread
-{
-  public:
+class DialogThread {
+public:
     explicit DialogThread(std::function<void()> dialog)
         : thread_([this, dialog = std::move(dialog)] {
               dialog();
@@ -114,7 +112,7 @@ class DialogThread
         if (thread_.joinable()) thread_.join();
     }
 
-  private:
+private:
     std::atomic<bool> done_{false};
     std::thread thread_;
 };

@@ -12,12 +12,10 @@
 #include "screen/window.h"
 #include "support/reap.h"
 
-namespace
-{
+namespace {
 
-class Menu : public DialogScreen
-{
-  protected:
+class Menu : public DialogScreen {
+protected:
     Menu()
     {
         list_ = newwin(10, 20, 1, 0);
@@ -35,8 +33,7 @@ class Menu : public DialogScreen
     void make_list()
     {
         mlist_init(list_, 5, 20);
-        for (const char *name : {"a.invalid", "b.invalid", "c.invalid", "d.invalid"})
-            mlist_add(name);
+        for (const char *name : {"a.invalid", "b.invalid", "c.invalid", "d.invalid"}) mlist_add(name);
         mlist_machine(0)->tagged = 1;
         mlist_machine(2)->tagged = 1;
         for (int i : {2, 3}) {

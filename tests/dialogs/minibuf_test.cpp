@@ -5,8 +5,7 @@
 #include "dialogs/dialog_screen.h"
 #include "dialogs/minibuf.h"
 
-namespace
-{
+namespace {
 
 using Minibuffer = DialogScreen;
 

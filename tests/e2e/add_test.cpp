@@ -9,12 +9,10 @@
 #include <fstream>
 #include <string>
 
-namespace
-{
+namespace {
 
-class E2eAdd : public ::testing::Test
-{
-  protected:
+class E2eAdd : public ::testing::Test {
+protected:
     // The "@" form reads a file unless this is set; the tests that want it set it for quillor alone.
     void SetUp() override { unsetenv("QUILLOR_AT_COMMAND"); }
 };

@@ -10,12 +10,10 @@
 
 #include "support/temp_dir.h"
 
-namespace
-{
+namespace {
 
-class E2eCmdline : public ::testing::Test
-{
-  protected:
+class E2eCmdline : public ::testing::Test {
+protected:
     // "@" names a file unless this is set; the tests that want it set it for quillor alone.
     void SetUp() override { unsetenv("QUILLOR_AT_COMMAND"); }
 };
@@ -48,8 +46,7 @@ TEST_F(E2eCmdline, FileAndNamesAddedInOrder)
     const char *shown[] = {" a.i ", " b.i ", " c.i ", " d.i "};
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) { return screen_cells(s, 4, 0, 5) == shown[3]; }))
         << q.dump();
-    for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(screen_cells(q.screen(), i + 1, 0, 5), shown[i]) << q.dump();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(screen_cells(q.screen(), i + 1, 0, 5), shown[i]) << q.dump();
 }
 
 // A file that cannot be read ends quillor at once, with the file and the reason, status 1, and not one

@@ -5,16 +5,14 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 void log_into(QuillorSession &q, int n)
 {
     Sshd *sshd = shared_sshd();
     ASSERT_NE(sshd, nullptr);
     ASSERT_TRUE(q.skip_splash()) << q.dump();
-    for (int i = 1; i <= n; ++i)
-        ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    for (int i = 1; i <= n; ++i) ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
     for (int i = n - 1; i >= 0; --i) {
         ASSERT_TRUE(q.select(i)) << q.dump();
         ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
@@ -37,20 +35,21 @@ TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
     q.send("clear; seq 1 200000 | tail -1; echo DONE_$((40+2))\r");
     q.send(keys::F3 + "sleep 1; exit\r" + keys::F2 + keys::F1);
     ASSERT_TRUE(q.wait_for_text("Select an option: ")) << q.dump();
-    EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return q.terminal_text().find("DONE_42") != std::string::npos; },
-                           20000))
+    EXPECT_TRUE(q.wait_for(
+        [&](const ScreenReader &) { return q.terminal_text().find("DONE_42") != std::string::npos; }, 20000))
         << "the machine stood still behind the menu" << q.dump();
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return shows_dead(q, 1); })) << q.dump();
-    EXPECT_NE(q.screen().all_text().find("Select an option: "), std::string::npos) << "the popup was drawn over";
+    EXPECT_NE(q.screen().all_text().find("Select an option: "), std::string::npos)
+        << "the popup was drawn over";
     q.send(keys::Escape);
 
     struct Case {
         std::string open, shown, close;
     };
-    for (const Case &c : {Case{keys::F6, "Really delete it [y/n]?", keys::Escape},
-                          Case{keys::F5, "Add: ", keys::Escape},
-                          Case{keys::F5 + "@/nonexistent/names" + keys::Enter, "Can't read that file.", " "},
-                          Case{keys::F1 + "r", "Enter new machine name: ", keys::Escape}}) {
+    for (const Case &c :
+         {Case{keys::F6, "Really delete it [y/n]?", keys::Escape}, Case{keys::F5, "Add: ", keys::Escape},
+          Case{keys::F5 + "@/nonexistent/names" + keys::Enter, "Can't read that file.", " "},
+          Case{keys::F1 + "r", "Enter new machine name: ", keys::Escape}}) {
         SCOPED_TRACE(c.shown);
         const std::string n = std::to_string(q.screen().all_text().size() % 1000 + 1000);
         q.send("clear; sleep 0.5; echo RUN_$((" + n + "+1))\r" + c.open);
@@ -75,8 +74,9 @@ TEST(E2eDialogs, StateIsShownNothingTaggedAndThePromptCursor)
                q.minibuf_text().find("MULTICAST") != std::string::npos;
     })) << q.dump();
     q.send(keys::F4);
-    EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().find("No machine") == std::string::npos; }))
-        << q.dump();
+    EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.minibuf_text().find("No machine") == std::string::npos;
+    })) << q.dump();
     q.send(keys::F7 + "\x15tput civis\r");
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) { return !s.cursor_visible(); })) << q.dump();
     for (const std::string &key : {keys::F5, keys::F6, keys::F1 + "r"}) {

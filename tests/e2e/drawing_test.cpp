@@ -7,8 +7,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 // Logs into h1 and waits for its prompt.
 void log_in(QuillorSession &q)
@@ -45,8 +44,9 @@ TEST(E2eDrawing, ThousandsOfColourCombinationsOnA256ColourTerminal)
         }
     lines += "\033[38;5;200;48;5;17mCOLOURS_DONE\033[0m\n";
     dir.write("lines", lines);
-    std::string script = dir.write("colours.sh", "while IFS= read -r l; do printf '%s\\n' \"$l\"; sleep 0.03; done < " +
-                                                     dir.path + "/lines\n");
+    std::string script =
+        dir.write("colours.sh", "while IFS= read -r l; do printf '%s\\n' \"$l\"; sleep 0.03; done < " +
+                                    dir.path + "/lines\n");
 
     QuillorSession q({}, 30, 100, {"TERM=xterm-256color"});
     ASSERT_NO_FATAL_FAILURE(log_in(q));

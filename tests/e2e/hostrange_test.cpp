@@ -11,20 +11,17 @@
 
 #include "support/temp_dir.h"
 
-namespace
-{
+namespace {
 
-class E2eHostrange : public ::testing::Test
-{
-  protected:
+class E2eHostrange : public ::testing::Test {
+protected:
     void SetUp() override { unsetenv("QUILLOR_AT_COMMAND"); }
 
     // The list rows from the top, as shown with the default width.
     static std::vector<std::string> rows(const QuillorSession &q)
     {
         std::vector<std::string> shown;
-        for (int i = 0; i < q.list_count(); ++i)
-            shown.push_back(q.list_row(i));
+        for (int i = 0; i < q.list_count(); ++i) shown.push_back(q.list_row(i));
         return shown;
     }
 };
@@ -68,13 +65,10 @@ TEST_F(E2eHostrange, HugeRangeStopsAtCapacity)
     // F3 stops at the last machine, which the list scrolls to show on its bottom row. The loop takes
     // one key a turn while the logins start, so this takes a while on a loaded machine.
     std::string moves;
-    for (int i = 0; i < 300; ++i)
-        moves += keys::F3;
+    for (int i = 0; i < 300; ++i) moves += keys::F3;
     q.send(moves);
     EXPECT_TRUE(q.wait_for(
-        [&](const ScreenReader &) {
-            return q.list_row(21) == " h256.inv " && q.list_cell(21).bg == 1;
-        },
+        [&](const ScreenReader &) { return q.list_row(21) == " h256.inv " && q.list_cell(21).bg == 1; },
         60000))
         << q.dump();
     EXPECT_EQ(q.list_row(20), " h255.inv ");

@@ -9,16 +9,14 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 // Adds h1..h<n> and waits until each one's shell prompt is up; the first stays selected.
 void log_into(QuillorSession &q, int n)
 {
     Sshd *sshd = shared_sshd();
     ASSERT_NE(sshd, nullptr);
-    for (int i = 1; i <= n; ++i)
-        ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    for (int i = 1; i <= n; ++i) ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
     for (int i = n - 1; i >= 0; --i) {
         ASSERT_TRUE(q.select(i)) << q.dump();
         ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
@@ -123,10 +121,8 @@ TEST(E2eKeys, MachinesEndingTogetherAllShowDead)
     ASSERT_EQ(ssh.size(), 3u);
 
     ASSERT_EQ(kill(q.pid(), SIGSTOP), 0);
-    for (pid_t pid : ssh)
-        kill(pid, SIGKILL);
-    for (pid_t pid : ssh)
-        EXPECT_TRUE(process_gone(pid, 10000));
+    for (pid_t pid : ssh) kill(pid, SIGKILL);
+    for (pid_t pid : ssh) EXPECT_TRUE(process_gone(pid, 10000));
     ASSERT_EQ(kill(q.pid(), SIGCONT), 0);
 
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
@@ -157,8 +153,7 @@ TEST(E2eKeys, F6DeletesSelectedOnlyWhenAnsweredYes)
 {
     QuillorSession q({}, 25, 80);
     ASSERT_TRUE(q.skip_splash()) << q.dump();
-    for (int i = 1; i <= 3; ++i)
-        ASSERT_TRUE(q.add("x" + std::to_string(i) + ".invalid", i)) << q.dump();
+    for (int i = 1; i <= 3; ++i) ASSERT_TRUE(q.add("x" + std::to_string(i) + ".invalid", i)) << q.dump();
     ASSERT_TRUE(q.select(1));
 
     const std::string question = "Really delete it [y/n]?";

@@ -5,8 +5,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 bool menu_open(const QuillorSession &q)
 {

@@ -5,8 +5,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 // Opens the menu and presses one of its keys.
 void menu(QuillorSession &q, const std::string &key)

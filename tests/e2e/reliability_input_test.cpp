@@ -17,8 +17,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
@@ -27,9 +26,8 @@ long long ms_since(Clock::time_point start)
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
 }
 
-class E2eReliabilityInput : public ::testing::Test
-{
-  protected:
+class E2eReliabilityInput : public ::testing::Test {
+protected:
     // The "@" form reads a file unless this is set; the tests that want it set it for quillor alone.
     void SetUp() override { unsetenv("QUILLOR_AT_COMMAND"); }
 };
@@ -85,8 +83,7 @@ TEST_F(E2eReliabilityInput, ShellSyntaxInNamesRunsNothingButSsh)
         "\"$(touch${IFS}" + m + ")\"",
     };
     std::string file_text;
-    for (const std::string &w : words)
-        file_text += w + "\n";
+    for (const std::string &w : words) file_text += w + "\n";
     const std::string file = dir.write("names", file_text);
     const int total = static_cast<int>(typed.size() + words.size());
 
@@ -142,8 +139,7 @@ TEST_F(E2eReliabilityInput, BrokenFilesGiveAMessageOrADefinedResult)
                                "zz \xc3\xa9t\xc3\xa9.invalid\n\x1b[31mred.invalid\tlast.invalid";
     std::mt19937 random(7);
     std::string noise(64 * 1024, '\0');
-    for (char &c : noise)
-        c = static_cast<char>(random());
+    for (char &c : noise) c = static_cast<char>(random());
     // How many names the noise holds by that rule: more than the list window shows, so it is full.
     size_t noise_names = 0;
     bool in_word = false, usable = true;
@@ -208,8 +204,7 @@ TEST_F(E2eReliabilityInput, TenThousandNamesAdd256AndTheProgramStaysResponsive)
     // To the end of the list and past it: the last machine is the 256th name.
     const auto nav = Clock::now();
     std::string moves;
-    for (int i = 0; i < 300; ++i)
-        moves += keys::F3;
+    for (int i = 0; i < 300; ++i) moves += keys::F3;
     q.send(moves);
     ASSERT_TRUE(q.wait_for(
         [&](const ScreenReader &) { return q.list_row(21) == " 0255.inv " && q.list_cell(21).bg == 1; },
@@ -266,8 +261,7 @@ TEST_F(E2eReliabilityInput, BrokenCommandsGiveAMessageOrADefinedResult)
         EXPECT_EQ(q.list_count(), std::min(c.added, 22)) << q.dump();
         if (c.added > 22) {
             std::string moves;
-            for (int i = 0; i < 300; ++i)
-                moves += keys::F3;
+            for (int i = 0; i < 300; ++i) moves += keys::F3;
             q.send(moves);
             EXPECT_TRUE(q.wait_for(
                 [&](const ScreenReader &) {

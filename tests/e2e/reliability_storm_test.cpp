@@ -13,8 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
@@ -27,8 +26,7 @@ long long ms_since(Clock::time_point start)
 std::string names_file(const TempDir &dir, const SilentListener &port, int n)
 {
     std::string names;
-    for (int i = 0; i < n; ++i)
-        names += port.name() + "\n";
+    for (int i = 0; i < n; ++i) names += port.name() + "\n";
     return dir.write("names", names);
 }
 
@@ -92,15 +90,13 @@ TEST(E2eReliabilityStorm, HundredSshChildrenHoldOnlyTheirOwnTerminal)
 
     const long long add_ms = ms_since(t0);
     std::set<std::pair<dev_t, ino_t>> quillors;
-    for (const OpenFile &f : process_files(quillor))
-        quillors.insert({f.dev, f.ino});
+    for (const OpenFile &f : process_files(quillor)) quillors.insert({f.dev, f.ino});
     std::set<std::string> terminals;
     for (pid_t pid : ssh) {
         SCOPED_TRACE("ssh " + std::to_string(pid));
         const std::vector<OpenFile> files = process_files(pid);
         ASSERT_GE(files.size(), 3u);
-        for (int fd = 0; fd <= 2; ++fd)
-            ASSERT_EQ(files[static_cast<size_t>(fd)].fd, fd);
+        for (int fd = 0; fd <= 2; ++fd) ASSERT_EQ(files[static_cast<size_t>(fd)].fd, fd);
         const std::string own = files[0].target;
         EXPECT_EQ(own.rfind("/dev/pts/", 0), 0u) << own;
         for (const OpenFile &f : files) {
@@ -116,8 +112,7 @@ TEST(E2eReliabilityStorm, HundredSshChildrenHoldOnlyTheirOwnTerminal)
     }
 
     ASSERT_TRUE(q.delete_all()) << q.dump();
-    for (pid_t pid : ssh)
-        EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " still runs";
+    for (pid_t pid : ssh) EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " still runs";
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return process_zombies(quillor).empty(); }))
         << process_zombies(quillor).size() << " unreaped";
     const size_t fds_after = process_files(quillor).size();

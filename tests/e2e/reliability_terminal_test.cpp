@@ -8,8 +8,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 void expect_terminal_restored(QuillorSession &q)
 {

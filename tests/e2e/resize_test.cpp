@@ -12,8 +12,7 @@
 #include <thread>
 #include <utility>
 
-namespace
-{
+namespace {
 
 void pause_ms(int ms)
 {
@@ -38,7 +37,8 @@ std::string first_difference(const ScreenReader &a, const ScreenReader &b)
 bool frame_in_place(const QuillorSession &q)
 {
     const ScreenReader &s = q.screen();
-    if (s.cell(0, q.sep_x()).text != "\u252c" || s.cell(q.rows() - 3, q.sep_x()).text != "\u2502") return false;
+    if (s.cell(0, q.sep_x()).text != "\u252c" || s.cell(q.rows() - 3, q.sep_x()).text != "\u2502")
+        return false;
     return s.row_text(q.rows() - 2).find("F7:mcast") != std::string::npos &&
            q.minibuf_text() == std::string(q.cols() - 15, ' ') + "singlecast mode";
 }
@@ -48,11 +48,12 @@ bool popup_centred(const ScreenReader &s, const std::string &caption, int cols)
 {
     for (int top = 0; top < s.rows(); ++top)
         for (int left = 0; left + cols <= s.cols(); ++left) {
-            if (s.cell(top, left).text != "\u250c" || screen_cells(s, top, left + 3, left + 11) != caption) continue;
+            if (s.cell(top, left).text != "\u250c" || screen_cells(s, top, left + 3, left + 11) != caption)
+                continue;
             int bottom = top;
             while (bottom < s.rows() && s.cell(bottom, left).text != "\u2514") ++bottom;
-            return s.cell(top, left + cols - 1).text == "\u2510" && top == (s.rows() - (bottom - top + 1)) / 2 &&
-                   left == (s.cols() - cols) / 2;
+            return s.cell(top, left + cols - 1).text == "\u2510" &&
+                   top == (s.rows() - (bottom - top + 1)) / 2 && left == (s.cols() - cols) / 2;
         }
     return false;
 }
@@ -85,10 +86,13 @@ TEST(E2eResize, EveryNewSizeLooksAsAtStartUp)
         SCOPED_TRACE(std::to_string(cols) + "x" + std::to_string(rows));
         QuillorSession fresh({}, rows, cols);
         ASSERT_TRUE(fresh.skip_splash()) << fresh.dump();
-        ASSERT_TRUE(fresh.wait_for([&](const ScreenReader &) { return frame_in_place(fresh); })) << fresh.dump();
+        ASSERT_TRUE(fresh.wait_for([&](const ScreenReader &) { return frame_in_place(fresh); }))
+            << fresh.dump();
         q.resize(rows, cols);
-        EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) { return first_difference(s, fresh.screen()).empty(); }))
-            << first_difference(q.screen(), fresh.screen()) << q.dump() << fresh.dump();
+        EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
+            return first_difference(s, fresh.screen()).empty();
+        })) << first_difference(q.screen(), fresh.screen())
+            << q.dump() << fresh.dump();
     }
 }
 
@@ -109,7 +113,8 @@ TEST(E2eResize, MachinesTakeTheTerminalPanelSize)
     ASSERT_TRUE(remote_size_is(q, 37, 80)) << q.dump();
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
         return screen_cells(s, 1, 10, 50).find("#") != std::string::npos;
-    })) << "summary column" << q.dump();
+    })) << "summary column"
+        << q.dump();
     ASSERT_TRUE(q.select(1)) << q.dump();
     EXPECT_TRUE(q.terminal_shows("GONE_42")) << q.dump();
 
@@ -164,7 +169,8 @@ TEST(E2eResize, DialogsStayOpenAcrossNewSizes)
     q.send(keys::F5);
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: ", 0) == 0; }));
     q.send("web");
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: web ", 0) == 0; }));
+    ASSERT_TRUE(
+        q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: web ", 0) == 0; }));
     q.resize(40, 132);
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
         return q.minibuf_text().rfind("Add: web ", 0) == 0 && s.cursor_row() == 39 && s.cursor_col() == 8;
@@ -184,12 +190,14 @@ TEST(E2eResize, DialogsStayOpenAcrossNewSizes)
     ASSERT_TRUE(q.wait_for_text("Select an option: ")) << q.dump();
     q.resize(40, 132);
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
-        return popup_centred(s, "[ Menu ]", 45) && s.all_text().find("Select an option: ") != std::string::npos;
+        return popup_centred(s, "[ Menu ]", 45) &&
+               s.all_text().find("Select an option: ") != std::string::npos;
     })) << q.dump();
     q.send("h");
     ASSERT_TRUE(q.wait_for_text("[ Help ]")) << q.dump();
     q.resize(30, 100);
-    EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) { return popup_centred(s, "[ Help ]", 80); })) << q.dump();
+    EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) { return popup_centred(s, "[ Help ]", 80); }))
+        << q.dump();
     q.send(" ");
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
         return frame_in_place(q) && s.all_text().find("Select an option") == std::string::npos;
@@ -232,8 +240,7 @@ TEST(E2eResize, StormOfSizesUnderLoad)
     EXPECT_TRUE(q.wait_for(
         [&](const ScreenReader &) {
             std::string shown;
-            for (int row = 1; row <= 37; ++row)
-                shown += screen_cells(q.screen(), row, 52, 132);
+            for (int row = 1; row <= 37; ++row) shown += screen_cells(q.screen(), row, 52, 132);
             return frame_in_place(q) && shown == "PANEL 37 80" + std::string(37 * 80 - 11, ' ') &&
                    q.list_count() == 3;
         },

@@ -16,8 +16,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 std::string read_file(const std::string &path)
 {
@@ -40,7 +39,8 @@ std::vector<pid_t> processes_with(const std::string &text)
         for (char &ch : cmd)
             if (ch == '\0') ch = ' ';
         char state = 0;
-        if (cmd.find(text) != std::string::npos && process_stat(pid, nullptr, &state, nullptr) && state != 'Z')
+        if (cmd.find(text) != std::string::npos && process_stat(pid, nullptr, &state, nullptr) &&
+            state != 'Z')
             found.push_back(pid);
     }
     closedir(d);
@@ -64,8 +64,7 @@ TEST(E2eRobustness, QuitWhileABatchIsStartingExitsZeroAndLeavesNoSsh)
     ASSERT_GT(port.port(), 0);
     TempDir dir;
     std::string names;
-    for (int i = 0; i < 200; ++i)
-        names += port.name() + "\n";
+    for (int i = 0; i < 200; ++i) names += port.name() + "\n";
     const std::string file = dir.write("names", names);
     QuillorSession q({}, 25, 80);
     ASSERT_TRUE(q.skip_splash()) << q.dump();
@@ -97,8 +96,8 @@ TEST(E2eRobustness, EndlessNameSourcesCanBeStoppedAndKeepWhatWasRead)
     const Case cases[] = {
         {"a FIFO nobody writes to", "", fifo, keys::CtrlC, 0},
         {"/dev/zero", "", "/dev/zero", keys::Escape, 0},
-        {"a command that prints two names and hangs", "printf 'a.invalid b.invalid '; " + nap + " #", "", keys::CtrlC,
-         2},
+        {"a command that prints two names and hangs", "printf 'a.invalid b.invalid '; " + nap + " #", "",
+         keys::CtrlC, 2},
         {"a command that never ends", endless + " #", "", "\x07", 256},
     };
     for (const Case &c : cases) {
@@ -121,8 +120,9 @@ TEST(E2eRobustness, EndlessNameSourcesCanBeStoppedAndKeepWhatWasRead)
         for (const std::string &part : {nap, endless})
             EXPECT_TRUE(none_left(part, 5000)) << part << " runs on";
         q.send(" ");
-        EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().find("singlecast") != std::string::npos; }))
-            << q.dump();
+        EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
+            return q.minibuf_text().find("singlecast") != std::string::npos;
+        })) << q.dump();
         EXPECT_EQ(q.quit(), 0) << q.dump();
     }
 }

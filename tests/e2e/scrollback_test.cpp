@@ -6,12 +6,14 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 const std::string kUp = "\x1bOA", kPageUp = "\x1b[5~", kHome = "\x1bOH", kEnd = "\x1bOF";
 
-std::string row(const QuillorSession &q, int r) { return screen_cells(q.screen(), r + 1, q.term_x(), q.cols()); }
+std::string row(const QuillorSession &q, int r)
+{
+    return screen_cells(q.screen(), r + 1, q.term_x(), q.cols());
+}
 
 std::string trimmed(std::string s)
 {
@@ -34,7 +36,8 @@ TEST(E2eScrollback, ViewPagesAndSearchesWhileTheMachineGoesOn)
     ASSERT_TRUE(q.terminal_shows("# ")) << q.dump();
     q.send("seq 1 400; echo DONE_$((2*3))\r");
     ASSERT_TRUE(q.terminal_shows("DONE_6")) << q.dump();
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return trimmed(row(q, 21)).ends_with("#"); })) << q.dump();
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return trimmed(row(q, 21)).ends_with("#"); }))
+        << q.dump();
     // Output that comes while the view is open.
     q.send("sleep 1; echo LATE_$((3+4))\r");
     ASSERT_TRUE(q.terminal_shows("LATE_$")) << q.dump();
@@ -61,10 +64,8 @@ TEST(E2eScrollback, ViewPagesAndSearchesWhileTheMachineGoesOn)
         std::string position;
         int top_row; // the number shown on the panel's first row
     } steps[] = {
-        {kHome, "history: line 1 of 322", first - 300},
-        {kUp, "history: line 1 of 322", first - 300},
-        {kEnd, "history: line 301 of 322", first},
-        {kPageUp, "history: line 279 of 322", first - 22},
+        {kHome, "history: line 1 of 322", first - 300}, {kUp, "history: line 1 of 322", first - 300},
+        {kEnd, "history: line 301 of 322", first},      {kPageUp, "history: line 279 of 322", first - 22},
         {kUp, "history: line 278 of 322", first - 23},
     };
     for (const Step &s : steps) {
@@ -80,7 +81,10 @@ TEST(E2eScrollback, ViewPagesAndSearchesWhileTheMachineGoesOn)
         std::string keys;
         int value, panel_row;
     } finds[] = {
-        {"/25\r", 325, 11}, {"n", 259, 11}, {"n", 258, 10}, {"N", 259, 11},
+        {"/25\r", 325, 11},
+        {"n", 259, 11},
+        {"n", 258, 10},
+        {"N", 259, 11},
     };
     for (const Find &f : finds) {
         SCOPED_TRACE(f.value);
@@ -90,7 +94,8 @@ TEST(E2eScrollback, ViewPagesAndSearchesWhileTheMachineGoesOn)
         auto shown = [&](const ScreenReader &s) {
             if (trimmed(row(q, f.panel_row)) != text) return false;
             for (int col = 0; col < 4; ++col)
-                if (s.cell(f.panel_row + 1, q.term_x() + col).reverse != (col >= at && col < at + 2)) return false;
+                if (s.cell(f.panel_row + 1, q.term_x() + col).reverse != (col >= at && col < at + 2))
+                    return false;
             return true;
         };
         ASSERT_TRUE(q.wait_for(shown)) << q.dump();
@@ -106,7 +111,8 @@ TEST(E2eScrollback, ViewPagesAndSearchesWhileTheMachineGoesOn)
     // The search stops at either end instead of going round. The screen's last rows: DONE_6, the
     // command still running, and the row its output goes to.
     q.send(kEnd + "/DONE\r");
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) { return s.cell(20, q.term_x()).reverse; })) << q.dump();
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) { return s.cell(20, q.term_x()).reverse; }))
+        << q.dump();
     for (const char *key : {"n", "N"}) {
         q.send(kUp + "\x1bOB" + key);
         ASSERT_TRUE(minibuf_starts(q, "not found: DONE")) << key << q.dump();

@@ -1,5 +1,5 @@
-// Ending quillor from outside: SIGTERM, SIGHUP, SIGINT and a terminal that goes away. The user's terminal must
-// come back as it was, and no ssh child may be left behind.
+// Ending quillor from outside: SIGTERM, SIGHUP, SIGINT and a terminal that goes away. The user's terminal
+// must come back as it was, and no ssh child may be left behind.
 #include "support/quillor_session.h"
 
 #include <gtest/gtest.h>
@@ -9,8 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 // Logs into h1 and h2 and returns quillor's ssh children.
 std::vector<pid_t> log_into_two(QuillorSession &q)
@@ -19,8 +18,7 @@ std::vector<pid_t> log_into_two(QuillorSession &q)
     EXPECT_NE(sshd, nullptr);
     if (!sshd) return {};
     EXPECT_TRUE(q.skip_splash()) << q.dump();
-    for (int i = 1; i <= 2; ++i)
-        EXPECT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    for (int i = 1; i <= 2; ++i) EXPECT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
     EXPECT_TRUE(q.terminal_shows("# ")) << q.dump();
     return q.children();
 }
@@ -40,8 +38,7 @@ TEST(E2eSignals, TermHupAndIntRestoreTerminalAndEndSshChildren)
         EXPECT_TRUE(q.wait_for_text("QUILLOR_AFTER=")) << "back on the normal screen" << q.dump();
         EXPECT_NE(q.screen().all_text().find("QUILLOR_BEFORE="), std::string::npos) << q.dump();
         EXPECT_TRUE(q.screen().cursor_visible());
-        for (pid_t pid : ssh)
-            EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " left behind";
+        for (pid_t pid : ssh) EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " left behind";
     }
 }
 
@@ -54,8 +51,7 @@ TEST(E2eSignals, ClosedTerminalEndsQuillorAndItsSshChildren)
     const pid_t pid = q.pid();
     q.hang_up();
     EXPECT_TRUE(process_gone(pid, 10000)) << "quillor runs on without its terminal";
-    for (pid_t kid : ssh)
-        EXPECT_TRUE(process_gone(kid, 10000)) << "ssh " << kid << " left behind";
+    for (pid_t kid : ssh) EXPECT_TRUE(process_gone(kid, 10000)) << "ssh " << kid << " left behind";
 }
 
 } // namespace

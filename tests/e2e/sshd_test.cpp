@@ -15,8 +15,7 @@
 #include <string>
 #include <thread>
 
-namespace
-{
+namespace {
 
 // Runs ssh with the words of a machine name, as quillor would, and returns what it printed.
 std::string ssh_output(const std::string &name, const std::string &remote)
@@ -26,8 +25,7 @@ std::string ssh_output(const std::string &name, const std::string &remote)
     if (!p) return "popen failed";
     std::string out;
     char buf[256];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
+    while (size_t n = fread(buf, 1, sizeof buf, p)) out.append(buf, n);
     pclose(p);
     return out;
 }

@@ -7,20 +7,20 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
-const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n\n"
-                           "     -W        specifies width of machine list area\n"
-                           "               (default is 8 characters)\n\n"
-                           "     -T        specifies width of terminal area\n"
-                           "               (default is 80 characters)\n\n"
-                           "     -S        specifies lines of history kept per machine\n"
-                           "               (default is 2000 lines, 0 keeps none)\n\n"
-                           "     name      machine to log into, as typed at the F5 prompt\n"
-                           "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
-                           "     @source   every machine named in a file, or printed by\n"
-                           "               QUILLOR_AT_COMMAND when that is set\n\n";
+const std::string kUsage =
+    "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n\n"
+    "     -W        specifies width of machine list area\n"
+    "               (default is 8 characters)\n\n"
+    "     -T        specifies width of terminal area\n"
+    "               (default is 80 characters)\n\n"
+    "     -S        specifies lines of history kept per machine\n"
+    "               (default is 2000 lines, 0 keeps none)\n\n"
+    "     name      machine to log into, as typed at the F5 prompt\n"
+    "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
+    "     @source   every machine named in a file, or printed by\n"
+    "               QUILLOR_AT_COMMAND when that is set\n\n";
 
 struct OptionError {
     std::vector<std::string> args;
@@ -46,8 +46,7 @@ TEST(E2eStartup, OptionErrorsPrintUsageExitTwoAndLeaveTerminalUntouched)
     };
     for (const OptionError &c : cases) {
         std::string shown;
-        for (const std::string &a : c.args)
-            shown += a + " ";
+        for (const std::string &a : c.args) shown += a + " ";
         SCOPED_TRACE(shown);
         QuillorSession q(c.args, 25, 80);
         ASSERT_EQ(q.wait_status(), 2) << q.dump();
@@ -127,8 +126,7 @@ TEST(E2eStartup, SplashThenFrameAndKeyHelpBar)
         EXPECT_TRUE(has_colours(s.cell(0, c.sep_x), 4, 0, true));
         EXPECT_TRUE(is_hline(s.cell(0, 0)));
         EXPECT_TRUE(is_hline(s.cell(0, c.cols - 1)));
-        for (int row = 1; row <= c.rows - 3; ++row)
-            EXPECT_EQ(s.cell(row, c.sep_x).text, "\u2502") << row;
+        for (int row = 1; row <= c.rows - 3; ++row) EXPECT_EQ(s.cell(row, c.sep_x).text, "\u2502") << row;
         const bool captions = c.cols > 90;
         EXPECT_EQ(screen_cells(s, 0, 2, 12) == "[Machines]", captions) << s.row_text(0);
         EXPECT_EQ(screen_cells(s, 0, c.sep_x + 2, c.sep_x + 12) == "[Terminal]", captions) << s.row_text(0);

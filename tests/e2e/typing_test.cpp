@@ -6,8 +6,7 @@
 
 #include <string>
 
-namespace
-{
+namespace {
 
 const std::string kPasteBegin = "\x1b[200~", kPasteEnd = "\x1b[201~";
 
@@ -16,8 +15,7 @@ void log_into(QuillorSession &q, int n)
     Sshd *sshd = shared_sshd();
     ASSERT_NE(sshd, nullptr);
     ASSERT_TRUE(q.skip_splash()) << q.dump();
-    for (int i = 1; i <= n; ++i)
-        ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    for (int i = 1; i <= n; ++i) ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
     for (int i = n - 1; i >= 0; --i) {
         ASSERT_TRUE(q.select(i)) << q.dump();
         ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
@@ -48,8 +46,9 @@ TEST(E2eTyping, PasteIsTextForTheMachineWithBracketsOnlyWhereAskedFor)
     QuillorSession q({}, 25, 80);
     ASSERT_NO_FATAL_FAILURE(log_into(q, 1));
     q.send("printf '\\033[?2004l'; cat -v\r");
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.terminal_text().find("cat -v") != std::string::npos; }))
-        << q.dump();
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.terminal_text().find("cat -v") != std::string::npos;
+    })) << q.dump();
     q.send(kPasteBegin + "x\x1bOPy" + keys::F5 + "z\r" + kPasteEnd);
     ASSERT_TRUE(q.terminal_shows("x^[OPy^[[15~z")) << q.dump();
     EXPECT_EQ(q.screen().all_text().find("Select an option"), std::string::npos) << q.dump();
@@ -80,8 +79,7 @@ TEST(E2eTyping, PasteReachesEveryTaggedMachineAndThePrompt)
     ASSERT_TRUE(q.select(0)) << q.dump();
     q.send(keys::F4 + keys::F3 + keys::F3 + keys::F4 + keys::F7);
     std::string script;
-    for (int i = 0; i < 40; ++i)
-        script += "echo line" + std::to_string(i) + " >/dev/null\r";
+    for (int i = 0; i < 40; ++i) script += "echo line" + std::to_string(i) + " >/dev/null\r";
     script += "echo P_$((6*7))\r";
     // A shell that asked for bracketed paste runs pasted lines only once Enter comes.
     q.send(kPasteBegin + script + kPasteEnd + "\r");
@@ -96,8 +94,9 @@ TEST(E2eTyping, PasteReachesEveryTaggedMachineAndThePrompt)
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: ", 0) == 0; }))
         << q.dump();
     q.send(kPasteBegin + "pasted.invalid\r\n" + kPasteEnd);
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Add: pasted.invalid ", 0) == 0; }))
-        << q.dump();
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.minibuf_text().rfind("Add: pasted.invalid ", 0) == 0;
+    })) << q.dump();
     q.send(keys::Escape);
     EXPECT_EQ(q.list_count(), 3);
     EXPECT_EQ(q.quit(), 0) << q.dump();

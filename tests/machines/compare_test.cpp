@@ -11,8 +11,7 @@
 #include "support/reap.h"
 #include "support/vt_text.h"
 
-namespace
-{
+namespace {
 
 TEST(Compare, AnswerLeavesOutCommandPromptNamesAndTrailingBlanks)
 {
@@ -53,8 +52,7 @@ TEST(Compare, NamesComeFromTheListNameAndTheConnectionsHost)
     EXPECT_EQ(compare_names(m), (std::vector<std::string>{"front", "10.0.0.7"}));
 }
 
-class CompareList : public ::testing::Test
-{
+class CompareList : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -88,7 +86,8 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     for (int i = 0; i < 5; ++i) {
         std::string me = "m" + std::to_string(i);
         std::string out = "uname -a\r\n";
-        for (int k = 0; k < 6; ++k) out += "Linux " + me + " 6." + (i == 3 ? "2" : "1") + " line " + std::to_string(k) + "\r\n";
+        for (int k = 0; k < 6; ++k)
+            out += "Linux " + me + " 6." + (i == 3 ? "2" : "1") + " line " + std::to_string(k) + "\r\n";
         if (i != 4) out += me + "$ ";
         vt_feed_output(mlist_machine(i)->term.get(), out);
     }

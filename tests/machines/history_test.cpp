@@ -30,7 +30,10 @@ Line plain(const std::string &text)
     return l;
 }
 
-void push(History &h, const Line &l) { history_push(h, l.data(), static_cast<int>(l.size())); }
+void push(History &h, const Line &l)
+{
+    history_push(h, l.data(), static_cast<int>(l.size()));
+}
 
 Line cells_of(const History &h, uint64_t line)
 {
@@ -59,7 +62,8 @@ size_t bytes_kept(const History &h)
 
 TEST(History, LinesComeBackAsPushedWithTheirText)
 {
-    TarvikStyle red{1, kTarvikDefaultColor, 0}, rgb{kTarvikRgbColor | 0x0A0B0C, 200, kTarvikBold | kTarvikReverse};
+    TarvikStyle red{1, kTarvikDefaultColor, 0},
+        rgb{kTarvikRgbColor | 0x0A0B0C, 200, kTarvikBold | kTarvikReverse};
     TarvikStyle on_blue{kTarvikDefaultColor, 4, kTarvikUnderline};
     Line wide = {cell('a'), cell(0x5B57, red, 2), TarvikLineCell{{}, 0, red}, cell(0x1F600, rgb, 2),
                  TarvikLineCell{{}, 0, rgb}};
@@ -78,7 +82,8 @@ TEST(History, LinesComeBackAsPushedWithTheirText)
         {wide, "a\xe5\xad\x97\xf0\x9f\x98\x80"},
         {combining, "e\xcc\x81\xcc\x82 x"},
         {coloured, "ok fail ok"},
-        {accents, "\xc3\xa9\xe2\x82\xac" "z"},
+        {accents, "\xc3\xa9\xe2\x82\xac"
+                  "z"},
     };
     History h;
     for (const Case &c : cases) push(h, c.line);
@@ -143,8 +148,9 @@ TEST(History, FindStopsAtEitherEnd)
         bool backward;
         std::optional<uint64_t> want;
     } cases[] = {
-        {4, true, 4}, {3, true, 2}, {1, true, 0}, {0, true, 0}, {99, true, 4},
-        {0, false, 0}, {1, false, 2}, {3, false, 4}, {5, false, std::nullopt},
+        {4, true, 4},  {3, true, 2},  {1, true, 0},
+        {0, true, 0},  {99, true, 4}, {0, false, 0},
+        {1, false, 2}, {3, false, 4}, {5, false, std::nullopt},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.from) + (c.backward ? " back" : " forward"));
@@ -181,9 +187,9 @@ TEST(History, TextSinceAMarkSpansHistoryAndScreen)
     std::unique_ptr<TarvikVt, TarvikVtDeleter> vt(tarvik_vt_create(3, 20));
     History h;
     history_set_limit(h, 4);
-    tarvik_vt_set_scrollback(vt.get(), [](const TarvikLineCell *c, int n, void *u) {
-        history_push(*static_cast<History *>(u), c, n);
-    }, &h);
+    tarvik_vt_set_scrollback(
+        vt.get(),
+        [](const TarvikLineCell *c, int n, void *u) { history_push(*static_cast<History *>(u), c, n); }, &h);
     auto feed = [&](const std::string &s) { vt_write(vt.get(), s.data(), s.size()); };
     feed("old\r\n$ ");
     uint64_t mark = history_mark(h, vt.get());

@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using Names = std::vector<std::string>;
 
@@ -25,8 +24,7 @@ TEST(Hostrange, ExpandsRangesInOrderWithPadding)
         // The second bracket is a range even though the first was not.
         {"[a][1-2]", {"[a]1", "[a]2"}},
     };
-    for (const auto &[text, names] : cases)
-        EXPECT_EQ(hostrange_expand(text, 256), names) << text;
+    for (const auto &[text, names] : cases) EXPECT_EQ(hostrange_expand(text, 256), names) << text;
 }
 
 // Brackets that hold no range are part of the name: no error, no expansion, nothing lost.
@@ -50,8 +48,7 @@ TEST(Hostrange, LeavesEverythingElseAsWritten)
         "n[18446744073709551616]",
         "n[1-99999999999999999999]",
     };
-    for (const char *text : literal)
-        EXPECT_EQ(hostrange_expand(text, 256), Names{text}) << text;
+    for (const char *text : literal) EXPECT_EQ(hostrange_expand(text, 256), Names{text}) << text;
 }
 
 // A range far beyond the list's room yields what fits and stops, quickly; no room yields nothing.
@@ -68,8 +65,7 @@ TEST(Hostrange, StopsAtTheRoomGiven)
 
 } // namespace
 
-namespace
-{
+namespace {
 
 TEST(Hostrange, CompressesRunsOfNumberedNames)
 {
@@ -91,7 +87,8 @@ TEST(Hostrange, CompressesRunsOfNumberedNames)
 TEST(Hostrange, CompressedRangesExpandToTheirNames)
 {
     Names names;
-    for (int i : {1, 2, 3, 5, 8, 9, 10, 99}) names.push_back("n" + std::string(i < 10 ? "00" : "0") + std::to_string(i));
+    for (int i : {1, 2, 3, 5, 8, 9, 10, 99})
+        names.push_back("n" + std::string(i < 10 ? "00" : "0") + std::to_string(i));
     std::string text = hostrange_compress(names);
     EXPECT_EQ(text, "n[001-003,005,008-010,099]");
     EXPECT_EQ(hostrange_expand(text, 256), names);

@@ -25,14 +25,12 @@
 extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
-namespace
-{
+namespace {
 
 size_t open_descriptors()
 {
     size_t n = 0;
-    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd"))
-        ++n;
+    for ([[maybe_unused]] const auto &entry : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
     return n;
 }
 
@@ -71,15 +69,13 @@ TEST(MachineListCycles, ThousandAddsAndDeletesLeaveDescriptorsMemoryAndProcesses
         mlist_delete_selected();
         reap_children(0);
     };
-    for (int i = 0; i < kWarmUp; ++i)
-        cycle(i);
+    for (int i = 0; i < kWarmUp; ++i) cycle(i);
     reap_children(kReapAllMs);
     const size_t fds_before = open_descriptors();
     const size_t bytes_before = allocated_bytes();
 
     const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < kCycles; ++i)
-        cycle(i);
+    for (int i = 0; i < kCycles; ++i) cycle(i);
     reap_children(kReapAllMs);
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)

@@ -18,7 +18,7 @@
 namespace {
 
 class MachineList : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override { use_rows(10); }
     void TearDown() override
     {

@@ -16,7 +16,10 @@
 
 namespace {
 
-std::string machine_text(int i) { return vt_screen_text(mlist_machine(i)->term.get()); }
+std::string machine_text(int i)
+{
+    return vt_screen_text(mlist_machine(i)->term.get());
+}
 
 bool pump_until(const std::function<bool()> &cond, int timeout_ms = 15000)
 {
@@ -34,7 +37,10 @@ void type(const std::string &text)
     for (unsigned char c : text) mlist_send_key(c);
 }
 
-bool shows(int i, const std::string &text) { return machine_text(i).find(text) != std::string::npos; }
+bool shows(int i, const std::string &text)
+{
+    return machine_text(i).find(text) != std::string::npos;
+}
 
 TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecastOnlyTheSelected)
 {
@@ -49,7 +55,8 @@ TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecast
         while (mlist_selected() < i) mlist_select_next();
         type("echo READY_$((6*7))\r");
     }
-    for (int i = 0; i < 4; ++i) ASSERT_TRUE(pump_until([&] { return shows(i, "READY_42"); })) << machine_text(i);
+    for (int i = 0; i < 4; ++i)
+        ASSERT_TRUE(pump_until([&] { return shows(i, "READY_42"); })) << machine_text(i);
 
     // Machine 3 ends; its tag stays, so multicast still "sends" to it, to no effect.
     type("exit\r");

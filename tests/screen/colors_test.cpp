@@ -40,8 +40,7 @@ TEST(Colors, AttributeBytesGiveTheirPairBoldAndBlink)
     WINDOW *win = newwin(5, 20, 0, 0);
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.bytes));
-        for (int byte : c.bytes)
-            set_color(win, byte);
+        for (int byte : c.bytes) set_color(win, byte);
         mvwaddch(win, 0, 0, 'x');
         WindowCell cell = window_cell(win, 0, 0);
         EXPECT_EQ(cell.pair, c.pair);

@@ -65,12 +65,18 @@ std::vector<Cell> expected_bar(int cols)
         const char *text;
         int fg;
     } segments[] = {
-        {"Quillor v" QUILLOR_VERSION "  ", COLOR_WHITE}, {"F1", COLOR_WHITE},
-        {":menu  ", COLOR_WHITE},          {"F2/3", COLOR_CYAN},
-        {":sel  ", COLOR_WHITE},           {"F4", COLOR_YELLOW},
-        {":tag  ", COLOR_WHITE},           {"F5", COLOR_GREEN},
-        {":add  ", COLOR_WHITE},           {"F6", COLOR_RED},
-        {":del  ", COLOR_WHITE},           {"F7", COLOR_MAGENTA},
+        {"Quillor v" QUILLOR_VERSION "  ", COLOR_WHITE},
+        {"F1", COLOR_WHITE},
+        {":menu  ", COLOR_WHITE},
+        {"F2/3", COLOR_CYAN},
+        {":sel  ", COLOR_WHITE},
+        {"F4", COLOR_YELLOW},
+        {":tag  ", COLOR_WHITE},
+        {"F5", COLOR_GREEN},
+        {":add  ", COLOR_WHITE},
+        {"F6", COLOR_RED},
+        {":del  ", COLOR_WHITE},
+        {"F7", COLOR_MAGENTA},
         {":mcast", COLOR_WHITE},
     };
     std::vector<Cell> bar;
@@ -148,8 +154,7 @@ void expect_layout(const Geometry &g, LayoutSize size)
         caption(2, "[Machines]");
         caption(sep_x + 2, "[Terminal]");
     }
-    for (int col = 0; col < g.cols; ++col)
-        EXPECT_EQ(cell_at(0, col), top[col]) << "row 0, column " << col;
+    for (int col = 0; col < g.cols; ++col) EXPECT_EQ(cell_at(0, col), top[col]) << "row 0, column " << col;
 
     // Between the frame lines only the separator is drawn; no panel area carries anything.
     for (int row = 1; row <= g.rows - 3; ++row)
@@ -219,8 +224,7 @@ TEST(Layout, FrameAndBarReachTheTerminal)
     const ScreenReader &t = scr.terminal();
     EXPECT_EQ(t.cell(0, 0).text, "─");
     EXPECT_EQ(t.cell(0, 51).text, "┬");
-    for (int row = 1; row <= 37; ++row)
-        EXPECT_EQ(t.cell(row, 51).text, "│") << "row " << row;
+    for (int row = 1; row <= 37; ++row) EXPECT_EQ(t.cell(row, 51).text, "│") << "row " << row;
     EXPECT_EQ(t.cell(38, 0).fg, COLOR_WHITE);
     EXPECT_EQ(t.cell(0, 0).fg, COLOR_BLUE);
     EXPECT_TRUE(t.cell(0, 0).bold);
@@ -241,8 +245,7 @@ TEST(Layout, FrameAndBarReachTheTerminal)
     scr.settle(200);
     auto cells = [&](int col, int n) {
         std::string s;
-        for (int i = 0; i < n; ++i)
-            s += t.cell(0, col + i).text;
+        for (int i = 0; i < n; ++i) s += t.cell(0, col + i).text;
         return s;
     };
     EXPECT_EQ(cells(1, 12), "─[Machines]─");

@@ -17,12 +17,10 @@
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
-namespace
-{
+namespace {
 
-class PanelChanges : public ::testing::Test
-{
-  protected:
+class PanelChanges : public ::testing::Test {
+protected:
     void SetUp() override
     {
         start_color();
@@ -46,10 +44,7 @@ class PanelChanges : public ::testing::Test
         m->term.reset(tarvik_vt_create(5, 30));
         machine_rename(m, name);
     }
-    void output(int i, const std::string &bytes)
-    {
-        vt_feed_output(mlist_machine(i)->term.get(), bytes);
-    }
+    void output(int i, const std::string &bytes) { vt_feed_output(mlist_machine(i)->term.get(), bytes); }
     // Both panels as one redraw leaves them; the refresh clears the windows' changed marks.
     std::string panels()
     {
@@ -95,8 +90,7 @@ TEST_F(PanelChanges, EveryChangeLooksAsAfterAFullRepaint)
          }},
         {"the list scrolls",
          [] {
-             for (int i = 0; i < 5; ++i)
-                 mlist_select_next();
+             for (int i = 0; i < 5; ++i) mlist_select_next();
          }},
         {"a deletion", [] { mlist_delete_selected(); }},
         {"deletions that empty rows",

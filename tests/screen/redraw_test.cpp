@@ -21,9 +21,8 @@
 
 namespace {
 
-
 class Panels : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override
     {
         start_color();
@@ -94,8 +93,8 @@ TEST_F(Panels, ListRowsShowTagLifeAndSelectionInTheirColours)
             WindowCell last = window_cell(list, i, 9);
             EXPECT_EQ(last.pair, 0);
             EXPECT_EQ(last.attrs & A_BOLD, 0u);
-            EXPECT_EQ(window_row(list, i), std::string(rows[i].tagged ? "*" : " ") + "-V m" + std::to_string(i) +
-                                               "    ");
+            EXPECT_EQ(window_row(list, i),
+                      std::string(rows[i].tagged ? "*" : " ") + "-V m" + std::to_string(i) + "    ");
         }
     }
 }

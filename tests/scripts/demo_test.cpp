@@ -24,8 +24,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 const std::string kDemo = std::string(QUILLOR_SOURCE_DIR) + "/scripts/demo";
 constexpr int kRows = 30, kCols = 110;
@@ -43,8 +42,7 @@ std::vector<std::string> entries(const std::string &root)
 {
     std::vector<std::string> found;
     std::error_code ec;
-    for (const auto &e : std::filesystem::directory_iterator(root, ec))
-        found.push_back(e.path());
+    for (const auto &e : std::filesystem::directory_iterator(root, ec)) found.push_back(e.path());
     return found;
 }
 
@@ -83,9 +81,8 @@ pid_t child_named(pid_t parent, const std::string &comm)
 std::vector<std::string> demo_env(const std::string &root)
 {
     const char *asan = getenv("ASAN_OPTIONS");
-    return {"TMPDIR=" + root,
-            "ASAN_OPTIONS=" + std::string(asan && *asan ? std::string(asan) + ":" : "") +
-                "verify_asan_link_order=0"};
+    return {"TMPDIR=" + root, "ASAN_OPTIONS=" + std::string(asan && *asan ? std::string(asan) + ":" : "") +
+                                  "verify_asan_link_order=0"};
 }
 
 struct Ending {
@@ -154,10 +151,8 @@ TEST(ScriptsDemo, EveryEndingStopsTheSshdAndRemovesItsDirectory)
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == ending.status) << status;
         EXPECT_TRUE(process_gone(quillor, 5000));
         EXPECT_TRUE(process_gone(sshd, 5000)) << "sshd left running";
-        for (pid_t pid : sessions)
-            EXPECT_TRUE(process_gone(pid, 5000)) << "a session of sshd left running";
-        for (pid_t pid : ssh)
-            EXPECT_TRUE(process_gone(pid, 5000)) << "an ssh of quillor left running";
+        for (pid_t pid : sessions) EXPECT_TRUE(process_gone(pid, 5000)) << "a session of sshd left running";
+        for (pid_t pid : ssh) EXPECT_TRUE(process_gone(pid, 5000)) << "an ssh of quillor left running";
         EXPECT_TRUE(entries(root.path).empty()) << "the demo's directory is still there";
     }
 }
@@ -189,8 +184,9 @@ for name in "$@"; do /usr/bin/ssh "$name" 'echo "login=$(id -un)@$DEMO_HOST"'; d
 )SH");
     chmod(stand_in.c_str(), 0755);
 
-    PtyProcess demo({"/usr/sbin/runuser", "-u", user, "--", "/bin/bash", dir.path + "/demo", stand_in, report},
-                    kRows, kCols, {"TMPDIR=/tmp"});
+    PtyProcess demo(
+        {"/usr/sbin/runuser", "-u", user, "--", "/bin/bash", dir.path + "/demo", stand_in, report}, kRows,
+        kCols, {"TMPDIR=/tmp"});
     const int status = demo.wait_exit(60000);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status << demo.screen().all_text();
 
@@ -200,7 +196,8 @@ for name in "$@"; do /usr/bin/ssh "$name" 'echo "login=$(id -un)@$DEMO_HOST"'; d
     pid_t sshd = -1;
     lines >> demo_dir >> sshd;
     for (int i = 1; i <= 4; ++i)
-        EXPECT_NE(said.find("\nlogin=" + user + "@demo" + std::to_string(i) + "\n"), std::string::npos) << said;
+        EXPECT_NE(said.find("\nlogin=" + user + "@demo" + std::to_string(i) + "\n"), std::string::npos)
+            << said;
     ASSERT_GT(sshd, 0) << said;
     EXPECT_TRUE(process_gone(sshd, 5000)) << "sshd left running";
     EXPECT_FALSE(std::filesystem::exists(demo_dir)) << demo_dir;

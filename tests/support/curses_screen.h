@@ -10,7 +10,7 @@
 #include "support/screen_reader.h"
 
 class CursesScreen {
-  public:
+public:
     // Starts curses with newterm on a fresh pseudo-terminal; stdscr and LINES/COLS are this screen's.
     CursesScreen(int rows, int cols, const char *term = "xterm-256color");
     ~CursesScreen(); // ends curses and frees the screen
@@ -22,7 +22,7 @@ class CursesScreen {
     // Waits until curses' output so far has been read into terminal().
     void settle(int ms = 100);
 
-  private:
+private:
     void pump();
     ScreenReader reader_;
     int master_ = -1;

@@ -52,7 +52,10 @@ struct WindowDeleter {
 };
 using Window = std::unique_ptr<WINDOW, WindowDeleter>;
 
-std::string at(int row, int col) { return "(" + std::to_string(row) + ", " + std::to_string(col) + ")"; }
+std::string at(int row, int col)
+{
+    return "(" + std::to_string(row) + ", " + std::to_string(col) + ")";
+}
 
 std::string hex(uint32_t v)
 {
@@ -83,7 +86,8 @@ std::optional<Geometry> size_change(uint8_t b)
 std::string check_cursor(const TarvikVt *vt, Geometry g)
 {
     int row = tarvik_vt_cursor_row(vt), col = tarvik_vt_cursor_col(vt);
-    if (row < 0 || row >= g.rows || col < 0 || col >= g.cols) return "cursor off the screen at " + at(row, col);
+    if (row < 0 || row >= g.rows || col < 0 || col >= g.cols)
+        return "cursor off the screen at " + at(row, col);
     return {};
 }
 
@@ -108,7 +112,8 @@ std::string check_cells(const TarvikVt *vt, Geometry g)
     const int outside[][2] = {{-1, 0}, {0, -1}, {g.rows, 0}, {0, g.cols}, {g.rows, g.cols}};
     for (const auto &p : outside) {
         TarvikCell c = tarvik_vt_cell(vt, p[0], p[1]);
-        if (c.ch != 32 || c.width != 1) return "position " + at(p[0], p[1]) + " outside the screen is not a blank";
+        if (c.ch != 32 || c.width != 1)
+            return "position " + at(p[0], p[1]) + " outside the screen is not a blank";
     }
     return {};
 }
@@ -144,7 +149,8 @@ std::string check_draw(TarvikVt *vt, WINDOW *win)
 {
     tarvik_vt_draw(vt, win, 0, 0, nullptr);
     int rows = std::min(getmaxy(win), tarvik_vt_rows(vt)), cols = std::min(getmaxx(win), tarvik_vt_cols(vt));
-    int row = std::min(tarvik_vt_cursor_row(vt), rows - 1), col = std::min(tarvik_vt_cursor_col(vt), cols - 1);
+    int row = std::min(tarvik_vt_cursor_row(vt), rows - 1),
+        col = std::min(tarvik_vt_cursor_col(vt), cols - 1);
     if (getcury(win) != row || getcurx(win) != col)
         return "window cursor at " + at(getcury(win), getcurx(win)) + ", emulated cursor at " + at(row, col);
     auto shown_as_is = [&](TarvikCell cell, int c) {
@@ -248,6 +254,7 @@ std::vector<FuzzInput> fuzz_kept_inputs(const std::string &target)
             inputs.push_back({entry.path().string(), {std::istreambuf_iterator<char>(in), {}}});
         }
     }
-    std::sort(inputs.begin(), inputs.end(), [](const FuzzInput &a, const FuzzInput &b) { return a.path < b.path; });
+    std::sort(inputs.begin(), inputs.end(),
+              [](const FuzzInput &a, const FuzzInput &b) { return a.path < b.path; });
     return inputs;
 }

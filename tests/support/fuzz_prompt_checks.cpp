@@ -40,7 +40,10 @@ struct Expected {
 };
 
 // The length of a UTF-8 character from its first byte; 1 for a byte that begins none.
-size_t utf8_length(unsigned char b) { return b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1; }
+size_t utf8_length(unsigned char b)
+{
+    return b >= 0xF8 ? 1 : b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+}
 
 // What the prompt should do with the keys: Backspace removes a whole UTF-8 character (one byte where
 // the end is not one), and a character that does not fit the buffer is left out with all its bytes.
@@ -109,7 +112,8 @@ std::string fuzz_check_prompt(const uint8_t *data, size_t size)
     if (size == 0) return {};
     const PromptUse &use = kPrompts[data[0] % std::size(kPrompts)];
     std::vector<int> keys;
-    for (size_t i = 1; i + 1 < size; i += 2) keys.push_back(static_cast<int>((data[i] | data[i + 1] << 8) % 513) - 1);
+    for (size_t i = 1; i + 1 < size; i += 2)
+        keys.push_back(static_cast<int>((data[i] | data[i + 1] << 8) % 513) - 1);
     WINDOW *win = minibuf_window();
 
     // Each chunk is one prompt, ended by Enter if by nothing before; the next prompt starts from the
@@ -130,13 +134,16 @@ std::string fuzz_check_prompt(const uint8_t *data, size_t size)
         bool accepted = minibuf_prompt(win, use.prompt, use.attribute, text, use.bufsize);
         std::string where = "prompt from key " + std::to_string(start) + " with " + printable(before) + ": ";
         if (accepted != want.accepted)
-            return where + (accepted ? "accepted" : "cancelled") + " at key " + std::to_string(start + want.end);
+            return where + (accepted ? "accepted" : "cancelled") + " at key " +
+                   std::to_string(start + want.end);
         if (text.size() >= use.bufsize)
             return where + "text of " + std::to_string(text.size()) + " bytes in a buffer of " +
                    std::to_string(use.bufsize);
-        if (text != want.text) return where + "text " + printable(text) + ", should be " + printable(want.text);
+        if (text != want.text)
+            return where + "text " + printable(text) + ", should be " + printable(want.text);
         for (int col = 0; col < getmaxx(win); ++col)
-            if ((mvwinch(win, 0, col) & A_CHARTEXT) != ' ') return where + "line not blank at column " + std::to_string(col);
+            if ((mvwinch(win, 0, col) & A_CHARTEXT) != ' ')
+                return where + "line not blank at column " + std::to_string(col);
         // Keys after the ending one are the main loop's, not the prompt's.
         for (size_t i = want.end + 1; i < chunk.size(); ++i) {
             int k = wgetch(stdscr);
@@ -144,7 +151,8 @@ std::string fuzz_check_prompt(const uint8_t *data, size_t size)
                 return where + "key " + std::to_string(start + i) + " (" + std::to_string(chunk[i]) +
                        ") was eaten; read " + std::to_string(k);
         }
-        if (int k = wgetch(stdscr); k != -1) return where + "read " + std::to_string(k) + " after the last key";
+        if (int k = wgetch(stdscr); k != -1)
+            return where + "read " + std::to_string(k) + " after the last key";
         start += kChunkKeys;
     } while (start < keys.size());
     return {};

@@ -10,8 +10,7 @@
 #include <fstream>
 #include <sstream>
 
-namespace
-{
+namespace {
 
 bool all_digits(const std::string &s)
 {
@@ -48,8 +47,7 @@ std::vector<OpenFile> process_files(pid_t pid)
         char target[4096];
         const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
         if (n < 0) continue; // closed while we looked
-        struct stat st {
-        };
+        struct stat st {};
         if (stat(path.c_str(), &st) != 0) continue;
         files.push_back({std::stoi(name), std::string(target, static_cast<size_t>(n)), st.st_dev, st.st_ino});
     }

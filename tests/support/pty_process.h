@@ -14,7 +14,7 @@
 #include "support/screen_reader.h"
 
 class PtyProcess {
-  public:
+public:
     // Starts argv[0] (a path) with argv on a terminal of rows x cols. `env` entries ("NAME=value") are
     // added to, or replace, the test's own environment; TERM is xterm-256color unless given.
     PtyProcess(const std::vector<std::string> &argv, int rows, int cols,
@@ -36,7 +36,7 @@ class PtyProcess {
     int master() const { return master_; }
     bool running();
 
-  private:
+private:
     void reader();
     ScreenReader screen_;
     pid_t pid_ = -1;

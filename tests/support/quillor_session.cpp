@@ -17,8 +17,7 @@
 #include <sstream>
 #include <thread>
 
-namespace
-{
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
@@ -95,8 +94,7 @@ bool has_colours(const ReadCell &c, int fg, int bg, bool bold)
 std::string screen_cells(const ScreenReader &s, int row, int from, int to)
 {
     std::string text;
-    for (int col = from; col < to; ++col)
-        text += s.cell(row, col).text;
+    for (int col = from; col < to; ++col) text += s.cell(row, col).text;
     return text;
 }
 
@@ -135,8 +133,7 @@ QuillorSession::~QuillorSession()
     }
     std::vector<pid_t> kids = seen_children_;
     if (pid_ > 0 && !process_gone(pid_, 0)) {
-        for (pid_t kid : process_children(pid_))
-            kids.push_back(kid);
+        for (pid_t kid : process_children(pid_)) kids.push_back(kid);
         kill(pid_, SIGKILL);
         process_gone(pid_, 5000);
     }
@@ -223,10 +220,8 @@ bool QuillorSession::add(const std::string &name, int rows_after)
 bool QuillorSession::select(int i)
 {
     std::string moves;
-    for (int n = 0; n < list_count(); ++n)
-        moves += keys::F2;
-    for (int n = 0; n < i; ++n)
-        moves += keys::F3;
+    for (int n = 0; n < list_count(); ++n) moves += keys::F2;
+    for (int n = 0; n < i; ++n) moves += keys::F3;
     send(moves);
     return wait_for([&](const ScreenReader &) {
         for (int n = 0; n < list_count(); ++n)
@@ -352,8 +347,7 @@ ReadCell QuillorSession::list_cell(int i) const
 int QuillorSession::list_count() const
 {
     int n = 0;
-    while (n < rows_ - 3 && list_row(n).find_first_not_of(' ') != std::string::npos)
-        ++n;
+    while (n < rows_ - 3 && list_row(n).find_first_not_of(' ') != std::string::npos) ++n;
     return n;
 }
 
@@ -370,8 +364,7 @@ std::string QuillorSession::terminal_text() const
 std::string QuillorSession::terminal_flat() const
 {
     std::string text;
-    for (int row = 1; row <= rows_ - 3; ++row)
-        text += screen_cells(screen(), row, term_x(), cols_);
+    for (int row = 1; row <= rows_ - 3; ++row) text += screen_cells(screen(), row, term_x(), cols_);
     return text;
 }
 

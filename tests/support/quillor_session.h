@@ -16,9 +16,8 @@
 // as it was found. The panel geometry below assumes the default list and terminal widths.
 // quillor's sanitizer reports go to files of their own rather than into the screen, where nothing
 // would read them; a test fails when the session ends with any report written.
-class QuillorSession
-{
-  public:
+class QuillorSession {
+public:
     QuillorSession(const std::vector<std::string> &args, int rows, int cols,
                    const std::vector<std::string> &env = {});
     // Ends quillor if it still runs, and every ssh child it started.
@@ -93,7 +92,7 @@ class QuillorSession
     std::string minibuf_text() const;  // the bottom row
     ReadCell minibuf_cell(int col) const;
 
-  private:
+private:
     std::string marker(const std::string &name) const;
     std::string report_dir_; // made before pty_, which starts quillor with it in the environment
     PtyProcess pty_;

@@ -56,7 +56,10 @@ ScreenReader::ScreenReader(int rows, int cols) : rows_(rows), cols_(cols), vt_(v
     vterm_screen_reset(screen, 1);
 }
 
-ScreenReader::~ScreenReader() { vterm_free(vt_); }
+ScreenReader::~ScreenReader()
+{
+    vterm_free(vt_);
+}
 
 void ScreenReader::feed(const char *bytes, size_t len)
 {

@@ -18,7 +18,7 @@ struct ReadCell {
 };
 
 class ScreenReader {
-  public:
+public:
     ScreenReader(int rows, int cols);
     ~ScreenReader();
     void feed(const char *bytes, size_t len);
@@ -35,7 +35,7 @@ class ScreenReader {
     int rows() const { return rows_; }
     int cols() const { return cols_; }
 
-  private:
+private:
     int rows_, cols_;
     VTerm *vt_;
     bool cursor_visible_ = true;

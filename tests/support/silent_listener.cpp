@@ -9,8 +9,7 @@
 #include <chrono>
 #include <thread>
 
-namespace
-{
+namespace {
 
 // Well above the 256 machines a session holds, so no connection waits for room in the queue.
 constexpr int kBacklog = 1024;

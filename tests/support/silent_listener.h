@@ -4,9 +4,8 @@
 
 #include <string>
 
-class SilentListener
-{
-  public:
+class SilentListener {
+public:
     // Listens on 127.0.0.1 and a free port; port() is 0 when that failed.
     SilentListener();
     ~SilentListener();
@@ -23,7 +22,7 @@ class SilentListener
     // Closes the port: every waiting connection is reset at once, and every ssh on it ends.
     void close();
 
-  private:
+private:
     int fd_ = -1;
     int port_ = 0;
 };

@@ -26,8 +26,7 @@
 #include <thread>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using Clock = std::chrono::steady_clock;
 
@@ -112,8 +111,7 @@ bool port_accepts(int port)
 pid_t spawn(const std::vector<std::string> &args, int err_fd)
 {
     std::vector<char *> argv;
-    for (const std::string &a : args)
-        argv.push_back(const_cast<char *>(a.c_str()));
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
     argv.push_back(nullptr);
     Fd devnull(open("/dev/null", O_RDWR | O_CLOEXEC));
     if (!devnull.valid()) return -1;
@@ -131,17 +129,14 @@ pid_t spawn(const std::vector<std::string> &args, int err_fd)
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);
-    struct sigaction dfl {
-    };
+    struct sigaction dfl {};
     dfl.sa_handler = SIG_DFL;
-    for (int sig = 1; sig < NSIG; ++sig)
-        sigaction(sig, &dfl, nullptr);
+    for (int sig = 1; sig < NSIG; ++sig) sigaction(sig, &dfl, nullptr);
     dup2(devnull.get(), STDIN_FILENO);
     dup2(devnull.get(), STDOUT_FILENO);
     if (err_fd >= 0) dup2(err_fd, STDERR_FILENO);
     if (close_range(3, ~0U, 0) != 0)
-        for (int fd = 3; fd < 1024; ++fd)
-            close(fd);
+        for (int fd = 3; fd < 1024; ++fd) close(fd);
     execv(argv[0], argv.data());
     _exit(127);
 }
@@ -211,8 +206,7 @@ std::string sshd_config(const Sshd &s)
 std::string ssh_config(const Sshd &s, int hosts)
 {
     std::string text = "Host";
-    for (int i = 1; i <= hosts; ++i)
-        text += " h" + std::to_string(i);
+    for (int i = 1; i <= hosts; ++i) text += " h" + std::to_string(i);
     text += "\n";
     text += "    HostName 127.0.0.1\n";
     text += "    Port " + std::to_string(s.port) + "\n";
@@ -326,13 +320,11 @@ void Sshd::stop()
     if (pid > 0) {
         // The processes sshd forked, one per connection, run in sessions of their own: ending the
         // listener alone would leave every logged-in shell running.
-        for (pid_t kid : process_children(pid))
-            kill(kid, SIGTERM);
+        for (pid_t kid : process_children(pid)) kill(kid, SIGTERM);
         // The listener reaps them as they go; waiting for that means their shells have had the hang-up
         // by the time stop() returns.
         const auto deadline = Clock::now() + kStopTimeout;
-        while (!process_children(pid).empty() && Clock::now() < deadline)
-            std::this_thread::sleep_for(kPoll);
+        while (!process_children(pid).empty() && Clock::now() < deadline) std::this_thread::sleep_for(kPoll);
         kill(pid, SIGTERM);
         if (!reap(pid, kStopTimeout)) {
             kill(pid, SIGKILL);

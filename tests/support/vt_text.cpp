@@ -40,7 +40,10 @@ std::string vt_flat_text(const TarvikVt *vt)
     return s;
 }
 
-void vt_feed_output(TarvikVt *vt, const std::string &bytes) { vt_write(vt, bytes.data(), bytes.size()); }
+void vt_feed_output(TarvikVt *vt, const std::string &bytes)
+{
+    vt_write(vt, bytes.data(), bytes.size());
+}
 
 bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms)
 {
@@ -64,4 +67,7 @@ Script::Script(const std::string &body)
     chmod(path.c_str(), 0700);
 }
 
-Script::~Script() { unlink(path.c_str()); }
+Script::~Script()
+{
+    unlink(path.c_str());
+}

@@ -83,9 +83,11 @@ std::string compare(const Reference &ref, const TarvikVt *vt)
             if (!same_color(want.bg, got.bg)) return where + "background";
             // An erase here gives cells only the pen's colours, as terminals do; libvterm copies its
             // reverse and underline into the blanks too.
-            if (want.chars[0] != 0 && (want.attrs.bold != got.attrs.bold || (want.attrs.underline != 0) != (got.attrs.underline != 0) ||
-                want.attrs.italic != got.attrs.italic || want.attrs.blink != got.attrs.blink ||
-                want.attrs.reverse != got.attrs.reverse || want.attrs.strike != got.attrs.strike))
+            if (want.chars[0] != 0 &&
+                (want.attrs.bold != got.attrs.bold ||
+                 (want.attrs.underline != 0) != (got.attrs.underline != 0) ||
+                 want.attrs.italic != got.attrs.italic || want.attrs.blink != got.attrs.blink ||
+                 want.attrs.reverse != got.attrs.reverse || want.attrs.strike != got.attrs.strike))
                 return where + "attributes " + attr_text(got.attrs) + " instead of " + attr_text(want.attrs);
         }
     }
@@ -101,7 +103,11 @@ std::string random_output(std::mt19937 &rng, int tokens)
     std::string out;
     for (int t = 0; t < tokens; ++t) {
         switch (pick(34)) {
-        case 0: case 1: case 2: case 3: case 4: {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+        case 4: {
             int n = 1 + pick(14);
             for (int i = 0; i < n; ++i) out += static_cast<char>('a' + pick(26));
             break;
@@ -118,12 +124,38 @@ std::string random_output(std::mt19937 &rng, int tokens)
         case 14: out += "\x1b[" + num() + (pick(2) ? "S" : "T"); break;
         case 15: out += "\x1b[" + num() + "X"; break;
         case 16: out += "\x1b[" + num() + ";" + num() + "r"; break;
-        case 17: out += pick(2) ? "\x1b[?69h\x1b[" + num() + ";" + num() + "s" : std::string("\x1b[?69l"); break;
-        case 18: out += pick(2) ? "\x1bM" : "\x1b" "D"; break;
-        case 19: out += "\x1b" "E"; break;
+        case 17:
+            out += pick(2) ? "\x1b[?69h\x1b[" + num() + ";" + num() + "s" : std::string("\x1b[?69l");
+            break;
+        case 18:
+            out += pick(2) ? "\x1bM"
+                           : "\x1b"
+                             "D";
+            break;
+        case 19:
+            out += "\x1b"
+                   "E";
+            break;
         case 20: {
-            static const char *sgr[] = {"0", "1", "4", "3", "5", "7", "9", "22", "24", "27", "31", "42",
-                                        "39", "49", "38;5;200", "48;5;17", "38;2;10;200;30", "93", "104"};
+            static const char *sgr[] = {"0",
+                                        "1",
+                                        "4",
+                                        "3",
+                                        "5",
+                                        "7",
+                                        "9",
+                                        "22",
+                                        "24",
+                                        "27",
+                                        "31",
+                                        "42",
+                                        "39",
+                                        "49",
+                                        "38;5;200",
+                                        "48;5;17",
+                                        "38;2;10;200;30",
+                                        "93",
+                                        "104"};
             out += std::string("\x1b[") + sgr[pick(19)] + "m";
             break;
         }
@@ -131,13 +163,24 @@ std::string random_output(std::mt19937 &rng, int tokens)
         case 22: out += pick(2) ? "\x1b[?47h" : "\x1b[?47l"; break;
         case 23: out += pick(2) ? "\x1b[?5h" : "\x1b[?5l"; break;
         case 24: out += pick(2) ? "\x1b[1\"q" : "\x1b[0\"q"; break;
-        case 25: out += pick(2) ? "\x1b[?" + std::to_string(pick(3)) + "J" : "\x1b[?" + std::to_string(pick(3)) + "K"; break;
+        case 25:
+            out +=
+                pick(2) ? "\x1b[?" + std::to_string(pick(3)) + "J" : "\x1b[?" + std::to_string(pick(3)) + "K";
+            break;
         case 26: out += pick(2) ? "\x1b#6" : "\x1b#5"; break;
         case 27: out += pick(2) ? "\xe5\xad\x97" : "e\xcc\x81"; break;
         case 28: out += "x\x1b[" + num() + "b"; break;
         case 29: out += pick(2) ? "\t" : "\b"; break;
-        case 30: out += pick(2) ? "\x1b" "7" : "\x1b" "8"; break;
-        case 31: out += "\x1b" "c"; break;
+        case 30:
+            out += pick(2) ? "\x1b"
+                             "7"
+                           : "\x1b"
+                             "8";
+            break;
+        case 31:
+            out += "\x1b"
+                   "c";
+            break;
         case 32: out += "\x1b[?6" + std::string(pick(2) ? "h" : "l"); break;
         case 33: out += "\x1b[?7" + std::string(pick(2) ? "h" : "l"); break;
         }

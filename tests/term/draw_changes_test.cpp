@@ -15,11 +15,9 @@
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
-namespace
-{
+namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
-
 
 // Every cell of the window with its attributes and colour pair, and the window's cursor.
 std::string window_dump_with_cursor(WINDOW *win)

@@ -11,8 +11,7 @@
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
-namespace
-{
+namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 

@@ -14,7 +14,10 @@
 
 namespace {
 
-std::string row_text(const TarvikVt *vt, int row) { return vt_row_text(vt, row); }
+std::string row_text(const TarvikVt *vt, int row)
+{
+    return vt_row_text(vt, row);
+}
 
 std::string times(const std::string &s, int n)
 {
@@ -58,18 +61,31 @@ TEST(OutputFilter, RepeatsTheLastGlyphAndDropsARepeatOfNothing)
         {"a repeat cut between reads", {"ab\x1b[", "3", "b"}, "abbbb", ""},
         {"repeats a line-drawing character", {"\xe2\x94\x80\x1b[4b"}, times("\xe2\x94\x80", 5), ""},
         {"the letter b and other sequences ending in b stay", {"bob\x1b[?5b\x1b[ b!"}, "bob!", ""},
-        {"a wide character repeats over columns, as libvterm counts", {"\xe6\xbc\xa2\x1b[3b"}, times("\xe6\xbc\xa2", 3), ""},
-        {"a wide character repeats up to the last place it fits", {"\x1b[1;16H\xe6\xbc\xa2\x1b[9b"},
-         std::string(15, ' ') + times("\xe6\xbc\xa2", 2), ""},
-        {"a wide character in the last place is not repeated past the line", {"\x1b[1;18H\xe6\xbc\xa2\x1b[b"},
-         std::string(17, ' ') + "\xe6\xbc\xa2", ""},
+        {"a wide character repeats over columns, as libvterm counts",
+         {"\xe6\xbc\xa2\x1b[3b"},
+         times("\xe6\xbc\xa2", 3),
+         ""},
+        {"a wide character repeats up to the last place it fits",
+         {"\x1b[1;16H\xe6\xbc\xa2\x1b[9b"},
+         std::string(15, ' ') + times("\xe6\xbc\xa2", 2),
+         ""},
+        {"a wide character in the last place is not repeated past the line",
+         {"\x1b[1;18H\xe6\xbc\xa2\x1b[b"},
+         std::string(17, ' ') + "\xe6\xbc\xa2",
+         ""},
         {"nothing printed yet", {"\x1b[5b", "x"}, "x", ""},
         {"only DEL and a shift printed", {"\x7f\x0e\x1b[b", "\x0fz"}, "z", ""},
         {"a lone combining mark", {"a\r\n\xcc\x81\x1b[3b", "y"}, "a", "y"},
         {"a lone zero-width space", {"a\r\n\xe2\x80\x8b\x1b[9b", "y"}, "a", "y"},
-        {"a cut UTF-8 sequence shows as U+FFFD, which repeats", {"\xe6\xbc\x1b[b", "w"}, times("\xef\xbf\xbd", 2) + "w", ""},
+        {"a cut UTF-8 sequence shows as U+FFFD, which repeats",
+         {"\xe6\xbc\x1b[b", "w"},
+         times("\xef\xbf\xbd", 2) + "w",
+         ""},
         {"a C1 control sent as UTF-8", {"\xc2\x81\x1b[b", "v"}, "v", ""},
-        {"text inside a dropped title is not what a repeat repeats", {"\xcc\x81\x1b]0;abc\x07\x1b[3b"}, "\xcc\x81", ""},
+        {"text inside a dropped title is not what a repeat repeats",
+         {"\xcc\x81\x1b]0;abc\x07\x1b[3b"},
+         "\xcc\x81",
+         ""},
     });
 }
 
@@ -79,19 +95,38 @@ TEST(OutputFilter, DropsWhatLibvtermCannotTakeAndPassesTheRest)
         {"16 parameters act", {cup_with_args(16) + "x"}, "", "  x"},
         {"17 parameters are dropped", {cup_with_args(17) + "x"}, "x", ""},
         {"40 parameters and sub-parameters are dropped", {"\x1b[" + times("1:", 40) + "mx"}, "x", ""},
-        {"too many parameters cut across reads", {"\x1b[2;3", times(";1", 10), times(";1", 10) + "Hx"}, "x", ""},
+        {"too many parameters cut across reads",
+         {"\x1b[2;3", times(";1", 10), times(";1", 10) + "Hx"},
+         "x",
+         ""},
         {"a title and what follows it", {"\x1b]0;title\x07ok \x1b]2;t\x1b\\on"}, "ok on", ""},
-        {"device control and application strings", {"\x1bP$qm\x1b\\a\x1b_apc\x1b\\b\x1b^pm\x07" "c"}, "abc", ""},
+        {"device control and application strings",
+         {"\x1bP$qm\x1b\\a\x1b_apc\x1b\\b\x1b^pm\x07"
+          "c"},
+         "abc",
+         ""},
         {"a string ended by another sequence", {"\x1b]0;t\x1b[2Cx"}, "  x", ""},
         {"a sequence cut between reads", {"\x1b[", "2", "Cx"}, "  x", ""},
         {"a control inside a sequence acts at once", {"abc\x1b[\r2Cx"}, "abx", ""},
-        {"CAN cancels a sequence", {"\x1b[2\x18" "Cx"}, "Cx", ""},
+        {"CAN cancels a sequence",
+         {"\x1b[2\x18"
+          "Cx"},
+         "Cx",
+         ""},
         {"a non-ASCII byte ends a sequence and is text", {"\x1b[2\xc3\xa9x"}, "\xc3\xa9x", ""},
         {"a malformed sequence is dropped whole", {"\x1b[1 2mX\x1b[1;2?3hY"}, "XY", ""},
         {"escape sequences with intermediates pass", {"\x1b(0q\x1b(Bq"}, "\xe2\x94\x80q", ""},
         {"ESC ESC starts over", {"\x1b\x1b[2Cx"}, "  x", ""},
-        {"C1 controls sent as UTF-8 do not move the cursor back", {"ab\xc2\x81\xc2\x9b" "c"}, "abc", ""},
-        {"malformed UTF-8 shows as U+FFFD", {"a\xf8\x80\xed\xa0\x80" "b"}, "a" + times("\xef\xbf\xbd", 5) + "b", ""},
+        {"C1 controls sent as UTF-8 do not move the cursor back",
+         {"ab\xc2\x81\xc2\x9b"
+          "c"},
+         "abc",
+         ""},
+        {"malformed UTF-8 shows as U+FFFD",
+         {"a\xf8\x80\xed\xa0\x80"
+          "b"},
+         "a" + times("\xef\xbf\xbd", 5) + "b",
+         ""},
         {"a character split between reads", {"\xe6", "\xbc", "\xa2!"}, "\xe6\xbc\xa2!", ""},
         {"no sequence or string starts after escape intermediates", {"\x1b/[2C\x1b(]x\x1b#Py"}, "2Cxy", ""},
     });

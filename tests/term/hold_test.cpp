@@ -17,8 +17,7 @@
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
-namespace
-{
+namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
@@ -50,8 +49,7 @@ TEST(HeldChildren, RunTheirCommandOnlyOnceReleasedAndThenHaveTheirPids)
     EXPECT_EQ(tarvik_vt_pid(a.get()), 0);
     EXPECT_GE(tarvik_vt_fd(a.get()), 0);
     EXPECT_EQ(tarvik_vt_forkpty(a.get(), "/bin/echo twice"), -1); // one child per screen, held or not
-    for (char c : std::string("early\r"))
-        tarvik_vt_keypress(b.get(), c);
+    for (char c : std::string("early\r")) tarvik_vt_keypress(b.get(), c);
     EXPECT_FALSE(shows(a.get(), "started", 300));
 
     // A slice of no time still starts one; the rest wait for the next slice.

@@ -113,10 +113,12 @@ TEST(ChildInput, RepliesToAChildThatNeverReadsThemStopAtACapWhileTypedInputIsKep
     Child child(5, 40, s);
     ASSERT_GT(child.pid, 0);
     const PtyQueue &q = child.vt->out_queue;
-    vt_pump_until(child.vt.get(), [] { return false; }, 1500);
+    vt_pump_until(
+        child.vt.get(), [] { return false; }, 1500);
     size_t replies = q.reply_bytes;
     EXPECT_GT(replies, 0u) << "the replies should have backed up";
-    vt_pump_until(child.vt.get(), [] { return false; }, 500);
+    vt_pump_until(
+        child.vt.get(), [] { return false; }, 500);
     EXPECT_EQ(q.reply_bytes, replies) << "replies grew without limit";
     EXPECT_LE(q.bytes.size(), 64u * 1024);
 

@@ -15,8 +15,7 @@
 #include "support/vt_text.h"
 #include "term/tarvik.h"
 
-namespace
-{
+namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
@@ -42,8 +41,8 @@ Colors cell_colors(WINDOW *win, int row, int col)
 // directory; curses finds it there through TERMINFO.
 void compile_few_pairs_terminal(const TempDir &dir, int pairs)
 {
-    std::string source = dir.write("few.src", "few-pairs|256 colours and few pairs,\n\tpairs#" + std::to_string(pairs) +
-                                                  ", use=xterm-256color,\n");
+    std::string source = dir.write("few.src", "few-pairs|256 colours and few pairs,\n\tpairs#" +
+                                                  std::to_string(pairs) + ", use=xterm-256color,\n");
     std::string cmd = "tic -o " + dir.path + " " + source + " 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     setenv("TERMINFO", dir.path.c_str(), 1);

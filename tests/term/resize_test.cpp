@@ -19,7 +19,10 @@ namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-void feed(TarvikVt *vt, const std::string &bytes) { vt_write(vt, bytes.data(), bytes.size()); }
+void feed(TarvikVt *vt, const std::string &bytes)
+{
+    vt_write(vt, bytes.data(), bytes.size());
+}
 
 std::vector<std::string> rows_of(const TarvikVt *vt)
 {
@@ -40,13 +43,54 @@ TEST(Resize, ContentIsKeptCutOrPaddedAroundTheCursorsLine)
         std::vector<std::string> shows;
         int cursor_row, cursor_col;
     } cases[] = {
-        {"fewer rows: the lines above the cursor go", 5, 10, "1\r\n2\r\n3\r\n4\r\n5", 3, 10, "", 0, {"3", "4", "5"}, 2, 1},
-        {"fewer rows, cursor at the top: the bottom goes", 4, 10, "a\r\nb\r\nc\x1b[H", 2, 10, "", 0, {"a", "b"}, 0, 0},
+        {"fewer rows: the lines above the cursor go",
+         5,
+         10,
+         "1\r\n2\r\n3\r\n4\r\n5",
+         3,
+         10,
+         "",
+         0,
+         {"3", "4", "5"},
+         2,
+         1},
+        {"fewer rows, cursor at the top: the bottom goes",
+         4,
+         10,
+         "a\r\nb\r\nc\x1b[H",
+         2,
+         10,
+         "",
+         0,
+         {"a", "b"},
+         0,
+         0},
         {"more rows: blank lines below", 2, 10, "a\r\nb", 4, 10, "!", 0, {"a", "b!", "", ""}, 1, 2},
         {"narrower cuts, and wider again pads", 2, 10, "abcdefgh", 2, 4, "\r\n", 10, {"abcd", ""}, 1, 0},
-        {"a wide character the edge cuts goes whole", 2, 10, "ab\xe4\xb8\xad", 2, 3, "\r\n", 0, {"ab", ""}, 1, 0},
-        {"a saved cursor outside the smaller screen comes back inside", 30, 40, "\x1b[20;30H\x1b" "7", 5, 10,
-         "\x1b" "8X", 0, {"", "", "", "", "         X"}, 4, 9},
+        {"a wide character the edge cuts goes whole",
+         2,
+         10,
+         "ab\xe4\xb8\xad",
+         2,
+         3,
+         "\r\n",
+         0,
+         {"ab", ""},
+         1,
+         0},
+        {"a saved cursor outside the smaller screen comes back inside",
+         30,
+         40,
+         "\x1b[20;30H\x1b"
+         "7",
+         5,
+         10,
+         "\x1b"
+         "8X",
+         0,
+         {"", "", "", "", "         X"},
+         4,
+         9},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -92,7 +136,8 @@ TEST(Resize, ChildIsToldTheNewSizeAndAnEndedScreenKeepsItsContent)
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_GT(pid, 0);
     auto shows = [&](const std::string &text) {
-        return vt_pump_until(vt.get(), [&] { return vt_screen_text(vt.get()).find(text) != std::string::npos; });
+        return vt_pump_until(vt.get(),
+                             [&] { return vt_screen_text(vt.get()).find(text) != std::string::npos; });
     };
     ASSERT_TRUE(shows("READY"));
     tarvik_vt_resize(vt.get(), 12, 50);
@@ -109,10 +154,42 @@ TEST(Resize, ChildIsToldTheNewSizeAndAnEndedScreenKeepsItsContent)
 TEST(Resize, StormsOfSizesAmidOutputKeepCursorAndCellsSane)
 {
     const std::vector<std::string> tokens = {
-        "text ", "\xe4\xb8\xad", "\r\n", "\x1b" "7", "\x1b" "8", "\x1b[?1049h", "\x1b[?1049l", "\x1b[3;9r",
-        "\x1b[r", "\x1b[99;99H", "\x1b[H", "\x1b[L", "\x1b[M", "\x1b[2@", "\x1b[3b", "\x1b#8", "\x1b[?6h",
-        "\x1b[?6l", "\x1b" "M", "\x1b[2J", "\xcc\x81", "\t", "\x1b[?69h", "\x1b[4;30s", "\x1b[?69l", "\x1b[s",
-        "\x1b[u", "\x1b[2S", "\x1b[2T", "\x1b[?1047h", "\x1b[?1047l", "\x1b[5P", "\x1b[3X",
+        "text ",
+        "\xe4\xb8\xad",
+        "\r\n",
+        "\x1b"
+        "7",
+        "\x1b"
+        "8",
+        "\x1b[?1049h",
+        "\x1b[?1049l",
+        "\x1b[3;9r",
+        "\x1b[r",
+        "\x1b[99;99H",
+        "\x1b[H",
+        "\x1b[L",
+        "\x1b[M",
+        "\x1b[2@",
+        "\x1b[3b",
+        "\x1b#8",
+        "\x1b[?6h",
+        "\x1b[?6l",
+        "\x1b"
+        "M",
+        "\x1b[2J",
+        "\xcc\x81",
+        "\t",
+        "\x1b[?69h",
+        "\x1b[4;30s",
+        "\x1b[?69l",
+        "\x1b[s",
+        "\x1b[u",
+        "\x1b[2S",
+        "\x1b[2T",
+        "\x1b[?1047h",
+        "\x1b[?1047l",
+        "\x1b[5P",
+        "\x1b[3X",
     };
     std::mt19937 rng(42);
     for (int input = 0; input < 40; ++input) {

@@ -64,28 +64,38 @@ std::string scrolling_output(std::mt19937 &rng, int rows, int tokens)
 {
     auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
     auto num = [&] { return std::to_string(1 + pick(9)); };
-    static const char *sgr[] = {"0", "1", "4", "7", "9", "31", "42", "39", "49", "38;5;200", "48;2;10;200;30"};
+    static const char *sgr[] = {
+        "0", "1", "4", "7", "9", "31", "42", "39", "49", "38;5;200", "48;2;10;200;30"};
     std::string out;
     for (int t = 0; t < tokens; ++t) {
         switch (pick(16)) {
-        case 0: case 1: case 2: case 3: {
+        case 0:
+        case 1:
+        case 2:
+        case 3: {
             int n = 1 + pick(12);
             for (int i = 0; i < n; ++i) out += static_cast<char>('a' + pick(26));
             break;
         }
-        case 4: case 5: out += "\r\n"; break;
+        case 4:
+        case 5: out += "\r\n"; break;
         case 6: out += "\n"; break;
         case 7: out += "\x1b[" + num() + ";" + num() + "H"; break;
         case 8: out += std::string("\x1b[") + sgr[pick(11)] + "m"; break;
         case 9: {
             int top = 1 + pick(rows - 1);
-            out += pick(2) ? "\x1b[" + std::to_string(top) + ";" + std::to_string(top + 1 + pick(rows - top)) + "r"
+            out += pick(2) ? "\x1b[" + std::to_string(top) + ";" +
+                                 std::to_string(top + 1 + pick(rows - top)) + "r"
                            : std::string("\x1b[r");
             break;
         }
         case 10: out += pick(2) ? "\x1b[S" : "\x1b[T"; break;
         case 11: out += pick(2) ? "\x1b[L" : "\x1b[M"; break;
-        case 12: out += pick(2) ? "\x1bM" : "\x1b" "D"; break;
+        case 12:
+            out += pick(2) ? "\x1bM"
+                           : "\x1b"
+                             "D";
+            break;
         case 13: out += pick(2) ? "\x1b[?1049h" : "\x1b[?1049l"; break;
         case 14: out += pick(2) ? "\x1b[?69h\x1b[2;5s" : "\x1b[?69l"; break;
         case 15: out += "\x1b[" + std::to_string(pick(3)) + "K"; break;
@@ -98,7 +108,8 @@ uint32_t ref_color(const VTermColor &c, bool fg)
 {
     if (fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return kTarvikDefaultColor;
     if (VTERM_COLOR_IS_INDEXED(&c)) return c.indexed.idx;
-    return kTarvikRgbColor | static_cast<uint32_t>(c.rgb.red) << 16 | static_cast<uint32_t>(c.rgb.green) << 8 | c.rgb.blue;
+    return kTarvikRgbColor | static_cast<uint32_t>(c.rgb.red) << 16 |
+           static_cast<uint32_t>(c.rgb.green) << 8 | c.rgb.blue;
 }
 
 TarvikStyle ref_style(const VTermScreenCell &c)
@@ -167,7 +178,8 @@ TEST(Scrollback, KeepsWideCharactersCombiningMarksAndColours)
     tarvik_vt_set_scrollback(vt.get(), collect, &got);
     // "a", red "b", a wide character, "e" with an acute accent, a blank on a blue background; then an
     // empty line; then a scroll of two at once.
-    feed_text(vt, "a\x1b[31mb\x1b[0m\xe5\xad\x97" "e\xcc\x81\x1b[44m \x1b[0m\r\n\r\n\r\nx\x1b[2S");
+    feed_text(vt, "a\x1b[31mb\x1b[0m\xe5\xad\x97"
+                  "e\xcc\x81\x1b[44m \x1b[0m\r\n\r\n\r\nx\x1b[2S");
     ASSERT_EQ(got.size(), 4u);
     const Line &l = got[0];
     ASSERT_EQ(l.size(), 6u);

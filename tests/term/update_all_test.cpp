@@ -15,16 +15,14 @@
 
 #include "term/tarvik.h"
 
-namespace
-{
+namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
 std::string row0(const TarvikVt *vt)
 {
     std::string s;
-    for (int c = 0; c < tarvik_vt_cols(vt); ++c)
-        s += static_cast<char>(tarvik_vt_cell(vt, 0, c).ch);
+    for (int c = 0; c < tarvik_vt_cols(vt); ++c) s += static_cast<char>(tarvik_vt_cell(vt, 0, c).ch);
     return s.substr(0, s.find_last_not_of(' ') + 1);
 }
 
@@ -62,8 +60,7 @@ TEST(UpdateAll, TakesInEveryTerminalWithOutputAndSeesEndsOfFile)
     }
     EXPECT_EQ(row0(quiet.get()), "k");
     kill(p2, SIGKILL);
-    for (pid_t p : {p1, p2, p3})
-        waitpid(p, nullptr, 0);
+    for (pid_t p : {p1, p2, p3}) waitpid(p, nullptr, 0);
 }
 
 // Many floods share one call's time: a call takes about what one flood alone was allowed, the quiet
@@ -79,15 +76,13 @@ TEST(UpdateAll, FloodsShareABoundedTimeWhileAKeyIsAnsweredAndEachFloodAdvances)
         ASSERT_GT(pids.back(), 0);
     }
     std::vector<TarvikVt *> all;
-    for (auto &vt : vts)
-        all.push_back(vt.get());
+    for (auto &vt : vts) all.push_back(vt.get());
     TarvikVt *quiet = all[0];
     // Let every flood fill its terminal, so that each call has more to read than its time allows.
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     std::vector<double> call_ms;
     std::vector<unsigned long> before;
-    for (TarvikVt *vt : all)
-        before.push_back(tarvik_vt_version(vt));
+    for (TarvikVt *vt : all) before.push_back(tarvik_vt_version(vt));
     for (int round = 0; round < 10; ++round) {
         char key = static_cast<char>('a' + round);
         // The terminal itself echoes the key; the call comes once the echo is there to read.
@@ -108,8 +103,7 @@ TEST(UpdateAll, FloodsShareABoundedTimeWhileAKeyIsAnsweredAndEachFloodAdvances)
     // One flood alone may take a call up to 20 ms; eight floods at 20 ms each would take 160.
     EXPECT_LT(call_ms[call_ms.size() / 2], 60.0);
     vts.clear();
-    for (pid_t p : pids)
-        waitpid(p, nullptr, 0);
+    for (pid_t p : pids) waitpid(p, nullptr, 0);
 }
 
 } // namespace

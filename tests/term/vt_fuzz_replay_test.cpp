@@ -16,7 +16,8 @@ TEST(VtFuzzReplay, KeptInputsKeepCursorAndCellsSaneAndDrawTheScreen)
     alarm(60);
     std::vector<FuzzInput> inputs = fuzz_kept_inputs("vt_fuzz");
     ASSERT_FALSE(inputs.empty()) << "no seeds or regressions found for vt_fuzz";
-    for (const FuzzInput &in : inputs) EXPECT_EQ(fuzz_check_vt(in.bytes.data(), in.bytes.size()), "") << in.path;
+    for (const FuzzInput &in : inputs)
+        EXPECT_EQ(fuzz_check_vt(in.bytes.data(), in.bytes.size()), "") << in.path;
     alarm(0);
 }
 

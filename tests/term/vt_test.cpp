@@ -24,7 +24,10 @@ namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-std::string row_text(const TarvikVt *vt, int row) { return vt_row_text(vt, row); }
+std::string row_text(const TarvikVt *vt, int row)
+{
+    return vt_row_text(vt, row);
+}
 
 // Updates the terminal until the condition holds or 5 s pass.
 bool pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms = 5000)
@@ -42,7 +45,6 @@ bool pump_until_text(TarvikVt *vt, const std::string &text)
 {
     return pump_until(vt, [&] { return vt_screen_text(vt).find(text) != std::string::npos; });
 }
-
 
 TEST(TerminalLayer, OutputLandsInCellsAndMovesTheCursor)
 {
@@ -99,7 +101,8 @@ TEST(TerminalLayer, ChildHoldsOnlyItsOwnTerminal)
 TEST(TerminalLayer, KeysReachTheChildIncludingArrowsInApplicationMode)
 {
     Vt vt(tarvik_vt_create(10, 60));
-    Script s("stty raw -echo; printf '\\033[?1h'; echo READY; dd bs=1 count=6 2>/dev/null | od -An -c; sleep 5");
+    Script s(
+        "stty raw -echo; printf '\\033[?1h'; echo READY; dd bs=1 count=6 2>/dev/null | od -An -c; sleep 5");
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_TRUE(pump_until_text(vt.get(), "READY"));
     // The remote switched the cursor keys to application mode: Up must arrive as ESC O A.
@@ -300,7 +303,8 @@ TEST(TerminalLayer, FloodingChildIsShownWithinBoundedUpdates)
     Vt vt(tarvik_vt_create(10, 40));
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/seq 1 200000");
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(pump_until(vt.get(), [&] { return row_text(vt.get(), 8) == "200000"; }, 30000));
+    ASSERT_TRUE(pump_until(
+        vt.get(), [&] { return row_text(vt.get(), 8) == "200000"; }, 30000));
     reap_child(pid);
 }
 
