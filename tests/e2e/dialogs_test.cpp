@@ -7,18 +7,6 @@
 
 namespace {
 
-void log_into(QuillorSession &q, int n)
-{
-    Sshd *sshd = shared_sshd();
-    ASSERT_NE(sshd, nullptr);
-    ASSERT_TRUE(q.skip_splash()) << q.dump();
-    for (int i = 1; i <= n; ++i) ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
-    for (int i = n - 1; i >= 0; --i) {
-        ASSERT_TRUE(q.select(i)) << q.dump();
-        ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
-    }
-}
-
 bool shows_dead(const QuillorSession &q, int i)
 {
     return has_colours(q.list_cell(i), 0, q.list_cell(i).bg == 1 ? 1 : 0, true);
@@ -30,7 +18,7 @@ bool shows_dead(const QuillorSession &q, int i)
 TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
 {
     QuillorSession q({}, 25, 80);
-    ASSERT_NO_FATAL_FAILURE(log_into(q, 2));
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 2));
     // Cleared first, so that the end shows on the panel's top rows, above the popup.
     q.send("clear; seq 1 200000 | tail -1; echo DONE_$((40+2))\r");
     q.send(keys::F3 + "sleep 1; exit\r" + keys::F2 + keys::F1);
@@ -67,7 +55,7 @@ TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
 TEST(E2eDialogs, StateIsShownNothingTaggedAndThePromptCursor)
 {
     QuillorSession q({}, 25, 80);
-    ASSERT_NO_FATAL_FAILURE(log_into(q, 1));
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 1));
     q.send(keys::F7 + "x");
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
         return q.minibuf_text().rfind("No machine is tagged: nothing was sent", 0) == 0 &&

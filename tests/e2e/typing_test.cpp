@@ -10,24 +10,12 @@ namespace {
 
 const std::string kPasteBegin = "\x1b[200~", kPasteEnd = "\x1b[201~";
 
-void log_into(QuillorSession &q, int n)
-{
-    Sshd *sshd = shared_sshd();
-    ASSERT_NE(sshd, nullptr);
-    ASSERT_TRUE(q.skip_splash()) << q.dump();
-    for (int i = 1; i <= n; ++i) ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
-    for (int i = n - 1; i >= 0; --i) {
-        ASSERT_TRUE(q.select(i)) << q.dump();
-        ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
-    }
-}
-
 // Text, F3, more text, F2, F1 and Escape in one write: the first text goes to the machine selected
 // before F3, the rest to the one after, and the menu opened at the end takes only its own key.
 TEST(E2eTyping, KeysKeepTheirOrderAcrossFunctionKeysInOneWrite)
 {
     QuillorSession q({}, 25, 80);
-    ASSERT_NO_FATAL_FAILURE(log_into(q, 2));
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 2));
     q.send("echo A_$((20+1))\r" + keys::F3 + "echo B_$((20+2))\r" + keys::F2 + "echo C_$((20+3))\r");
     ASSERT_TRUE(q.terminal_shows("C_23")) << q.dump();
     EXPECT_NE(q.terminal_text().find("A_21"), std::string::npos) << q.dump();
@@ -44,7 +32,7 @@ TEST(E2eTyping, KeysKeepTheirOrderAcrossFunctionKeysInOneWrite)
 TEST(E2eTyping, PasteIsTextForTheMachineWithBracketsOnlyWhereAskedFor)
 {
     QuillorSession q({}, 25, 80);
-    ASSERT_NO_FATAL_FAILURE(log_into(q, 1));
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 1));
     q.send("printf '\\033[?2004l'; cat -v\r");
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
         return q.terminal_text().find("cat -v") != std::string::npos;
@@ -75,7 +63,7 @@ TEST(E2eTyping, PasteIsTextForTheMachineWithBracketsOnlyWhereAskedFor)
 TEST(E2eTyping, PasteReachesEveryTaggedMachineAndThePrompt)
 {
     QuillorSession q({}, 25, 80);
-    ASSERT_NO_FATAL_FAILURE(log_into(q, 3));
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 3));
     ASSERT_TRUE(q.select(0)) << q.dump();
     q.send(keys::F4 + keys::F3 + keys::F3 + keys::F4 + keys::F7);
     std::string script;

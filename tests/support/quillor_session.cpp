@@ -377,3 +377,15 @@ ReadCell QuillorSession::minibuf_cell(int col) const
 {
     return screen().cell(rows_ - 1, col);
 }
+
+void log_into_sshd(QuillorSession &q, int n)
+{
+    Sshd *sshd = shared_sshd();
+    ASSERT_NE(sshd, nullptr);
+    ASSERT_TRUE(q.skip_splash()) << q.dump();
+    for (int i = 1; i <= n; ++i) ASSERT_TRUE(q.add(sshd->add_name(i), i)) << q.dump();
+    for (int i = n - 1; i >= 0; --i) {
+        ASSERT_TRUE(q.select(i)) << q.dump();
+        ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
+    }
+}

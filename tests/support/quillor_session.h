@@ -114,3 +114,7 @@ std::string screen_cells(const ScreenReader &s, int row, int from, int to);
 
 // True once `pid` has ended (gone, or a zombie nobody reaps), waiting up to `timeout_ms`.
 bool process_gone(pid_t pid, int timeout_ms);
+
+// Skips the splash, adds h1..h<n> of the private sshd and waits until each one's shell prompt is up; the
+// first machine stays selected. Fails the calling test (use ASSERT_NO_FATAL_FAILURE) when it cannot.
+void log_into_sshd(QuillorSession &q, int n);
