@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "machines/compare.h"
 #include "machines/mlist.h"
 #include "screen/layout.h"
 #include "screen/redraw.h"
@@ -207,6 +208,9 @@ int wait_until(long deadline_ms, int extra_fd)
         int timeout = -1;
         if (deadline_ms >= 0) timeout = static_cast<int>(std::max(0L, deadline_ms - now_ms()));
         if (tarvik_vt_held_children() > 0) timeout = 0;
+        // A list mark held back while answers poured in is drawn once they stop, with no key needed.
+        int marks = compare_marks_due_ms();
+        if (marks >= 0) timeout = timeout < 0 ? marks : std::min(timeout, marks);
         // A keyboard held back is looked at again soon, whatever else happens.
         if (!keyboard_ready()) timeout = timeout < 0 ? kHeldKeyboardMs : std::min(timeout, kHeldKeyboardMs);
         if (g_in_paste) {

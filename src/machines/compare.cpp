@@ -46,7 +46,11 @@ std::string replace_names(std::string_view text, const std::vector<std::string> 
     return out;
 }
 
+// The marks in the list are set again at most this often: a redraw comes with every piece of output.
+constexpr std::chrono::milliseconds kMarksRefresh{300};
+
 std::chrono::steady_clock::time_point g_last_refresh;
+bool g_refresh_due = false; // a refresh was held back: the answers may have changed since the last one
 
 } // namespace
 
@@ -174,10 +178,23 @@ CompareState compare_state()
 
 void compare_refresh_marks()
 {
-    auto now = std::chrono::steady_clock::now();
-    if (now - g_last_refresh < std::chrono::milliseconds(300)) return;
-    g_last_refresh = now;
     bool any = false;
     for (int i = 0; i < mlist_count() && !any; ++i) any = mlist_machine(i)->answering;
-    if (any) compare_state();
+    g_refresh_due = false;
+    if (!any) return;
+    auto now = std::chrono::steady_clock::now();
+    if (now - g_last_refresh < kMarksRefresh) {
+        g_refresh_due = true;
+        return;
+    }
+    g_last_refresh = now;
+    compare_state();
+}
+
+int compare_marks_due_ms()
+{
+    if (!g_refresh_due) return -1;
+    auto left = g_last_refresh + kMarksRefresh - std::chrono::steady_clock::now();
+    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(
+        0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
 }

@@ -50,3 +50,8 @@ CompareState compare_state();
 // Sets the machines' odd_answer again when enough time has passed since the last time: cheap to call
 // on every drawing of the list.
 void compare_refresh_marks();
+
+// Milliseconds until compare_refresh_marks would set the marks again after it held back while answers
+// arrived; -1 when nothing waits. The last answers may come with no redraw after them: a wait that
+// sleeps no longer than this still shows their marks.
+int compare_marks_due_ms();
