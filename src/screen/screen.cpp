@@ -139,6 +139,9 @@ void screen_setup(bool splash)
     wtimeout(stdscr, 0);
     // Raw, not cbreak: Ctrl-C, Ctrl-Z, Ctrl-\, Ctrl-S and Ctrl-Q belong to the machines.
     raw();
+    // Enter reaches the machines as the carriage return a terminal sends, not turned into Ctrl-J,
+    // which full-screen programs read as another key (a line down, say).
+    nonl();
     tarvik_colors_init();
     wclear(stdscr);
     screen_define_keys();

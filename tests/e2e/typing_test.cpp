@@ -26,6 +26,20 @@ TEST(E2eTyping, KeysKeepTheirOrderAcrossFunctionKeysInOneWrite)
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
+// Enter reaches the machine as the carriage return the terminal sent, for the programs that read it
+// raw (to many of them Ctrl-J is another key).
+TEST(E2eTyping, EnterReachesTheMachineAsACarriageReturn)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 1));
+    // The terminal is raw before the marker shows, so the key is not translated on the remote either.
+    q.send("stty raw -echo; echo RAW_$((6*7)); head -c 1 | od -An -tx1 | sed 's/^ */GOT_/'; stty sane\r");
+    ASSERT_TRUE(q.terminal_shows("RAW_42")) << q.dump();
+    q.send("\r");
+    ASSERT_TRUE(q.terminal_shows("GOT_0d")) << q.dump();
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
 // A pasted "ESC O P" is not F1 and a pasted F5 is not the add prompt: the remote gets them as text
 // (cat -v shows them); a shell that asked for bracketed paste gets the brackets around them, one that
 // did not gets the plain text.
