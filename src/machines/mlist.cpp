@@ -158,8 +158,8 @@ void mlist_send_key(int key)
 
 namespace {
 
-// An Enter typed for several machines starts a new answer on each of them. curses hands the Enter key
-// over as a line feed (its newline mode turns the terminal's carriage return into one), a paste as is.
+// An Enter typed for several machines starts a new answer on each of them: a carriage return, or the
+// Ctrl-J that a shell takes as Enter too.
 void mark_if_command(const std::string &bytes)
 {
     if (g_multicast && bytes.find_first_of("\r\n") != std::string::npos) compare_mark_sent();
