@@ -63,10 +63,12 @@ void build_rows(View &v)
             from = nl + 1;
             ++shown;
         }
-        if (text.empty())
+        size_t more = groups[g].lines - static_cast<size_t>(shown);
+        if (groups[g].lines == 0)
             v.rows.push_back({"    (no output)", kAttrSummary, gi});
-        else if (from < text.size())
-            v.rows.push_back({"    ...", kAttrSummary, gi});
+        else if (more > 0)
+            v.rows.push_back({"    ... " + std::to_string(more) + (more == 1 ? " more line" : " more lines"),
+                              kAttrSummary, gi});
     }
     if (!v.state.printing.empty())
         v.rows.push_back({"still printing: " + names_of(v.state.printing), kAttrSummary, -1});
@@ -97,7 +99,7 @@ void show_selected(View &v)
 
 void recompute(View &v)
 {
-    v.state = compare_state();
+    v.state = compare_state(kTextLines);
     int groups = static_cast<int>(v.state.groups.size());
     v.selected = std::max(0, std::min(v.selected, groups - 1));
     build_rows(v);

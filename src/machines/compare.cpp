@@ -1,8 +1,14 @@
 // Grouping the machines' answers to the last multicast command.
+//
+// A machine's answer is read in two parts: the lines that scrolled into its history since the mark,
+// which never change once there and so are read, cleaned and hashed once (AnswerCache), and the rows
+// still on its screen, read again only when the screen changed. The hash of an answer's lines finds
+// the machines whose answers may be equal; the lines decide.
 #include "machines/compare.h"
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <sstream>
 #include <unordered_map>
@@ -15,35 +21,339 @@ namespace {
 // ssh options that take the next word as their value: that word is not the destination.
 constexpr std::string_view kOptionsWithValue = "BbcDEeFIiJLlmOoPpQRSWw";
 
+// The cleaned text of every line read, once however many machines show it: an answer is the list of
+// its lines' numbers, so that equal answers are equal lists, and the text of 256 equal answers is
+// held once. Number 0 is the empty line. Numbers no answer holds any more are given again.
+//
+// Found by the text's hash in an open-addressed table of numbers: a compare of 256 machines looks up
+// half a million lines, and a map with a node per line took longer than all the rest of the work.
+struct LineTable {
+    std::deque<std::string> texts; // by number
+    std::vector<size_t> hashes;    // by number
+    std::vector<uint8_t> used;     // by number: the number stands for a text now
+    std::vector<uint32_t> unused;
+    std::vector<uint32_t> slots; // number + 1, or 0 for none; a power of two long
+    size_t count = 0;            // numbers in use
+};
+LineTable g_lines;
+
+void slot_in(uint32_t n)
+{
+    size_t mask = g_lines.slots.size() - 1;
+    size_t at = g_lines.hashes[n] & mask;
+    while (g_lines.slots[at]) at = (at + 1) & mask;
+    g_lines.slots[at] = n + 1;
+}
+
+// Lays the table out again, at most a quarter full.
+void lines_rehash()
+{
+    size_t size = 1024;
+    while (size < 4 * g_lines.count) size *= 2;
+    g_lines.slots.assign(size, 0);
+    for (uint32_t n = 0; n < g_lines.texts.size(); ++n)
+        if (g_lines.used[n]) slot_in(n);
+}
+
+void lines_clear()
+{
+    g_lines = LineTable{};
+    g_lines.texts.emplace_back();
+    g_lines.hashes.push_back(std::hash<std::string_view>{}(""));
+    g_lines.used.push_back(1);
+    g_lines.count = 1;
+    lines_rehash();
+}
+
+uint32_t line_number(std::string_view text)
+{
+    if (g_lines.texts.empty()) lines_clear();
+    size_t hash = std::hash<std::string_view>{}(text);
+    size_t mask = g_lines.slots.size() - 1;
+    for (size_t at = hash & mask; g_lines.slots[at]; at = (at + 1) & mask) {
+        uint32_t n = g_lines.slots[at] - 1;
+        if (g_lines.hashes[n] == hash && g_lines.texts[n] == text) return n;
+    }
+    uint32_t n;
+    if (!g_lines.unused.empty()) {
+        n = g_lines.unused.back();
+        g_lines.unused.pop_back();
+        g_lines.texts[n] = text;
+        g_lines.hashes[n] = hash;
+        g_lines.used[n] = 1;
+    } else {
+        n = static_cast<uint32_t>(g_lines.texts.size());
+        g_lines.texts.emplace_back(text);
+        g_lines.hashes.push_back(hash);
+        g_lines.used.push_back(1);
+    }
+    ++g_lines.count;
+    if (2 * g_lines.count > g_lines.slots.size())
+        lines_rehash();
+    else
+        slot_in(n);
+    return n;
+}
+
+// Lines are hashed as the digits of a number in base kBase modulo the prime 2^61 - 1. The hash of the
+// first n lines read then follows from two running values, so lines are added at the end, dropped at
+// the front and the answer cut after any line without going over the lines again.
+constexpr uint64_t kPrime = (uint64_t{1} << 61) - 1;
+constexpr uint64_t kBase = 0x1F3D5B79A2C4E687ull % kPrime;
+
+uint64_t mul_mod(uint64_t a, uint64_t b)
+{
+    unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
+    uint64_t r = static_cast<uint64_t>(product & kPrime) + static_cast<uint64_t>(product >> 61);
+    r = (r & kPrime) + (r >> 61);
+    return r >= kPrime ? r - kPrime : r;
+}
+
+uint64_t pow_mod(uint64_t base, uint64_t exponent)
+{
+    uint64_t r = 1;
+    for (; exponent; exponent >>= 1, base = mul_mod(base, base))
+        if (exponent & 1) r = mul_mod(r, base);
+    return r;
+}
+
+// The hash of the lines so far followed by one more.
+uint64_t extend(uint64_t hash, uint32_t line)
+{
+    uint64_t r = mul_mod(hash, kBase) + line + 1;
+    return r >= kPrime ? r - kPrime : r;
+}
+
 std::string_view trim_right(std::string_view line)
 {
     size_t end = line.find_last_not_of(' ');
     return end == std::string_view::npos ? std::string_view{} : line.substr(0, end + 1);
 }
 
-// One pass over the text: replacing in place would move the rest of a long answer at every name.
-// `names` come longest first, so that where two start at one place the longer is replaced whole.
-std::string replace_names(std::string_view text, const std::vector<std::string> &names)
+// The line with every one of `names` (longest first, none empty) replaced by kCompareHost, in one pass;
+// where two names start at one place the longer is replaced whole. The line itself when it holds none,
+// else the text made in `scratch`.
+std::string_view replace_names(std::string_view line, const std::vector<std::string> &names,
+                               std::string &scratch)
 {
-    std::string out;
-    out.reserve(text.size());
-    std::vector<size_t> next(names.size(), 0); // where each name occurs next, from `at` on
-    for (size_t i = 0; i < names.size(); ++i)
-        next[i] = names[i].empty() ? std::string_view::npos : text.find(names[i]);
     size_t at = 0;
+    bool replaced = false;
     for (;;) {
-        size_t best = names.size();
-        for (size_t i = 0; i < names.size(); ++i) {
-            if (next[i] != std::string_view::npos && next[i] < at) next[i] = text.find(names[i], at);
-            if (next[i] != std::string_view::npos && (best == names.size() || next[i] < next[best])) best = i;
+        size_t best = std::string_view::npos, length = 0;
+        for (const std::string &name : names) {
+            size_t found = line.find(name, at);
+            if (found < best) {
+                best = found;
+                length = name.size();
+            }
         }
-        if (best == names.size()) break;
-        out.append(text.substr(at, next[best] - at));
-        out += kCompareHost;
-        at = next[best] + names[best].size();
+        if (best == std::string_view::npos) break;
+        if (!replaced) scratch.clear();
+        replaced = true;
+        scratch.append(line.substr(at, best - at));
+        scratch += kCompareHost;
+        at = best + length;
     }
-    out.append(text.substr(at));
-    return out;
+    if (!replaced) return line;
+    scratch.append(line.substr(at));
+    return scratch;
+}
+
+// The names to look for, longest first, each once (a list name is often the host too).
+std::vector<std::string> search_order(std::vector<std::string> names)
+{
+    std::erase_if(names, [](const std::string &name) { return name.empty(); });
+    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
+        return a.size() != b.size() ? a.size() > b.size() : a < b;
+    });
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+// How many of `count` lines after the command make the answer, and whether the prompt came back: the
+// prompt is back when the last line that is not empty starts the command's line and adds nothing to
+// it; it is left out, with the empty lines before it. `empty(k)` and `raw(k)` tell of line k.
+template <typename Empty, typename Raw>
+size_t answer_lines(size_t count, std::string_view command, bool &done, Empty empty, Raw raw)
+{
+    done = false;
+    size_t last = count;
+    while (last > 0 && empty(last - 1)) --last;
+    if (last == 0) return 0;
+    if (!command.starts_with(raw(last - 1))) return last;
+    done = true;
+    --last;
+    while (last > 0 && empty(last - 1)) --last;
+    return last;
+}
+
+// Indices 0..count-1 grouped by `same`, candidates found by `hash`: largest group first, equal sizes
+// in the order of their first index.
+template <typename Hash, typename Same>
+std::vector<std::vector<int>> group_by(size_t count, Hash hash, Same same)
+{
+    std::unordered_multimap<uint64_t, size_t> by_hash;
+    std::vector<std::vector<int>> groups;
+    for (size_t i = 0; i < count; ++i) {
+        uint64_t h = hash(i);
+        auto [first, last] = by_hash.equal_range(h);
+        auto found = std::find_if(first, last, [&](const auto &entry) {
+            return same(static_cast<size_t>(groups[entry.second].front()), i);
+        });
+        if (found != last) {
+            groups[found->second].push_back(static_cast<int>(i));
+        } else {
+            by_hash.emplace(h, groups.size());
+            groups.push_back({static_cast<int>(i)});
+        }
+    }
+    std::stable_sort(groups.begin(), groups.end(),
+                     [](const auto &a, const auto &b) { return a.size() > b.size(); });
+    return groups;
+}
+
+// Takes in the lines that scrolled into the history since the last reading, and lets go of those the
+// history no longer keeps: an answer longer than the history is compared on what it keeps.
+void take_history(AnswerCache &a, const History &h, uint64_t mark)
+{
+    uint64_t begin = history_begin(h), end = history_end(h);
+    if (!a.command_fixed && mark < end) {
+        if (mark >= begin) a.command = trim_right(history_text(h, mark));
+        a.command_fixed = true;
+    }
+    while (!a.lines.empty() && a.first < begin) {
+        a.before = a.prefix.front();
+        a.lines.pop_front();
+        a.prefix.pop_front();
+        ++a.first;
+    }
+    if (a.lines.empty() && a.first < begin) a.first = begin;
+    std::string scratch;
+    for (uint64_t line = a.first + a.lines.size(); line < end; ++line) {
+        uint32_t n = line_number(replace_names(trim_right(history_text(h, line)), a.names, scratch));
+        a.prefix.push_back(extend(a.prefix.empty() ? a.before : a.prefix.back(), n));
+        a.lines.push_back(n);
+    }
+}
+
+// Reads the machine's answer again if its screen or history changed since the last reading.
+void read_answer(Machine &m)
+{
+    AnswerCache &a = m.answer;
+    const History &h = m.history;
+    const TarvikVt *vt = m.term.get();
+    if (a.read && a.version == tarvik_vt_version(vt) && a.history_begin == history_begin(h) &&
+        a.history_end == history_end(h) && a.name == m.name && a.connection == m.connection)
+        return;
+    if (!a.read || a.name != m.name || a.connection != m.connection) {
+        // Other names make other lines: read them all again.
+        AnswerCache fresh;
+        fresh.command = std::move(a.command);
+        fresh.command_fixed = a.command_fixed;
+        fresh.name = m.name;
+        fresh.connection = m.connection;
+        fresh.names = search_order(compare_names(m));
+        fresh.first = m.answer_mark + 1;
+        a = std::move(fresh);
+    }
+    take_history(a, h, m.answer_mark);
+
+    uint64_t end = history_end(h);
+    int first_row = 0, rows = tarvik_vt_rows(vt);
+    size_t skip = 0;
+    if (m.answer_mark >= end) {
+        // The command's line is still on the screen.
+        first_row = static_cast<int>(std::min<uint64_t>(m.answer_mark - end, static_cast<uint64_t>(rows)));
+        skip = 1;
+    }
+    std::vector<std::string> screen;
+    history_screen_text(vt, first_row, screen);
+    if (skip && !screen.empty() && !a.command_fixed) a.command = trim_right(screen.front());
+    std::vector<std::string_view> tail;
+    for (size_t k = std::min(skip, screen.size()); k < screen.size(); ++k)
+        tail.push_back(trim_right(screen[k]));
+
+    size_t in_body = a.lines.size();
+    auto empty = [&](size_t k) { return k < in_body ? a.lines[k] == 0 : tail[k - in_body].empty(); };
+    auto raw = [&](size_t k) {
+        return k < in_body ? trim_right(history_text(h, a.first + k)) : tail[k - in_body];
+    };
+    size_t lines = answer_lines(in_body + tail.size(), a.command, a.done, empty, raw);
+
+    a.body_lines = std::min(lines, in_body);
+    a.hash = a.body_lines == 0
+                 ? 0
+                 : (a.prefix[a.body_lines - 1] + kPrime - mul_mod(a.before, pow_mod(kBase, a.body_lines))) %
+                       kPrime;
+    a.tail.clear();
+    std::string scratch;
+    for (size_t k = in_body; k < lines; ++k) {
+        a.tail.push_back(line_number(replace_names(tail[k - in_body], a.names, scratch)));
+        a.hash = extend(a.hash, a.tail.back());
+    }
+    a.read = true;
+    a.version = tarvik_vt_version(vt);
+    a.history_begin = history_begin(h);
+    a.history_end = end;
+}
+
+size_t answer_size(const AnswerCache &a)
+{
+    return a.body_lines + a.tail.size();
+}
+
+uint32_t answer_line(const AnswerCache &a, size_t k)
+{
+    return k < a.body_lines ? a.lines[k] : a.tail[k - a.body_lines];
+}
+
+bool same_answer(const AnswerCache &a, const AnswerCache &b)
+{
+    if (answer_size(a) != answer_size(b)) return false;
+    if (a.body_lines == b.body_lines)
+        return std::equal(a.lines.begin(), a.lines.begin() + static_cast<std::ptrdiff_t>(a.body_lines),
+                          b.lines.begin()) &&
+               a.tail == b.tail;
+    for (size_t k = 0; k < answer_size(a); ++k)
+        if (answer_line(a, k) != answer_line(b, k)) return false;
+    return true;
+}
+
+std::string answer_text(const AnswerCache &a, size_t lines)
+{
+    std::string text;
+    for (size_t k = 0; k < std::min(lines, answer_size(a)); ++k) {
+        text += g_lines.texts[answer_line(a, k)];
+        text += '\n';
+    }
+    return text;
+}
+
+// Gives back the numbers of lines no answer holds any more, once they are most of the table: a machine
+// that prints on and on goes through many more lines than its history keeps.
+void lines_collect()
+{
+    size_t held = 0;
+    for (int i = 0; i < mlist_count(); ++i) {
+        const AnswerCache &a = mlist_machine(i)->answer;
+        held += a.lines.size() + a.tail.size();
+    }
+    if (g_lines.count <= 2 * held + 4096) return;
+    std::vector<uint8_t> held_now(g_lines.texts.size(), 0);
+    held_now[0] = 1;
+    for (int i = 0; i < mlist_count(); ++i) {
+        const AnswerCache &a = mlist_machine(i)->answer;
+        for (uint32_t n : a.lines) held_now[n] = 1;
+        for (uint32_t n : a.tail) held_now[n] = 1;
+    }
+    for (uint32_t n = 1; n < held_now.size(); ++n) {
+        if (held_now[n] || !g_lines.used[n]) continue;
+        std::string().swap(g_lines.texts[n]);
+        g_lines.used[n] = 0;
+        g_lines.unused.push_back(n);
+        --g_lines.count;
+    }
+    lines_rehash();
 }
 
 // The marks in the list are set again at most this often: a redraw comes with every piece of output.
@@ -63,50 +373,25 @@ CompareAnswer compare_answer(std::string_view output, const std::vector<std::str
         lines.push_back(trim_right(output.substr(from, nl - from)));
         from = nl + 1;
     }
-    while (!lines.empty() && lines.back().empty()) lines.pop_back();
     CompareAnswer answer;
-    if (lines.size() < 2) return answer;
-    // The prompt is back when the last line starts the command's line and adds nothing to it.
-    std::string_view command = lines.front(), last = lines.back();
-    size_t end = lines.size();
-    if (command.starts_with(last)) {
-        answer.done = true;
-        --end;
-        while (end > 1 && lines[end - 1].empty()) --end;
-    }
-    for (size_t i = 1; i < end; ++i) {
-        answer.text += lines[i];
+    if (lines.empty()) return answer;
+    std::vector<std::string> sorted = search_order(names);
+    size_t count = answer_lines(
+        lines.size() - 1, lines.front(), answer.done, [&](size_t k) { return lines[k + 1].empty(); },
+        [&](size_t k) { return lines[k + 1]; });
+    std::string scratch;
+    for (size_t k = 1; k <= count; ++k) {
+        answer.text += replace_names(lines[k], sorted, scratch);
         answer.text += '\n';
     }
-    std::vector<std::string> sorted = names;
-    std::sort(sorted.begin(), sorted.end(),
-              [](const std::string &a, const std::string &b) { return a.size() > b.size(); });
-    answer.text = replace_names(answer.text, sorted);
     return answer;
 }
 
 std::vector<std::vector<int>> compare_group(const std::vector<std::string> &texts)
 {
-    // Hashes find the candidates; the texts decide, so that a collision never merges two answers.
-    std::unordered_multimap<size_t, size_t> by_hash;
-    std::vector<std::vector<int>> groups;
-    std::hash<std::string> hash;
-    for (size_t i = 0; i < texts.size(); ++i) {
-        size_t h = hash(texts[i]);
-        auto [first, last] = by_hash.equal_range(h);
-        auto same = std::find_if(first, last, [&](const auto &entry) {
-            return texts[static_cast<size_t>(groups[entry.second].front())] == texts[i];
-        });
-        if (same != last) {
-            groups[same->second].push_back(static_cast<int>(i));
-        } else {
-            by_hash.emplace(h, groups.size());
-            groups.push_back({static_cast<int>(i)});
-        }
-    }
-    std::stable_sort(groups.begin(), groups.end(),
-                     [](const auto &a, const auto &b) { return a.size() > b.size(); });
-    return groups;
+    return group_by(
+        texts.size(), [&](size_t i) { return std::hash<std::string>{}(texts[i]); },
+        [&](size_t i, size_t j) { return texts[i] == texts[j]; });
 }
 
 std::vector<std::string> compare_names(const Machine &m)
@@ -139,40 +424,53 @@ void compare_mark_sent()
         Machine *m = mlist_machine(i);
         m->answering = m->tagged;
         m->odd_answer = 0;
-        if (m->answering) m->answer_mark = history_mark(m->history, m->term.get());
+        m->answer = AnswerCache{};
+        if (!m->answering) continue;
+        m->answer_mark = history_mark(m->history, m->term.get());
+        // The prompt, at least, is known now: an answer longer than the history may take the command's
+        // line away before anything reads it, and the prompt coming back must still be seen.
+        std::vector<std::string> rows;
+        history_screen_text(m->term.get(), tarvik_vt_cursor_row(m->term.get()), rows);
+        if (!rows.empty()) m->answer.command = trim_right(rows.front());
     }
+    lines_clear();
     g_last_refresh = {};
 }
 
-CompareState compare_state()
+CompareState compare_state(size_t text_lines)
 {
     CompareState state;
-    std::vector<int> answered;
-    std::vector<std::string> texts;
+    std::vector<Machine *> answered;
+    std::vector<int> index;
     for (int i = 0; i < mlist_count(); ++i) {
         Machine *m = mlist_machine(i);
         m->odd_answer = 0;
         if (!m->answering) continue;
         state.any = true;
-        if (m->answer_mark < history_begin(m->history)) state.clipped = true;
-        std::string output = history_text_since(m->history, m->term.get(), m->answer_mark);
-        CompareAnswer answer = compare_answer(output, compare_names(*m));
+        read_answer(*m);
+        if (m->answer_mark + 1 < history_begin(m->history)) state.clipped = true;
         // A dead machine's answer is all it will ever say.
-        if (!answer.done && m->alive) {
+        if (!m->answer.done && m->alive) {
             state.printing.push_back(i);
             continue;
         }
-        answered.push_back(i);
-        texts.push_back(std::move(answer.text));
+        answered.push_back(m);
+        index.push_back(i);
     }
-    for (const std::vector<int> &group : compare_group(texts)) {
+    auto groups = group_by(
+        answered.size(), [&](size_t k) { return answered[k]->answer.hash; },
+        [&](size_t k, size_t l) { return same_answer(answered[k]->answer, answered[l]->answer); });
+    for (const std::vector<int> &group : groups) {
         CompareGroup g;
-        for (int k : group) g.machines.push_back(answered[static_cast<size_t>(k)]);
-        g.text = texts[static_cast<size_t>(group.front())];
+        for (int k : group) g.machines.push_back(index[static_cast<size_t>(k)]);
+        const AnswerCache &answer = answered[static_cast<size_t>(group.front())]->answer;
+        g.text = answer_text(answer, text_lines);
+        g.lines = answer_size(answer);
         state.groups.push_back(std::move(g));
     }
     for (size_t k = 1; k < state.groups.size(); ++k)
         for (int i : state.groups[k].machines) mlist_machine(i)->odd_answer = 1;
+    lines_collect();
     return state;
 }
 
@@ -188,7 +486,7 @@ void compare_refresh_marks()
         return;
     }
     g_last_refresh = now;
-    compare_state();
+    compare_state(0);
 }
 
 int compare_marks_due_ms()

@@ -2,6 +2,7 @@
 // machine's output since then, with its own name blanked out, grouped by equal text.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,7 +36,8 @@ void compare_mark_sent();
 
 struct CompareGroup {
     std::vector<int> machines; // list indices
-    std::string text;
+    std::string text;          // the answer's first lines, as many as were asked for
+    size_t lines = 0;          // lines in the whole answer
 };
 struct CompareState {
     std::vector<CompareGroup> groups;
@@ -44,8 +46,9 @@ struct CompareState {
     bool any = false;          // a command was sent in multicast since the list last changed
 };
 
-// The answers now, grouped; also sets each machine's odd_answer.
-CompareState compare_state();
+// The answers now, grouped, with each group's text up to `text_lines` lines; also sets each machine's
+// odd_answer.
+CompareState compare_state(size_t text_lines = SIZE_MAX);
 
 // Sets the machines' odd_answer again when enough time has passed since the last time: cheap to call
 // on every drawing of the list.

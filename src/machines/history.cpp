@@ -352,12 +352,24 @@ std::string history_text_since(const History &h, const TarvikVt *vt, uint64_t ma
         out += history_text(h, line);
         out += '\n';
     }
-    std::vector<TarvikLineCell> cells;
-    int last = last_screen_row(vt, cells);
     int first = mark > end ? static_cast<int>(std::min<uint64_t>(mark - end, tarvik_vt_rows(vt))) : 0;
-    for (int row = first; row <= last; ++row) {
-        append_text(out, cells.data(), tarvik_vt_line(vt, row, cells.data()));
+    std::vector<std::string> rows;
+    history_screen_text(vt, first, rows);
+    for (const std::string &row : rows) {
+        out += row;
         out += '\n';
     }
     return out;
+}
+
+void history_screen_text(const TarvikVt *vt, int first, std::vector<std::string> &rows)
+{
+    std::vector<TarvikLineCell> cells;
+    int last = last_screen_row(vt, cells);
+    rows.resize(static_cast<size_t>(std::max(0, last - std::max(first, 0) + 1)));
+    for (int row = std::max(first, 0); row <= last; ++row) {
+        std::string &text = rows[static_cast<size_t>(row - std::max(first, 0))];
+        text.clear();
+        append_text(text, cells.data(), tarvik_vt_line(vt, row, cells.data()));
+    }
 }

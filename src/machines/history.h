@@ -76,6 +76,10 @@ void history_add_screen(History &h, const TarvikVt *vt);
 // the number it has once it has scrolled into the history.
 uint64_t history_mark(const History &h, const TarvikVt *vt);
 
+// The text of the screen's rows from `first` down to the cursor's row or the last row with anything on
+// it, whichever is lower (the rows history_add_screen would add), each as history_text gives a line.
+void history_screen_text(const TarvikVt *vt, int first, std::vector<std::string> &rows);
+
 // The text from the marked line to the last line in use on the screen, one "\n" after each line: the
 // history's lines from the mark (from its oldest kept line when the limit has dropped the mark: then
 // the mark is below history_begin), then the screen's rows.

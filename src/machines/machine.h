@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "machines/answer.h"
 #include "machines/history.h"
 #include "term/tarvik.h"
 
@@ -23,6 +24,7 @@ struct Machine {
     uint8_t answering = 0;    // it received that command
     uint8_t odd_answer = 0;   // its answer is outside the largest group of equal answers
     uint64_t answer_mark = 0; // where the answer starts, as history_mark gave it
+    AnswerCache answer;
 };
 
 // A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks

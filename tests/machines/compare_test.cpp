@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
+#include "machines/history.h"
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
 #include "support/reap.h"
@@ -61,14 +63,53 @@ protected:
     }
     void TearDown() override
     {
+        mlist_set_history_lines(kDefaultHistoryLines);
         if (mlist_multicast()) mlist_toggle_multicast();
         mlist_delete_all();
         delwin(win_);
         reap_children(3000);
     }
+    // Machines m0..m<n-1> whose ssh printed its version and ended: their screens are ours to write on.
+    void add_machines(int n)
+    {
+        for (int i = 0; i < n; ++i) mlist_add("-V m" + std::to_string(i));
+        for (int i = 0; i < n; ++i) {
+            TarvikVt *vt = mlist_machine(i)->term.get();
+            ASSERT_TRUE(vt_pump_until(vt, [&] { return !vt_screen_text(vt).empty(); }));
+        }
+    }
     CursesScreen screen_{25, 80};
     WINDOW *win_ = nullptr;
 };
+
+// What compare_state says, against each answer read whole from the machine's history and screen.
+void expect_as_read_whole()
+{
+    CompareState state = compare_state();
+    std::vector<int> answered, printing;
+    std::vector<std::string> texts;
+    for (int i = 0; i < mlist_count(); ++i) {
+        Machine *m = mlist_machine(i);
+        if (!m->answering) continue;
+        CompareAnswer whole =
+            compare_answer(history_text_since(m->history, m->term.get(), m->answer_mark), compare_names(*m));
+        if (!whole.done && m->alive) {
+            printing.push_back(i);
+        } else {
+            answered.push_back(i);
+            texts.push_back(whole.text);
+        }
+    }
+    EXPECT_EQ(state.printing, printing);
+    auto groups = compare_group(texts);
+    ASSERT_EQ(state.groups.size(), groups.size());
+    for (size_t g = 0; g < groups.size(); ++g) {
+        std::vector<int> machines;
+        for (int k : groups[g]) machines.push_back(answered[static_cast<size_t>(k)]);
+        EXPECT_EQ(state.groups[g].machines, machines) << g;
+        EXPECT_EQ(state.groups[g].text, texts[static_cast<size_t>(groups[g].front())]) << g;
+    }
+}
 
 // "ssh -V" prints one line and exits: each machine's screen is then ours to write on.
 TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
@@ -99,6 +140,10 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     EXPECT_EQ(state.printing, (std::vector<int>{4}));
     EXPECT_FALSE(state.clipped);
     for (int i = 0; i < 5; ++i) EXPECT_EQ(mlist_machine(i)->odd_answer, i == 3 ? 1 : 0) << i;
+    // The view asks for the first lines only, and learns how long the answer is.
+    state = compare_state(2);
+    EXPECT_EQ(state.groups[1].text, "Linux <host> 6.2 line 0\nLinux <host> 6.2 line 1\n");
+    EXPECT_EQ(state.groups[1].lines, 6u);
 
     // Singlecast typing leaves the answers alone; the next multicast Enter starts new ones.
     mlist_toggle_multicast();
@@ -107,8 +152,77 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     mlist_toggle_multicast();
     mlist_send_text("x");
     EXPECT_EQ(mlist_machine(3)->odd_answer, 1);
-    mlist_send_text("\r");
+    // Ctrl-J is an Enter for a shell too.
+    mlist_send_text("\n");
     EXPECT_EQ(mlist_machine(3)->odd_answer, 0);
+}
+
+// The answers are read a piece at a time, as the list reads them while machines print: lines scroll,
+// wrap, are cleared, coloured and renamed on the way, and each reading must say what reading every
+// answer whole would.
+TEST_F(CompareList, AnswersReadAsTheyArriveEqualAnswersReadWhole)
+{
+    ASSERT_NO_FATAL_FAILURE(add_machines(4));
+    mlist_tag_all(false);
+    mlist_toggle_multicast();
+    std::mt19937 rng(20261209);
+    for (int round = 0; round < 12; ++round) {
+        std::string command = "cmd" + std::to_string(round);
+        mlist_send_text(command + "\r");
+        for (int i = 0; i < 4; ++i) vt_feed_output(mlist_machine(i)->term.get(), command + "\r\n");
+        for (int step = 0; step < 40; ++step) {
+            int i = static_cast<int>(rng() % 4);
+            Machine *m = mlist_machine(i);
+            std::string me = "m" + std::to_string(i), out;
+            switch (rng() % 10) {
+            case 0: out = "line " + std::to_string(rng() % 3) + "\r\n"; break;
+            case 1: out = "on " + me + " and " + me + ".example ok\r\n"; break;
+            case 2: out = "\r\n"; break;
+            case 3: out = "blanks after   \r\n"; break;
+            case 4: out = me + "$ "; break;
+            case 5: out = std::string(45, static_cast<char>('a' + rng() % 3)) + "\r\n"; break;
+            case 6: out = rng() % 4 ? "\x1b[31mred\x1b[0m \xc3\xa9 \xe6\xbc\xa2\r\n" : "\x1b[2J\x1b[H"; break;
+            case 7: out = "m1 m12 " + me + "\r\n"; break;
+            case 8: machine_rename(m, rng() % 2 ? "r" + std::to_string(i) : me); break;
+            default: out = me + "$ " + command + "\r\n"; break;
+            }
+            vt_feed_output(m->term.get(), out);
+            if (rng() % 3 == 0) {
+                SCOPED_TRACE("round " + std::to_string(round) + " step " + std::to_string(step));
+                ASSERT_NO_FATAL_FAILURE(expect_as_read_whole());
+            }
+        }
+        ASSERT_NO_FATAL_FAILURE(expect_as_read_whole());
+    }
+}
+
+// Far more lines than the history keeps: the answers are compared on the kept lines, the view is told,
+// and the numbers of lines gone are given to new lines without mixing two texts up.
+TEST_F(CompareList, LongAnswersAreComparedOnWhatTheHistoryKeeps)
+{
+    mlist_set_history_lines(3);
+    ASSERT_NO_FATAL_FAILURE(add_machines(3));
+    for (int i = 0; i < 3; ++i) vt_feed_output(mlist_machine(i)->term.get(), "\r\n$ ");
+    mlist_tag_all(false);
+    mlist_toggle_multicast();
+    mlist_send_text("seq\r");
+    for (int from = 0; from < 12000; from += 400) {
+        for (int i = 0; i < 3; ++i) {
+            std::string out = from == 0 ? "seq\r\n" : "";
+            for (int k = from; k < from + 400; ++k) out += "n" + std::to_string(k) + "\r\n";
+            vt_feed_output(mlist_machine(i)->term.get(), out);
+        }
+        CompareState state = compare_state();
+        ASSERT_EQ(state.printing.size(), 3u);
+    }
+    for (int i = 0; i < 3; ++i) vt_feed_output(mlist_machine(i)->term.get(), i == 2 ? "end\r\n$ " : "$ ");
+    CompareState state = compare_state();
+    EXPECT_TRUE(state.clipped);
+    ASSERT_EQ(state.groups.size(), 2u);
+    EXPECT_EQ(state.groups[0].machines, (std::vector<int>{0, 1}));
+    // Three lines in the history, and the four screen rows above the prompt.
+    EXPECT_EQ(state.groups[0].text, "n11993\nn11994\nn11995\nn11996\nn11997\nn11998\nn11999\n");
+    EXPECT_EQ(state.groups[1].text, "n11994\nn11995\nn11996\nn11997\nn11998\nn11999\nend\n");
 }
 
 } // namespace
