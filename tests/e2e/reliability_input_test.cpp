@@ -219,7 +219,8 @@ TEST_F(E2eReliabilityInput, TenThousandNamesAdd256AndTheProgramStaysResponsive)
     const long long menu_ms = ms_since(menu);
     q.send("x");
     ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return idle(q); })) << q.dump();
-    EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return q.children().empty(); }, 20000));
+    // 256 ssh processes ending is the machine's work, not quillor's: on a loaded machine it takes long.
+    EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return q.children().empty(); }, 60000));
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return process_zombies(q.pid()).empty(); }));
     std::printf("10000 names: added and dropped in %lld ms; 300 moves in %lld ms; menu in %lld ms\n", add_ms,
                 nav_ms, menu_ms);
