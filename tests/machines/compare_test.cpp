@@ -34,6 +34,19 @@ TEST(Compare, AnswerLeavesOutCommandPromptNamesAndTrailingBlanks)
     EXPECT_EQ(a.text, "");
 }
 
+// Names are found wherever they stand in a line: at its start and end, across the places where the
+// search takes sixteen bytes at a time, after a first byte that repeats, and a one-letter name too.
+TEST(Compare, NamesAreFoundAtEveryPlaceInALine)
+{
+    for (size_t at = 0; at + 4 <= 40; ++at) {
+        std::string line = std::string(at, 'w') + "web3" + std::string(36 - at, 'e');
+        std::string want = std::string(at, 'w') + "<host>" + std::string(36 - at, 'e');
+        EXPECT_EQ(compare_answer("$ cmd\n" + line + "\n$\n", {"web3"}).text, want + "\n") << at;
+    }
+    EXPECT_EQ(compare_answer("$ cmd\nweb3web3 we web\n", {"web3", "w"}).text,
+              "<host><host> <host>e <host>eb\n");
+}
+
 TEST(Compare, GroupsEqualTextsLargestFirst)
 {
     auto groups = compare_group({"b\n", "a\n", "a\n", "c\n", "b\n", "a\n"});
