@@ -66,7 +66,7 @@ uint64_t text_hash(std::string_view text)
         h = fold(a ^ g_key[0] ^ h, b ^ g_key[1]);
     }
     uint64_t a = 0, b = 0;
-    std::memcpy(&a, p, std::min<size_t>(n, 8));
+    if (n > 0) std::memcpy(&a, p, std::min<size_t>(n, 8)); // an empty text may have no bytes at all
     if (n > 8) std::memcpy(&b, p + 8, n - 8);
     return fold(fold(a ^ g_key[0] ^ h, b ^ g_key[1]), g_key[1] ^ text.size());
 }
