@@ -19,6 +19,8 @@ protected:
     Menu()
     {
         list_ = newwin(10, 20, 1, 0);
+        // Every test's list draws into its own window, not into the one a test before it deleted.
+        mlist_init(list_, 5, 20);
         menu_init(minibuf_);
     }
     ~Menu() override
