@@ -6,7 +6,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -21,6 +20,7 @@
 #include "screen/colors.h"
 #include "screen/redraw.h"
 #include "term/fd.h"
+#include "term/tarvik.h"
 
 namespace {
 
@@ -103,13 +103,6 @@ struct WordReader {
     }
 };
 
-long now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
-
 bool is_stop_key(int key)
 {
     return key == kCtrlC || key == kCtrlG || key == kEscape;
@@ -153,7 +146,7 @@ Read read_names(int fd, const char *note, bool command)
         // A block can name hundreds of machines: their logins start once the list has been drawn.
         tarvik_vt_hold_children();
         // Blocks for up to a slice of time before the keys and the machines get their turn again.
-        long start = now_ms();
+        long start = tarvik_now_ms();
         do {
             ssize_t n = read(fd, block.data(), block.size());
             if (n < 0 && errno == EINTR) continue;
@@ -164,7 +157,7 @@ Read read_names(int fd, const char *note, bool command)
                 break;
             }
             reader.feed(block.data(), block.data() + n);
-        } while (now_ms() - start < kReadSliceMs);
+        } while (tarvik_now_ms() - start < kReadSliceMs);
     }
     if (result != Read::Stopped) reader.finish_word();
     redraw_set_note(nullptr, kAttrText);

@@ -1,6 +1,5 @@
 // quillor: ssh into many machines at once, type into one or into all tagged ones.
 #include <signal.h>
-#include <time.h>
 
 #include "app/add.h"
 #include "app/children.h"
@@ -13,6 +12,7 @@
 #include "screen/layout.h"
 #include "screen/redraw.h"
 #include "screen/screen.h"
+#include "term/tarvik.h"
 
 namespace {
 
@@ -48,9 +48,7 @@ bool keyboard_ready()
         full_since = -1;
         return true;
     }
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    long now = ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+    long now = tarvik_now_ms();
     if (full_since < 0) full_since = now;
     if (now - full_since < kKeyboardHoldMs) return false;
     full_since = now;

@@ -54,13 +54,6 @@ constexpr size_t kPastePiece = 256 * 1024;
 // would have reported it, and sit unseen until the next key or output.
 sigset_t g_poll_mask;
 
-long now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
-
 bool keyboard_ready()
 {
     return !g_hooks.keyboard_ready || g_hooks.keyboard_ready();
@@ -89,7 +82,7 @@ bool paste_read()
         g_in_paste = false;
         return true;
     }
-    g_paste_last_ms = now_ms();
+    g_paste_last_ms = tarvik_now_ms();
     // The closing bracket may have been split between two reads.
     size_t from = g_paste.size() >= kPasteEnd.size() ? g_paste.size() - kPasteEnd.size() + 1 : 0;
     g_paste.append(buf, static_cast<size_t>(n));
@@ -156,7 +149,7 @@ int take_key()
         g_paste.clear();
         g_paste_carry.clear();
         g_paste_handed = false;
-        g_paste_last_ms = now_ms();
+        g_paste_last_ms = tarvik_now_ms();
         return ERR;
     }
     return key;
@@ -206,7 +199,7 @@ int wait_until(long deadline_ms, int extra_fd)
         // any of their exits can be reaped.
         if (tarvik_vt_release_children(kReleaseSliceMs) > 0) mlist_children_started();
         int timeout = -1;
-        if (deadline_ms >= 0) timeout = static_cast<int>(std::max(0L, deadline_ms - now_ms()));
+        if (deadline_ms >= 0) timeout = static_cast<int>(std::max(0L, deadline_ms - tarvik_now_ms()));
         if (tarvik_vt_held_children() > 0) timeout = 0;
         // A list mark held back while answers poured in is drawn once they stop, with no key needed.
         int marks = compare_marks_due_ms();
@@ -214,7 +207,7 @@ int wait_until(long deadline_ms, int extra_fd)
         // A keyboard held back is looked at again soon, whatever else happens.
         if (!keyboard_ready()) timeout = timeout < 0 ? kHeldKeyboardMs : std::min(timeout, kHeldKeyboardMs);
         if (g_in_paste) {
-            int quiet = static_cast<int>(std::max(0L, g_paste_last_ms + kPasteQuietMs - now_ms()));
+            int quiet = static_cast<int>(std::max(0L, g_paste_last_ms + kPasteQuietMs - tarvik_now_ms()));
             timeout = timeout < 0 ? quiet : std::min(timeout, quiet);
         }
         Woke woke = poll_all(timeout, extra_fd);
@@ -225,7 +218,7 @@ int wait_until(long deadline_ms, int extra_fd)
                 hand_paste();
                 continue;
             }
-            if (g_in_paste && now_ms() - g_paste_last_ms >= kPasteQuietMs) {
+            if (g_in_paste && tarvik_now_ms() - g_paste_last_ms >= kPasteQuietMs) {
                 // No closing bracket came: what arrived is the paste, nothing of it lost.
                 g_in_paste = false;
                 if (g_paste_handed) g_paste.clear();
@@ -238,7 +231,7 @@ int wait_until(long deadline_ms, int extra_fd)
             continue;
         }
         if (woke == Woke::Fd) return kWaitFdReady;
-        if (deadline_ms >= 0 && now_ms() >= deadline_ms) {
+        if (deadline_ms >= 0 && tarvik_now_ms() >= deadline_ms) {
             // A key that came with the deadline is still taken.
             key = take_key();
             return key;
@@ -293,7 +286,7 @@ int wait_key()
 
 int wait_key_for(int timeout_ms)
 {
-    return wait_until(now_ms() + std::max(0, timeout_ms), -1);
+    return wait_until(tarvik_now_ms() + std::max(0, timeout_ms), -1);
 }
 
 int wait_key_or_fd(int fd)

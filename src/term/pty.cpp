@@ -131,18 +131,18 @@ ssize_t pty_read(TarvikVt *vt)
 
 void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
 {
-    long start = vt_now_ms();
+    long start = tarvik_now_ms();
     for (;;) {
         ssize_t n = pty_read(vt);
         if (n < 0) return;
         if (n > 0) {
-            if (vt_now_ms() - start >= max_ms) return;
+            if (tarvik_now_ms() - start >= max_ms) return;
             // A few bytes were all there was: asking again would only be told so, a system call per
             // terminal with output every turn; what comes later wakes the main loop.
             if (!vt->flooding && wait_ms <= 0) return;
             continue;
         }
-        long left = wait_ms - (vt_now_ms() - start);
+        long left = wait_ms - (tarvik_now_ms() - start);
         if (left <= 0) return;
         pollfd pfd{vt->master.get(), POLLIN, 0};
         if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;

@@ -1,5 +1,6 @@
 // The emulated screen: a libvterm terminal per handle, and the readable state served from it.
 #include <poll.h>
+#include <time.h>
 
 #include <algorithm>
 #include <string>
@@ -105,7 +106,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
     static std::vector<TarvikVt *> owners, all, readers, quiet_owners;
     // The flooding screen that was next in line when the time ran out: it goes first next time.
     static unsigned long resume_serial = 0;
-    long start = vt_now_ms();
+    long start = tarvik_now_ms();
     fds.clear();
     owners.clear();
     for (size_t i = 0; i < count; ++i) {
@@ -170,7 +171,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
         size_t kept = 0;
         for (size_t i = 0; i < readers.size(); ++i) {
             TarvikVt *vt = readers[i];
-            if (vt_now_ms() - start >= kUpdateMaxMs) {
+            if (tarvik_now_ms() - start >= kUpdateMaxMs) {
                 for (size_t j = i; j < readers.size(); ++j)
                     if (readers[j]->flooding) {
                         resume_serial = readers[j]->serial;
@@ -182,6 +183,13 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
         }
         readers.resize(kept);
     }
+}
+
+long tarvik_now_ms()
+{
+    timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
 unsigned long tarvik_vt_version(const TarvikVt *vt)

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <sys/types.h>
-#include <time.h>
 #include <vterm.h>
 
 #include <cstddef>
@@ -118,14 +117,6 @@ struct TarvikVt {
     TarvikScrollbackPush scrollback = nullptr;
     void *scrollback_user = nullptr;
 };
-
-// Milliseconds on a clock that only goes forward, for the time limits of the layer.
-inline long vt_now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
 
 // spawn.cpp
 // The children that tarvik_vt_hangup_all_children hangs up: each one from its start until its
