@@ -31,6 +31,7 @@ struct View {
     CompareState state;
     std::vector<Row> rows;
     int selected = 0; // group
+    int whole = -1;   // the first machine of the group shown with its whole answer, or -1
     int top = 0;      // first row shown
     int height = 1;
 };
@@ -55,8 +56,9 @@ void build_rows(View &v)
             {std::to_string(groups[g].machines.size()) + "  " + names_of(groups[g].machines), head, gi});
         size_t from = 0;
         int shown = 0;
-        const std::string &text = groups[g].text;
-        while (from < text.size() && shown < kTextLines) {
+        bool all = groups[g].machines.front() == v.whole;
+        const std::string text = all ? compare_answer_text(v.whole) : groups[g].text;
+        while (from < text.size() && (all || shown < kTextLines)) {
             size_t nl = text.find('\n', from);
             if (nl == std::string::npos) nl = text.size();
             v.rows.push_back({"    " + text.substr(from, nl - from), kAttrText, gi});
@@ -125,10 +127,10 @@ void paint_view(void *ctx)
 
     WINDOW *mb = layout_minibuf_window();
     werase(mb);
-    char where[128];
+    char where[192];
     std::snprintf(where, sizeof where,
-                  "compare: %zu groups, %zu printing; arrows group, PgUp/PgDn, Enter select, q leave",
-                  v.state.groups.size(), v.state.printing.size());
+                  "compare: %zu group%s, %zu printing; arrows, Space all, PgUp/Dn, Enter select, q leave",
+                  v.state.groups.size(), v.state.groups.size() == 1 ? "" : "s", v.state.printing.size());
     set_color(mb, kAttrText);
     mvwaddnstr(mb, 0, 0, where, getmaxx(mb));
     wnoutrefresh(mb);
@@ -158,6 +160,13 @@ void compareview_show()
             case KEY_DOWN: v.selected = std::min(groups - 1, v.selected + 1); break;
             case KEY_PPAGE: scroll_to(v, v.top - v.height); break;
             case KEY_NPAGE: scroll_to(v, v.top + v.height); break;
+            case ' ':
+                // The selected group's whole answer, or its first lines again.
+                if (v.selected < groups) {
+                    int first = v.state.groups[static_cast<size_t>(v.selected)].machines.front();
+                    v.whole = v.whole == first ? -1 : first;
+                }
+                break;
             case '\r':
             case '\n':
             case KEY_ENTER:
@@ -171,7 +180,7 @@ void compareview_show()
             }
             if (!open) break;
             recompute(v);
-            if (key == KEY_UP || key == KEY_DOWN) show_selected(v);
+            if (key == KEY_UP || key == KEY_DOWN || key == ' ') show_selected(v);
             wait_repaint();
         }
     }

@@ -545,6 +545,12 @@ CompareState compare_state(size_t text_lines)
     return state;
 }
 
+std::string compare_answer_text(int i)
+{
+    if (i < 0 || i >= mlist_count() || !mlist_machine(i)->answering) return "";
+    return answer_text(mlist_machine(i)->answer, SIZE_MAX);
+}
+
 void compare_refresh_marks()
 {
     bool any = false;

@@ -50,6 +50,10 @@ struct CompareState {
 // odd_answer.
 CompareState compare_state(size_t text_lines = SIZE_MAX);
 
+// Machine i's whole answer (i a list index) as compare_state last read it; "" for a machine that received
+// no multicast command since.
+std::string compare_answer_text(int i);
+
 // Sets the machines' odd_answer again when enough time has passed since the last time: cheap to call
 // on every drawing of the list.
 void compare_refresh_marks();

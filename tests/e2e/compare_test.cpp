@@ -155,7 +155,7 @@ TEST(E2eCompare, ViewFollowsAMachineThatAnswersLate)
         ASSERT_TRUE(q.terminal_shows("h" + std::to_string(i + 1) + " ok")) << q.dump();
     }
 
-    ASSERT_TRUE(open_view(q, "compare: 1 groups, 1 printing")) << q.dump();
+    ASSERT_TRUE(open_view(q, "compare: 1 group, 1 printing")) << q.dump();
     const std::string stem = name_stem();
     EXPECT_GT(panel_row(q, "2  " + stem + "[1,3] "), 0) << q.dump();
     EXPECT_GT(panel_row(q, "    <host> ok"), 0) << q.dump();
@@ -164,12 +164,39 @@ TEST(E2eCompare, ViewFollowsAMachineThatAnswersLate)
 
     // No key: the view notices the answer by itself.
     dir.write("go", "");
-    ASSERT_TRUE(view_says(q, "compare: 1 groups, 0 printing")) << q.dump();
+    ASSERT_TRUE(view_says(q, "compare: 1 group, 0 printing")) << q.dump();
     EXPECT_GT(panel_row(q, "3  " + stem + "[1-3] "), 0) << q.dump();
     EXPECT_EQ(panel_row(q, "still printing"), -1) << q.dump();
     q.send("q");
     ASSERT_TRUE(view_closed(q)) << q.dump();
     EXPECT_TRUE(marked(q).empty()) << q.dump();
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
+// A long answer shows its first lines and how many more there are; Space shows it whole, and again
+// its first lines.
+TEST(E2eCompare, SpaceShowsTheChosenGroupsWholeAnswer)
+{
+    QuillorSession q({}, 25, 100);
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 2));
+    ASSERT_NO_FATAL_FAILURE(prepare(q, {"true", "true"}));
+    q.send("seq 101 109\r");
+    ASSERT_TRUE(open_view(q, "compare: 1 group, 0 printing")) << q.dump();
+    const int head = panel_row(q, "2  ");
+    ASSERT_GT(head, 0) << q.dump();
+    EXPECT_EQ(panel_row(q, "    104"), head + 4) << q.dump();
+    EXPECT_EQ(panel_row(q, "    ... 5 more lines"), head + 5) << q.dump();
+    q.send(" ");
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return panel_row(q, "    109") == head + 9; }))
+        << q.dump();
+    EXPECT_EQ(panel_row(q, "    ..."), -1) << q.dump();
+    q.send(" ");
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return panel_row(q, "    ... 5 more lines") == head + 5;
+    })) << q.dump();
+    EXPECT_EQ(panel_row(q, "    109"), -1) << q.dump();
+    q.send("q");
+    ASSERT_TRUE(view_closed(q)) << q.dump();
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
