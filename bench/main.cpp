@@ -28,7 +28,7 @@ void usage()
 {
     std::fprintf(stderr, "usage: quillor_bench --quillor PATH [--runs N] [--heavy-runs N] [--keys N]\n"
                          "                     [--only echo,seq,paste,mpaste,fanout,idle,menu,startup,\n"
-                         "                             flood,history]\n");
+                         "                             flood,history,compare]\n");
     std::exit(2);
 }
 
@@ -130,6 +130,7 @@ int main(int argc, char **argv)
     Figure idle_cpu[2], idle_rss[2], idle_wake[2], add256, add256_cpu, rss256, flood_echo, flood_paste,
         history_rss[2];
     Figure paste1[3], paste16[2], menu_seq[2];
+    Figure cmp_cold, cmp_warm, cmp_more, cmp_pieces, cmp_view[2], cmp_view_c, cmp_tmux_loop;
 
     // Targets take turns within each run, so a change of load on the machine falls on all of them.
     if (wanted("echo") || wanted("seq")) {
@@ -239,6 +240,24 @@ int main(int argc, char **argv)
                          stats_percentile(flood.paste_s, 50));
         }
     }
+    if (wanted("compare")) {
+        // In-process first, on a machine not yet busy with logins.
+        auto figures = measure_compare_inprocess(runs);
+        cmp_cold.runs = figures["cold"];
+        cmp_warm.runs = figures["warm"];
+        cmp_more.runs = figures["one_more"];
+        cmp_pieces.runs = figures["pieces_total"];
+        for (int r = 0; r < heavy_runs; ++r) {
+            for (int i = 0; i < 2; ++i) {
+                CompareRun run = measure_compare(b, singles[i], kHosts);
+                if (run.first_ms) cmp_view[i].runs.push_back(*run.first_ms);
+                if (run.second_ms) (i == 0 ? cmp_view_c : cmp_tmux_loop).runs.push_back(*run.second_ms);
+                std::fprintf(stderr, "run %d %-7s %d answers of 2000 lines grouped in %.1f ms (%s %.1f ms)\n",
+                             r + 1, target_name(singles[i]), kHosts, run.first_ms.value_or(0),
+                             i == 0 ? "from c" : "a client per window", run.second_ms.value_or(0));
+            }
+        }
+    }
     double load_after = proc_load1();
     sshd.stop();
 
@@ -295,6 +314,13 @@ int main(int argc, char **argv)
                     judge(known({&flood_echo}), flood_echo.median() < 50)});
     rows.push_back({"100-char paste, 20 floods (s)", flood_paste, none, none, 3, "< 0.2",
                     judge(known({&flood_paste}), flood_paste.median() < 0.2)});
+    rows.push_back({"compare 256 x 2000, cold (ms)", cmp_cold, none, none, 3, "< 50",
+                    judge(known({&cmp_cold}), cmp_cold.median() < 50)});
+    rows.push_back({"  again, nothing new (ms)", cmp_warm, none, none, 3, "", ""});
+    rows.push_back({"  after one more line (ms)", cmp_more, none, none, 3, "", ""});
+    rows.push_back({"  while printing, 10 pieces (ms)", cmp_pieces, none, none, 3, "", ""});
+    rows.push_back({"compare view, 256 (ms)", cmp_view[0], cmp_view[1], none, 1, "", ""});
+    rows.push_back({"  quillor from c; tmux loop (ms)", cmp_view_c, cmp_tmux_loop, none, 1, "", ""});
 
     char date[64];
     std::time_t now = std::time(nullptr);

@@ -12,7 +12,10 @@
 #include <memory>
 #include <random>
 #include <regex>
+#include <sstream>
+#include <string_view>
 #include <thread>
+#include <unordered_map>
 
 #include "procs.h"
 #include "pty_session.h"
@@ -43,6 +46,9 @@ constexpr char kTimedSeq[] =
     "s=$(date +%s%N); seq 1 300000; e=$(date +%s%N); echo took $(( (e - s) / 1000000 ))ms\r";
 constexpr char kCtrlU[] = "\x15";
 constexpr char kTmux[] = "/usr/bin/tmux";
+// tmux refuses a command line of more than about 16 KB ("command too long"): commands for many windows
+// are chained in clients of this many.
+constexpr int kPanesPerClient = 64;
 constexpr char kSsh[] = "/usr/bin/ssh";
 const std::string kF1 = "\x1bOP", kF5 = "\x1b[15~", kF7 = "\x1b[18~";
 // quillor's geometry with its default list width of 8.
@@ -491,12 +497,14 @@ FanoutRun measure_fanout(Bench &b, Target t, unsigned seed)
 
 namespace {
 
-// Starts the target with 64 machines on a 120 x 40 terminal, each in its own tmux window (tmux run
-// with the extra settings given first) or added from a file to quillor, and waits until every one has
-// logged in. `measured` gets the processes whose CPU and memory count: quillor; tmux's client and server.
-bool start_64(Bench &b, Program &p, Target t, const std::string &tmux_settings, std::vector<pid_t> &measured)
+// Starts the target with `machines` machines on a 120 x 40 terminal, each in its own tmux window (tmux
+// run with the extra settings given first) or added from a file to quillor, and waits until every one
+// has logged in. `measured` gets the processes whose CPU and memory count: quillor; tmux's client and
+// server.
+bool start_windows(Bench &b, Program &p, Target t, int machines, const std::string &tmux_settings,
+                   std::vector<pid_t> &measured)
 {
-    constexpr int rows = 40, cols = 120, machines = 64;
+    constexpr int rows = 40, cols = 120;
     if (t == Target::Quillor) {
         if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, machines)))
             return false;
@@ -518,7 +526,8 @@ bool start_64(Bench &b, Program &p, Target t, const std::string &tmux_settings, 
         measured.push_back(p.s->pid());
         measured.push_back(static_cast<pid_t>(std::atoi(capture(p.tmux("display -p '#{pid}'")).c_str())));
     }
-    if (!wait_logins(b, *p.s, machines, 120)) return false;
+    // 64 logins take 10 to 20 s here, 256 about 40 s.
+    if (!wait_logins(b, *p.s, machines, machines > 64 ? 300 : 120)) return false;
     // Logins finish with a burst of prompts; let it pass.
     p.s->settle(1000, 10000);
     return true;
@@ -538,6 +547,53 @@ double rss_mib_of(const std::vector<pid_t> &pids)
     return static_cast<double>(rss) / 1024.0;
 }
 
+// Tags every machine (F1 T) and turns multicast on (F7).
+bool quillor_multicast_all(Program &p)
+{
+    p.s->send(kF1);
+    if (!p.s->wait_text("Select an option", 5000)) {
+        complain("quillor showed no menu");
+        return false;
+    }
+    p.s->send("T");
+    p.s->settle(100, 2000);
+    p.s->send(kF7);
+    if (!p.s->wait_text("MULTICAST", 5000)) {
+        complain("quillor did not enter multicast mode");
+        return false;
+    }
+    return true;
+}
+
+// Sends the same keys (send-keys arguments) to windows 0 to machines - 1.
+void tmux_send_all(const Program &p, int machines, const std::string &keys)
+{
+    for (int batch = 0; batch < machines; batch += kPanesPerClient) {
+        std::string chain;
+        for (int i = batch; i < std::min(machines, batch + kPanesPerClient); ++i)
+            chain +=
+                std::string(i > batch ? " \\; " : "") + "send-keys -t many:" + std::to_string(i) + " " + keys;
+        if (run_quiet(p.tmux(chain)) != 0) complain("tmux did not take the keys for windows from %d", batch);
+    }
+}
+
+// Waits until no machine runs awk any more and the target itself has gone quiet: under 2 % of a core
+// over half a second.
+bool wait_printed(const Bench &b, Program &p, Target t, const std::vector<pid_t> &measured, int timeout_s)
+{
+    auto end = Clock::now() + std::chrono::seconds(timeout_s);
+    p.s->idle(1000);
+    while (proc_count_descendants(b.sshd_pid, "awk") > 0 && Clock::now() < end) p.s->idle(200);
+    for (int64_t before = -1; Clock::now() < end;) {
+        int64_t now = cpu_ns_of(measured);
+        if (before >= 0 && now - before < 10'000'000) return true;
+        before = now;
+        p.s->idle(500);
+    }
+    complain("%s: the machines did not finish printing", target_name(t));
+    return false;
+}
+
 } // namespace
 
 std::optional<IdleRun> measure_idle(Bench &b, Target t)
@@ -547,7 +603,7 @@ std::optional<IdleRun> measure_idle(Bench &b, Target t)
     {
         Program p;
         std::vector<pid_t> measured;
-        if (!start_64(b, p, t, "", measured)) return result;
+        if (!start_windows(b, p, t, 64, "", measured)) return result;
         auto wakeups = [&] {
             long sum = 0;
             for (pid_t pid : measured) sum += std::max(0L, proc_wakeups(pid));
@@ -582,44 +638,14 @@ std::optional<double> measure_history(Bench &b, Target t)
     {
         Program p;
         std::vector<pid_t> measured;
-        if (!start_64(b, p, t, "set -g history-limit 2000", measured)) return result;
-        const std::string command = "sh " + script + "\r";
+        if (!start_windows(b, p, t, 64, "set -g history-limit 2000", measured)) return result;
         if (t == Target::Quillor) {
-            p.s->send(kF1);
-            if (!p.s->wait_text("Select an option", 5000)) {
-                complain("quillor showed no menu");
-                return result;
-            }
-            p.s->send("T"); // tag every machine
-            p.s->settle(100, 2000);
-            p.s->send(kF7);
-            if (!p.s->wait_text("MULTICAST", 5000)) {
-                complain("quillor did not enter multicast mode");
-                return result;
-            }
-            p.s->send(command);
+            if (!quillor_multicast_all(p)) return result;
+            p.s->send("sh " + script + "\r");
         } else {
-            std::string all;
-            for (int i = 1; i <= 64; ++i)
-                all += std::string(i > 1 ? " \\; " : "") + "send-keys -t many:" + std::to_string(i - 1) +
-                       " 'sh " + script + "' Enter";
-            run_quiet(p.tmux(all));
+            tmux_send_all(p, 64, "'sh " + script + "' Enter");
         }
-        // Done when no machine prints any more and the target itself has gone quiet.
-        auto end = Clock::now() + std::chrono::seconds(300);
-        p.s->idle(1000);
-        while (proc_count_descendants(b.sshd_pid, "awk") > 0 && Clock::now() < end) p.s->idle(200);
-        for (int64_t before = -1; Clock::now() < end;) {
-            int64_t now = cpu_ns_of(measured);
-            // Under 2 % of a core over half a second.
-            if (before >= 0 && now - before < 10'000'000) break;
-            before = now;
-            p.s->idle(500);
-        }
-        if (Clock::now() >= end) {
-            complain("%s: the machines did not finish printing", target_name(t));
-            return result;
-        }
+        if (!wait_printed(b, p, t, measured, 300)) return result;
         result = rss_mib_of(measured);
     }
     return result;
@@ -877,5 +903,203 @@ std::optional<double> measure_menu_seq(Bench &b, bool menu)
             complain("quillor: seq with%s the menu did not end:\n%s", menu ? "" : "out",
                      s.screen().all_text().c_str());
     }
+    return result;
+}
+
+namespace {
+
+constexpr int kAnswerLines = 2000;
+constexpr char kCompareScript[] = "compare-lines";
+constexpr char kPaneEnd[] = "QUILLOR-BENCH-END-OF-PANE";
+
+// The answer to compare: 2000 log lines of 60 to 80 columns, the remote's host name in every fifth.
+// Every alias reaches the same host, so the first machine to make the directory named by $1 is the one
+// that answers differently, in one line late in its answer.
+std::string write_compare_script(const Bench &b)
+{
+    const std::string path = b.dir + "/" + kCompareScript;
+    std::ofstream(path)
+        << "if mkdir \"$1\" 2>/dev/null; then odd=1; else odd=0; fi\n"
+           "awk -v host=\"$(hostname)\" -v odd=$odd -v n="
+        << kAnswerLines
+        << " 'BEGIN {\n"
+           "  what[0] = \"request served in 12 ms, 2048 bytes, status 200\"\n"
+           "  what[1] = \"cache refreshed: 1532 entries, 0 evicted, 3 ms\"\n"
+           "  what[2] = \"workers 16 of 32 busy, queue empty, load 0.42\"\n"
+           "  what[3] = \"config unchanged since 2026-12-01, sum 9f3a71c2\"\n"
+           "  for (k = 0; k < n; k++) {\n"
+           "    t = sprintf(\"Dec 09 10:%02d:%02d\", int(k / 60) % 60, k % 60)\n"
+           "    if (k % 5 == 0)\n"
+           "      printf \"%s %s app[4211]: started job %d on %s, took %d ms\\n\", t, host, k,\n"
+           "             host, (odd && k == 1500) ? 13 : 12\n"
+           "    else printf \"%s app[4211]: %s\\n\", t, what[k % 4]\n"
+           "  } }'\n";
+    return path;
+}
+
+// What a tmux user's script does with each window's captured text: the lines after the command's, less
+// the prompt after them, grouped by equal text. The sizes of the groups, largest first.
+std::vector<int> group_captures(const std::vector<std::string> &captures)
+{
+    std::unordered_map<std::string, int> groups;
+    for (const std::string &text : captures) {
+        std::vector<std::string_view> lines;
+        std::string_view all(text);
+        for (size_t from = 0; from < all.size();) {
+            size_t nl = all.find('\n', from);
+            if (nl == std::string_view::npos) nl = all.size();
+            std::string_view line = all.substr(from, nl - from);
+            size_t end = line.find_last_not_of(' ');
+            lines.push_back(end == std::string_view::npos ? std::string_view{} : line.substr(0, end + 1));
+            from = nl + 1;
+        }
+        size_t first = 0;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (lines[i].find(kCompareScript) != std::string_view::npos) first = i + 1;
+        size_t last = lines.size();
+        while (last > first && lines[last - 1].empty()) --last;
+        if (last > first && lines[last - 1] == ">") --last;
+        std::string answer;
+        for (size_t i = first; i < last; ++i) {
+            answer += lines[i];
+            answer += '\n';
+        }
+        ++groups[answer];
+    }
+    std::vector<int> sizes;
+    for (const auto &[answer, n] : groups) sizes.push_back(n);
+    std::sort(sizes.rbegin(), sizes.rend());
+    return sizes;
+}
+
+bool groups_as_sent(const std::vector<int> &sizes, int machines)
+{
+    return sizes == std::vector<int>{machines - 1, 1};
+}
+
+std::string sizes_text(const std::vector<int> &sizes)
+{
+    std::string text;
+    for (int n : sizes) text += (text.empty() ? "" : " ") + std::to_string(n);
+    return text;
+}
+
+} // namespace
+
+std::map<std::string, std::vector<double>> measure_compare_inprocess(int runs)
+{
+    std::map<std::string, std::vector<double>> figures;
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return figures;
+    std::string program(self, static_cast<size_t>(n));
+    program = program.substr(0, program.rfind('/') + 1) + "compare_bench";
+    // Its summary goes to our standard error as it is; one line per figure comes back on its output.
+    std::istringstream out(capture(program + " --runs " + std::to_string(runs)));
+    for (std::string line; std::getline(out, line);) {
+        std::istringstream words(line);
+        std::string name;
+        words >> name;
+        for (double ms; words >> ms;) figures[name].push_back(ms);
+    }
+    if (figures.empty()) complain("%s measured nothing", program.c_str());
+    return figures;
+}
+
+CompareRun measure_compare(Bench &b, Target t, int machines)
+{
+    QuietAfterwards quiet{b};
+    constexpr int rows = 40, cols = 120;
+    CompareRun result;
+    const std::string command =
+        "sh " + write_compare_script(b) + " " + b.dir + "/compare-odd-" + std::to_string(++b.serial) + "\r";
+    Program p;
+    std::vector<pid_t> measured;
+    if (!start_windows(b, p, t, machines, t == Target::Tmux ? "set -g history-limit 2000" : "", measured))
+        return result;
+    // The prompt is set before the command, so that its line after the answer is the prompt alone.
+    if (t == Target::Quillor) {
+        if (!quillor_multicast_all(p)) return result;
+        p.s->send(kReady);
+        p.s->settle(1000, 15000);
+        p.s->send(command);
+    } else {
+        tmux_send_all(p, machines, "\"PS1='> '\" Enter");
+        p.s->settle(1000, 15000);
+        tmux_send_all(p, machines, "'" + command.substr(0, command.size() - 1) + "' Enter");
+    }
+    if (!wait_printed(b, p, t, measured, 300)) return result;
+
+    if (t == Target::Quillor) {
+        PtySession &s = *p.s;
+        // The view's first row is the largest group's header: its size, two blanks, its machines.
+        const int term_x = std::max(cols - 80, kListCols + 1);
+        const std::regex header("^[0-9]+  h");
+        auto sent = Clock::now();
+        s.send(kF1);
+        if (!s.wait_text("Select an option", 5000)) {
+            complain("quillor showed no menu");
+            return result;
+        }
+        auto typed = Clock::now();
+        s.send("c");
+        auto shown = s.wait_for(
+            [&](const ScreenReader &sr) {
+                return std::regex_search(screen_cells(sr, 1, term_x, cols), header);
+            },
+            30000);
+        if (!shown) {
+            complain("quillor showed no compare view:\n%s", s.screen().all_text().c_str());
+            return result;
+        }
+        const std::string expected = "compare: 2 groups, 0 printing";
+        const std::string head = screen_cells(s.screen(), 1, term_x, cols);
+        if (!s.wait_for([&](const ScreenReader &sr) { return sr.row_text(rows - 1).rfind(expected, 0) == 0; },
+                        5000) ||
+            head.rfind(std::to_string(machines - 1) + "  ", 0) != 0) {
+            complain("quillor: not the groups sent (header \"%s\"):\n%s", head.c_str(),
+                     s.screen().all_text().c_str());
+            return result;
+        }
+        result.first_ms = ms_between(sent, *shown);
+        result.second_ms = ms_between(typed, *shown);
+        s.send("q");
+        s.settle(100, 2000);
+        return result;
+    }
+
+    // A tmux user asks for each window's last 2000 lines and groups them: with the commands for many
+    // windows chained in one client, then in the shell loop a script would write, one client per window.
+    auto sent = Clock::now();
+    std::vector<std::string> captures;
+    const std::string end = std::string(kPaneEnd) + "\n";
+    for (int batch = 0; batch < machines; batch += kPanesPerClient) {
+        std::string chain;
+        for (int i = batch; i < std::min(machines, batch + kPanesPerClient); ++i)
+            chain += std::string(i > batch ? " \\; " : "") +
+                     "capture-pane -p -S -2000 -t many:" + std::to_string(i) + " \\; display -p " + kPaneEnd;
+        std::string text = capture(p.tmux(chain));
+        for (size_t from = 0, at; (at = text.find(end, from)) != std::string::npos; from = at + end.size())
+            captures.push_back(text.substr(from, at - from));
+    }
+    std::vector<int> sizes = group_captures(captures);
+    double one_client = ms_between(sent, Clock::now());
+    if (static_cast<int>(captures.size()) != machines || !groups_as_sent(sizes, machines)) {
+        complain("tmux: %zu windows captured, groups of %s: not the groups sent", captures.size(),
+                 sizes_text(sizes).c_str());
+        return result;
+    }
+    sent = Clock::now();
+    captures.clear();
+    for (int i = 0; i < machines; ++i)
+        captures.push_back(capture(p.tmux("capture-pane -p -S -2000 -t many:" + std::to_string(i))));
+    sizes = group_captures(captures);
+    double per_window = ms_between(sent, Clock::now());
+    if (!groups_as_sent(sizes, machines)) {
+        complain("tmux, a client per window: groups of %s: not the groups sent", sizes_text(sizes).c_str());
+        return result;
+    }
+    result.first_ms = one_client;
+    result.second_ms = per_window;
     return result;
 }

@@ -3,6 +3,7 @@
 
 #include <sys/types.h>
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -80,3 +81,19 @@ struct StartupRun {
     std::optional<double> rss_mib;
 };
 StartupRun measure_startup(Bench &b);
+
+// The compare of answers timed in-process by compare_bench (built beside the harness), `runs` times:
+// each of its figures by name ("cold", "warm", "one_more", "pieces_total", "pieces_max"), in ms per run.
+// Empty when it could not be run.
+std::map<std::string, std::vector<double>> measure_compare_inprocess(int runs);
+
+// `machines` machines on a 120 x 40 terminal (quillor: from a file, all tagged, multicast; tmux: one
+// window each) answer one command with 2000 lines, one machine differently; once all are done:
+// quillor: ms from F1 until the compare view shows its first group header (first_ms), and from its
+// `c` (second_ms). tmux: ms to capture every window's last 2000 lines and group them by equal answer,
+// with one tmux client for all windows (first_ms) and with one client per window (second_ms).
+struct CompareRun {
+    std::optional<double> first_ms;
+    std::optional<double> second_ms;
+};
+CompareRun measure_compare(Bench &b, Target t, int machines);
