@@ -6,6 +6,7 @@
 #include <curses.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include <algorithm>
 #include <chrono>
@@ -100,11 +101,22 @@ void send_command()
         vt_feed_output(mlist_machine(i)->term.get(), std::string(kCommand) + "\r\n");
 }
 
-double timed_state(CompareState &state)
+double cpu_ms()
 {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
+}
+
+// The call's wall-clock time; its CPU time too, which a busy machine does not stretch as much.
+double timed_state(CompareState &state, double *cpu = nullptr)
+{
+    double cpu_from = cpu_ms();
     auto from = Clock::now();
     state = compare_state();
-    return ms_since(from);
+    double took = ms_since(from);
+    if (cpu) *cpu = cpu_ms() - cpu_from;
+    return took;
 }
 
 // The answers grouped as they should be once every machine is done: all but the odd one together.
@@ -120,7 +132,7 @@ bool state_as_expected(const CompareState &state, int machines, int odd, const c
 }
 
 struct Figures {
-    std::vector<double> cold, warm, one_more, pieces_total, pieces_max;
+    std::vector<double> cold, cold_cpu, warm, one_more, pieces_total, pieces_max;
 };
 
 bool run_once(const Options &o, int run, Figures &f)
@@ -132,7 +144,9 @@ bool run_once(const Options &o, int run, Figures &f)
     send_command();
     for (int i = 0; i < o.machines; ++i)
         vt_feed_output(mlist_machine(i)->term.get(), answer_piece(i, 0, o.lines, odd) + prompt_of(i));
-    f.cold.push_back(timed_state(state));
+    double cpu = 0;
+    f.cold.push_back(timed_state(state, &cpu));
+    f.cold_cpu.push_back(cpu);
     if (!state_as_expected(state, o.machines, odd, "cold")) return false;
     f.warm.push_back(timed_state(state));
     if (!state_as_expected(state, o.machines, odd, "warm")) return false;
@@ -235,13 +249,15 @@ int main(int argc, char **argv)
     Figures f;
     for (int r = 0; r < o.runs; ++r) {
         if (!run_once(o, r, f)) return 1;
-        std::fprintf(
-            stderr,
-            "run %d compare: cold %.3f ms, warm %.3f ms, one more line %.3f ms, in %d pieces %.3f ms\n",
-            r + 1, f.cold.back(), f.warm.back(), f.one_more.back(), kPieces, f.pieces_total.back());
+        std::fprintf(stderr,
+                     "run %d compare: cold %.3f ms (CPU %.3f ms), warm %.3f ms, one more line %.3f ms, in %d "
+                     "pieces %.3f ms\n",
+                     r + 1, f.cold.back(), f.cold_cpu.back(), f.warm.back(), f.one_more.back(), kPieces,
+                     f.pieces_total.back());
     }
     std::fprintf(stderr, "median (lowest-highest) of %d runs:\n", o.runs);
     report("cold", "compare_state, first after the answers", f.cold);
+    report("cold_cpu", "  its CPU time", f.cold_cpu);
     report("warm", "  again, nothing new", f.warm);
     report("one_more", "  after one more line and the prompt", f.one_more);
     report("pieces_total", "in pieces: all the calls while printing", f.pieces_total);

@@ -83,7 +83,8 @@ struct StartupRun {
 StartupRun measure_startup(Bench &b);
 
 // The compare of answers timed in-process by compare_bench (built beside the harness), `runs` times:
-// each of its figures by name ("cold", "warm", "one_more", "pieces_total", "pieces_max"), in ms per run.
+// each of its figures by name ("cold", "cold_cpu", "warm", "one_more", "pieces_total", "pieces_max"), in
+// ms per run.
 // Empty when it could not be run.
 std::map<std::string, std::vector<double>> measure_compare_inprocess(int runs);
 
