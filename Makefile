@@ -52,7 +52,7 @@ fuzz:
 	done
 
 # Measures the optimised program against tmux and bare ssh on a private sshd and prints the table that
-# bench/README.md explains. Runs as root (ssh gets a private view of its config); about ten minutes.
+# bench/README.md explains. Runs as root (ssh gets a private view of its config); about half an hour.
 bench: build
 	@scripts/install-deps tmux openssh-server
 	@cmake -S bench -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
