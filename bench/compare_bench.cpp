@@ -61,8 +61,8 @@ std::string prompt_of(int i)
 }
 
 // Line k of machine i's answer: a log of 60 to 80 columns, the machine's own name in every fifth line.
-// The odd machine says one thing differently, late in its answer.
-std::string answer_line(int i, int k, bool odd)
+// The odd machine says one thing differently in line `odd_line`, one with its name.
+std::string answer_line(int i, int k, int odd_line)
 {
     static const char *const kWhat[] = {
         "request served in 12 ms, 2048 bytes, status 200",
@@ -72,7 +72,7 @@ std::string answer_line(int i, int k, bool odd)
     };
     char line[160];
     int sec = k % 60, min = (k / 60) % 60;
-    int ms = odd && k == 1500 ? 13 : 12;
+    int ms = k == odd_line ? 13 : 12;
     if (k % 5 == 0)
         std::snprintf(line, sizeof line, "Dec 09 10:%02d:%02d %s app[4211]: started job %d on %s, took %d ms",
                       min, sec, name_of(i).c_str(), k, name_of(i).c_str(), ms);
@@ -82,11 +82,11 @@ std::string answer_line(int i, int k, bool odd)
 }
 
 // Lines [from, to) of machine i's answer as a terminal gets them.
-std::string answer_piece(int i, int from, int to, int odd)
+std::string answer_piece(int i, int from, int to, int lines, int odd)
 {
     std::string out;
     for (int k = from; k < to; ++k) {
-        out += answer_line(i, k, i == odd);
+        out += answer_line(i, k, i == odd ? lines * 3 / 4 / 5 * 5 : -1);
         out += "\r\n";
     }
     return out;
@@ -143,7 +143,8 @@ bool run_once(const Options &o, int run, Figures &f)
     // The whole answer at once, then the prompt.
     send_command();
     for (int i = 0; i < o.machines; ++i)
-        vt_feed_output(mlist_machine(i)->term.get(), answer_piece(i, 0, o.lines, odd) + prompt_of(i));
+        vt_feed_output(mlist_machine(i)->term.get(),
+                       answer_piece(i, 0, o.lines, o.lines, odd) + prompt_of(i));
     double cpu = 0;
     f.cold.push_back(timed_state(state, &cpu));
     f.cold_cpu.push_back(cpu);
@@ -164,7 +165,7 @@ bool run_once(const Options &o, int run, Figures &f)
     for (int p = 0; p < kPieces; ++p) {
         int from = o.lines * p / kPieces, to = o.lines * (p + 1) / kPieces;
         for (int i = 0; i < o.machines; ++i) {
-            std::string piece = answer_piece(i, from, to, odd);
+            std::string piece = answer_piece(i, from, to, o.lines, odd);
             if (p == kPieces - 1) piece += prompt_of(i);
             vt_feed_output(mlist_machine(i)->term.get(), piece);
         }
