@@ -80,14 +80,29 @@ int chars_in(const TarvikLineCell &cell)
 bool append_text(std::string &out, const TarvikLineCell *cells, int count)
 {
     bool irregular = false;
+    // Most cells hold one narrow ASCII character: those go out a block at a time, not byte by byte
+    // (every line that scrolls, and every screen row an answer is read from, comes through here).
+    char block[256];
+    size_t used = 0;
     for (int i = 0; i < count; ++i) {
         const TarvikLineCell &c = cells[i];
+        if (c.width == 1 && c.chars[0] > 0 && c.chars[0] < 0x80 && c.chars[1] == 0) {
+            block[used++] = static_cast<char>(c.chars[0]);
+            if (used == sizeof block) {
+                out.append(block, used);
+                used = 0;
+            }
+            continue;
+        }
+        out.append(block, used);
+        used = 0;
         int n = c.width == 0 ? 0 : chars_in(c);
         if (n != 1 || c.width != 1) irregular = true;
         // A cell with nothing written in it shows a blank.
         if (c.width != 0 && n == 0) out += ' ';
         for (int k = 0; k < n; ++k) put_utf8(out, c.chars[k]);
     }
+    out.append(block, used);
     return irregular;
 }
 
