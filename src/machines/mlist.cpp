@@ -33,6 +33,18 @@ bool has_selection()
     return g_selected >= 0 && g_selected < count();
 }
 
+// Calls `use` with the terminal of each machine that keys go to now: every tagged one in multicast,
+// dead ones included (their terminals drop what they are sent), else the selected one.
+template <typename Use> void for_each_receiver(Use use)
+{
+    if (g_multicast) {
+        for (auto &m : g_machines)
+            if (m->tagged == 1) use(m->term.get());
+    } else if (has_selection()) {
+        use(g_machines[static_cast<size_t>(g_selected)]->term.get());
+    }
+}
+
 // Keeps the selection inside the list and in view; the scroll moves only to bring it into view.
 void fix_selection()
 {
@@ -147,13 +159,7 @@ bool mlist_multicast()
 
 void mlist_send_key(int key)
 {
-    if (g_multicast) {
-        // Dead tagged machines are included; their terminals drop the key.
-        for (auto &m : g_machines)
-            if (m->tagged == 1) tarvik_vt_keypress(m->term.get(), key);
-    } else if (has_selection()) {
-        tarvik_vt_keypress(g_machines[static_cast<size_t>(g_selected)]->term.get(), key);
-    }
+    for_each_receiver([&](TarvikVt *vt) { tarvik_vt_keypress(vt, key); });
 }
 
 namespace {
@@ -170,34 +176,19 @@ void mark_if_command(const std::string &bytes)
 void mlist_send_text(const std::string &bytes)
 {
     mark_if_command(bytes);
-    if (g_multicast) {
-        for (auto &m : g_machines)
-            if (m->tagged == 1) tarvik_vt_send(m->term.get(), bytes.data(), bytes.size());
-    } else if (has_selection()) {
-        tarvik_vt_send(g_machines[static_cast<size_t>(g_selected)]->term.get(), bytes.data(), bytes.size());
-    }
+    for_each_receiver([&](TarvikVt *vt) { tarvik_vt_send(vt, bytes.data(), bytes.size()); });
 }
 
 void mlist_send_paste(const std::string &bytes)
 {
     mark_if_command(bytes);
-    if (g_multicast) {
-        for (auto &m : g_machines)
-            if (m->tagged == 1) tarvik_vt_paste(m->term.get(), bytes.data(), bytes.size());
-    } else if (has_selection()) {
-        tarvik_vt_paste(g_machines[static_cast<size_t>(g_selected)]->term.get(), bytes.data(), bytes.size());
-    }
+    for_each_receiver([&](TarvikVt *vt) { tarvik_vt_paste(vt, bytes.data(), bytes.size()); });
 }
 
 size_t mlist_input_room()
 {
     size_t room = kTarvikInputMax;
-    if (g_multicast) {
-        for (auto &m : g_machines)
-            if (m->tagged == 1) room = std::min(room, tarvik_vt_input_room(m->term.get()));
-    } else if (has_selection()) {
-        room = tarvik_vt_input_room(g_machines[static_cast<size_t>(g_selected)]->term.get());
-    }
+    for_each_receiver([&](const TarvikVt *vt) { room = std::min(room, tarvik_vt_input_room(vt)); });
     return room;
 }
 
