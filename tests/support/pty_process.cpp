@@ -10,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 extern char **environ;
 
 PtyProcess::PtyProcess(const std::vector<std::string> &argv, int rows, int cols,
@@ -138,6 +140,27 @@ int PtyProcess::wait_exit(int timeout_ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     return exited_ ? status_ : -1;
+}
+
+void PtyProcess::wait_quiet(int quiet_ms, int timeout_ms)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    size_t seen = SIZE_MAX;
+    auto since = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() < end) {
+        size_t now;
+        {
+            std::lock_guard<std::mutex> lock(mu_);
+            now = output_.size();
+        }
+        if (now != seen) {
+            seen = now;
+            since = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - since >= std::chrono::milliseconds(quiet_ms)) {
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
 }
 
 std::string PtyProcess::output() const

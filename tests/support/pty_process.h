@@ -31,6 +31,9 @@ public:
     // Waits for the process to end; returns its wait status, or -1 after the time-out.
     int wait_exit(int timeout_ms = 10000);
     std::string output() const; // everything the program wrote, raw
+    // Waits until the program has written nothing for `quiet_ms`, at most `timeout_ms`: what it drew in
+    // one go has then been read whole, not only the part a condition looked at.
+    void wait_quiet(int quiet_ms, int timeout_ms);
     const ScreenReader &screen() const { return screen_; }
     pid_t pid() const { return pid_; }
     int master() const { return master_; }

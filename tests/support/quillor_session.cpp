@@ -223,11 +223,15 @@ bool QuillorSession::select(int i)
     for (int n = 0; n < list_count(); ++n) moves += keys::F2;
     for (int n = 0; n < i; ++n) moves += keys::F3;
     send(moves);
-    return wait_for([&](const ScreenReader &) {
+    bool selected = wait_for([&](const ScreenReader &) {
         for (int n = 0; n < list_count(); ++n)
             if ((list_cell(n).bg == 1) != (n == i)) return false;
         return true;
     });
+    // The list's row comes before the terminal panel in the frame that selects: a test that reads the
+    // panel next must find the selected machine's screen there, not the one before.
+    if (selected) pty_.wait_quiet(30, 1000);
+    return selected;
 }
 
 bool QuillorSession::terminal_shows(const std::string &text, int timeout_ms)

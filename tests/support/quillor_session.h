@@ -49,7 +49,8 @@ public:
     // F5, the name, Enter; true once the list shows `rows_after` machines.
     bool add(const std::string &name, int rows_after);
 
-    // F2 up to the top of the list, F3 down to machine i; true once its row shows it selected.
+    // F2 up to the top of the list, F3 down to machine i; true once its row shows it selected, with the
+    // rest of that frame drawn.
     bool select(int i);
     // True once the terminal panel shows `text` (logins and remote commands take their time).
     bool terminal_shows(const std::string &text, int timeout_ms = 20000);
