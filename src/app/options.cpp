@@ -1,7 +1,8 @@
-// Parsing -W, -T and -S, and the names after them.
+// Parsing the options (-W, -T, -S, and --help and --version, which answer at once) and the names.
 #include "app/options.h"
 
 #include <fcntl.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,12 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "term/fd.h"
 
 namespace {
 
-const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n\n"
+const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n"
+                      "        quillor -h | --help | --version\n\n"
                       "     -W        specifies width of machine list area\n"
                       "               (default is 8 characters)\n\n"
                       "     -T        specifies width of terminal area\n"
@@ -25,7 +28,17 @@ const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines
                       "     name      machine to log into, as typed at the F5 prompt\n"
                       "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
                       "     @source   every machine named in a file, or printed by\n"
-                      "               QUILLOR_AT_COMMAND when that is set\n\n";
+                      "               QUILLOR_AT_COMMAND when that is set\n\n"
+                      "     -h        prints this text (also --help)\n\n"
+                      "     --version prints the version of quillor\n\n";
+
+// The long options' codes, past every character.
+constexpr int kOptVersion = 256;
+constexpr option kLongOptions[] = {
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, kOptVersion},
+    {nullptr, 0, nullptr, 0},
+};
 
 [[noreturn]] void usage_exit()
 {
@@ -33,26 +46,42 @@ const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines
     std::exit(2);
 }
 
+// Asked for, the text goes where the user can page or grep it; a write that failed (a full disk, a
+// closed pipe) is not reported as success.
+[[noreturn]] void print_exit(const char *text)
+{
+    std::fputs(text, stdout);
+    std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1);
+}
+
 } // namespace
 
 Options options_parse(int argc, char **argv)
 {
     Options o;
+    // getopt names the program by argv[0], which may be a path: its messages name it as ours do. The
+    // copy is what getopt reorders, and where the names are read from afterwards.
+    std::vector<char *> args(argv, argv + argc);
+    args.push_back(nullptr);
+    char name[] = QUILLOR_NAME;
+    args[0] = name;
     int c;
-    while ((c = getopt(argc, argv, "W:T:S:")) != -1) {
+    while ((c = getopt_long(argc, args.data(), "hW:T:S:", kLongOptions, nullptr)) != -1) {
         switch (c) {
+        case 'h': print_exit(kUsage);
+        case kOptVersion: print_exit(QUILLOR_NAME " " QUILLOR_VERSION "\n");
         case 'W':
             o.list_width = std::atoi(optarg);
             // A negative width would give the list window a negative size.
             if (o.list_width < 0) {
-                std::fprintf(stderr, " list width must not be negative: %d\n", o.list_width);
+                std::fprintf(stderr, QUILLOR_NAME ": list width must not be negative: %d\n", o.list_width);
                 usage_exit();
             }
             break;
         case 'T':
             o.term_width = std::atoi(optarg);
             if (o.term_width < 80) {
-                std::fprintf(stderr, " terminal area too narrow: %d\n", o.term_width);
+                std::fprintf(stderr, QUILLOR_NAME ": terminal area too narrow: %d\n", o.term_width);
                 usage_exit();
             }
             break;
@@ -63,15 +92,15 @@ Options options_parse(int argc, char **argv)
             errno = 0;
             long lines = std::strtol(optarg, &end, 10);
             if (end == optarg || *end != '\0') {
-                std::fprintf(stderr, " history lines not a number: %s\n", optarg);
+                std::fprintf(stderr, QUILLOR_NAME ": history lines not a number: %s\n", optarg);
                 usage_exit();
             }
             if (errno == ERANGE || lines > INT_MAX) {
-                std::fprintf(stderr, " history lines too many: %s\n", optarg);
+                std::fprintf(stderr, QUILLOR_NAME ": history lines too many: %s\n", optarg);
                 usage_exit();
             }
             if (lines < 0) {
-                std::fprintf(stderr, " history lines must not be negative: %ld\n", lines);
+                std::fprintf(stderr, QUILLOR_NAME ": history lines must not be negative: %ld\n", lines);
                 usage_exit();
             }
             o.history_lines = static_cast<int>(lines);
@@ -83,7 +112,7 @@ Options options_parse(int argc, char **argv)
     }
     // glibc's getopt has moved every name after the options, in their order; "--" ends the options
     // for a name that begins with "-".
-    for (int i = optind; i < argc; ++i) o.names.emplace_back(argv[i]);
+    for (int i = optind; i < argc; ++i) o.names.emplace_back(args[static_cast<size_t>(i)]);
     return o;
 }
 
@@ -100,7 +129,7 @@ void options_check_files(const Options &options)
         // A directory opens for reading but has no names to give.
         if (!error && fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) error = EISDIR;
         if (error) {
-            std::fprintf(stderr, "quillor: cannot read %s: %s\n", path, std::strerror(error));
+            std::fprintf(stderr, QUILLOR_NAME ": cannot read %s: %s\n", path, std::strerror(error));
             std::exit(1);
         }
     }

@@ -14,7 +14,8 @@ struct Options {
 };
 
 // Parses the options and collects the names; on an error writes the reason and the usage text to
-// standard error and exits with status 2.
+// standard error and exits with status 2. -h or --help writes the usage text, --version the name and
+// version, to standard output and exits with status 0.
 Options options_parse(int argc, char **argv);
 
 // Makes sure every "@file" among the names can be read, before anything has started: otherwise writes

@@ -31,7 +31,8 @@ constexpr char kKeyHelp[] = "Quillor v" QUILLOR_VERSION
 [[noreturn]] void layout_fail_width(int list_width, int cols)
 {
     endwin();
-    std::fprintf(stderr, "ERROR: list width %d leaves no room for the terminal on a %d-column screen.\n",
+    std::fprintf(stderr,
+                 QUILLOR_NAME ": list width %d leaves no room for the terminal on a %d-column screen.\n",
                  list_width, cols);
     std::exit(1);
 }

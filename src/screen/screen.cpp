@@ -54,10 +54,52 @@ constexpr char kMachineControlKeys[] = {'\003', '\021', '\023', '\032', '\034'};
 // Ends curses before writing, so the message lands on the user's own screen, not the alternate one.
 [[noreturn]] void screen_fail_size()
 {
+    // The size curses found, before endwin forgets it.
+    int rows = stdscr ? getmaxy(stdscr) : LINES;
+    int cols = stdscr ? getmaxx(stdscr) : COLS;
     endwin();
-    std::fprintf(stderr, "ERROR: quillor requires a %d x %d terminal to run.\n", kScreenMinCols,
+    std::fprintf(stderr, QUILLOR_NAME ": requires a %d x %d terminal to run.\n", kScreenMinCols,
                  kScreenMinRows);
+    std::fprintf(stderr, QUILLOR_NAME ": the terminal is %d x %d\n", cols, rows);
     std::exit(1);
+}
+
+// Nothing of the program exists yet when the terminal is refused; what curses allocated goes with the
+// process.
+[[noreturn]] void screen_refuse()
+{
+    std::fflush(stderr);
+    _exit(1);
+}
+
+// Refuses, before a byte reaches it, a terminal that a full-screen program cannot use: none at all, no
+// description of it, or one that cannot put the cursor where it is wanted (TERM=dumb, a printing
+// terminal), where curses would paint nothing and leave a blank screen.
+void screen_check_terminal(const char *term)
+{
+    if (!isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr, QUILLOR_NAME ": standard output is not a terminal\n");
+        std::exit(1);
+    }
+    if (!term || !*term) {
+        std::fprintf(stderr, QUILLOR_NAME ": needs TERM set to the name of your terminal; it is not set.\n");
+        std::exit(1);
+    }
+    // With somewhere to report, the look-up prints nothing of its own; 1 there after a failure means a
+    // printing terminal.
+    int status = 0;
+    bool described = setupterm(term, STDOUT_FILENO, &status) == OK;
+    if (!described && status != 1) {
+        std::fprintf(stderr, QUILLOR_NAME ": found no terminal description for TERM=%s.\n", term);
+        screen_refuse();
+    }
+    const char *move = described ? tigetstr("cup") : nullptr;
+    bool addressable = move && move != reinterpret_cast<const char *>(-1);
+    if (cur_term) del_curterm(cur_term);
+    if (!addressable) {
+        std::fprintf(stderr, QUILLOR_NAME ": TERM=%s names a terminal that cannot move its cursor.\n", term);
+        screen_refuse();
+    }
 }
 
 void screen_define_keys()
@@ -107,15 +149,10 @@ void screen_init(bool splash)
     std::setlocale(LC_ALL, "");
     // newterm rather than initscr, which prints the library's own words and exits on a bad TERM.
     const char *term = std::getenv("TERM");
-    if (!term || !*term) {
-        std::fprintf(stderr, "ERROR: quillor needs TERM set to the name of your terminal; it is not set.\n");
-        std::exit(1);
-    }
+    screen_check_terminal(term);
     if (!newterm(term, stdout, stdin)) {
-        std::fprintf(stderr, "ERROR: quillor found no terminal description for TERM=%s.\n", term);
-        // Nothing of the program exists yet; what the failed start allocated goes with the process.
-        std::fflush(stderr);
-        _exit(1);
+        std::fprintf(stderr, QUILLOR_NAME ": found no terminal description for TERM=%s.\n", term);
+        screen_refuse();
     }
     screen_setup(splash);
     putp(kPasteOn);

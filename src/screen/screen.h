@@ -13,8 +13,9 @@ constexpr int kScreenMinCols = 80;
 constexpr int kScreenMinRows = 25;
 
 // Starts curses on the user's terminal and shows the splash unless told not to. On a screen under 80 x 25 it
-// ends curses, reports the required size on standard error and exits with status 1; so it does, before
-// touching the terminal, when TERM is unset or names a terminal with no description.
+// ends curses, reports the required size and the size found on standard error and exits with status 1; so
+// it does, before writing a byte to the terminal, when standard output is not a terminal, TERM is unset,
+// names a terminal with no description or one that cannot move its cursor.
 void screen_init(bool splash = true);
 
 // Ends curses and gives the terminal back as it was (bracketed paste off too).

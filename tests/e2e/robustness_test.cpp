@@ -171,22 +171,4 @@ TEST(E2eRobustness, FatalSignalsEndTheProcessAsThemselves)
     }
 }
 
-// An unknown or missing TERM gets quillor's own message, status 1, and the terminal untouched.
-TEST(E2eRobustness, UnknownOrMissingTermGetsAClearMessage)
-{
-    struct Case {
-        std::vector<std::string> env;
-        std::string message;
-    };
-    for (const Case &c : {Case{{"TERM=nonesuch"}, "no terminal description for TERM=nonesuch"},
-                          Case{{"TERM="}, "TERM set to the name of your terminal"}}) {
-        SCOPED_TRACE(c.message);
-        QuillorSession q({}, 25, 80, c.env);
-        EXPECT_EQ(q.wait_status(), 1) << q.dump();
-        EXPECT_NE(q.program_output().find(c.message), std::string::npos) << q.program_output();
-        EXPECT_EQ(q.program_output().find("Error opening terminal"), std::string::npos) << q.program_output();
-        EXPECT_EQ(q.modes_after(), q.modes_before());
-    }
-}
-
 } // namespace

@@ -1,5 +1,6 @@
-// Starting quillor: option errors and a too-small screen leave the terminal as it was; the splash, the
-// frame and the key-help bar appear where they belong.
+// Starting quillor: the command line's answers and errors, and a terminal too small or unfit to draw
+// on, leave the terminal as it was; the splash, the frame and the key-help bar appear where they belong.
+#include "support/piped_run.h"
 #include "support/quillor_session.h"
 
 #include <gtest/gtest.h>
@@ -9,48 +10,96 @@
 
 namespace {
 
-const std::string kUsage =
-    "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n\n"
-    "     -W        specifies width of machine list area\n"
-    "               (default is 8 characters)\n\n"
-    "     -T        specifies width of terminal area\n"
-    "               (default is 80 characters)\n\n"
-    "     -S        specifies lines of history kept per machine\n"
-    "               (default is 2000 lines, 0 keeps none)\n\n"
-    "     name      machine to log into, as typed at the F5 prompt\n"
-    "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
-    "     @source   every machine named in a file, or printed by\n"
-    "               QUILLOR_AT_COMMAND when that is set\n\n";
+const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n"
+                           "        quillor -h | --help | --version\n\n"
+                           "     -W        specifies width of machine list area\n"
+                           "               (default is 8 characters)\n\n"
+                           "     -T        specifies width of terminal area\n"
+                           "               (default is 80 characters)\n\n"
+                           "     -S        specifies lines of history kept per machine\n"
+                           "               (default is 2000 lines, 0 keeps none)\n\n"
+                           "     name      machine to log into, as typed at the F5 prompt\n"
+                           "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
+                           "     @source   every machine named in a file, or printed by\n"
+                           "               QUILLOR_AT_COMMAND when that is set\n\n"
+                           "     -h        prints this text (also --help)\n\n"
+                           "     --version prints the version of quillor\n\n";
 
-struct OptionError {
+struct CommandLine {
     std::vector<std::string> args;
-    std::string message; // what comes before the usage text
+    std::vector<std::string> env;
+    bool piped; // standard output on a pipe rather than the terminal
+    int status;
+    std::string out; // standard output (on the terminal: everything written)
+    std::string err; // standard error, when piped
 };
 
-// Each is refused before curses starts: the message, the usage text, status 2, and not one byte that
-// could change the terminal.
-TEST(E2eStartup, OptionErrorsPrintUsageExitTwoAndLeaveTerminalUntouched)
+// Every way the command line answers or refuses before the screen is taken: the answer (help, version)
+// on standard output with status 0, even into a pipe; errors on standard error naming the program, with
+// the usage text after an option error (status 2); a terminal quillor cannot draw on refused with
+// status 1. On the terminal, not one byte that could change it; into a pipe, nothing before the refusal.
+TEST(E2eStartup, CommandLineAnswersOrRefusesBeforeTakingTheTerminal)
 {
-    const OptionError cases[] = {
-        {{"-T", "79"}, " terminal area too narrow: 79\n"},
-        {{"-T", "x"}, " terminal area too narrow: 0\n"},
-        {{"-W", "-1"}, " list width must not be negative: -1\n"},
-        {{"-W", "8", "-T", "20", "-W", "-5"}, " terminal area too narrow: 20\n"},
-        {{"-Z"}, std::string(QUILLOR_BINARY) + ": invalid option -- 'Z'\n"},
-        {{"-T"}, std::string(QUILLOR_BINARY) + ": option requires an argument -- 'T'\n"},
-        {{"-S", "-1"}, " history lines must not be negative: -1\n"},
-        {{"-S", "lots"}, " history lines not a number: lots\n"},
-        {{"-S", "20x"}, " history lines not a number: 20x\n"},
-        {{"-S", ""}, " history lines not a number: \n"},
-        {{"-S", "99999999999"}, " history lines too many: 99999999999\n"},
+    const std::string version = "quillor " QUILLOR_VERSION "\n";
+    const std::string not_terminal = "quillor: standard output is not a terminal\n";
+    const CommandLine cases[] = {
+        {{"--help"}, {}, false, 0, kUsage, ""},
+        {{"-h", "web1"}, {}, false, 0, kUsage, ""},
+        {{"--version"}, {}, false, 0, version, ""},
+        {{"--help"}, {}, true, 0, kUsage, ""},
+        {{"--version"}, {}, true, 0, version, ""},
+        {{}, {}, true, 1, "", not_terminal},
+        {{"web1"}, {}, true, 1, "", not_terminal},
+        // Options are read first: a mistyped one is the answer whatever the output is.
+        {{"-W", "-3"}, {}, true, 2, "", "quillor: list width must not be negative: -3\n" + kUsage},
+        {{"-T", "79"}, {}, false, 2, "quillor: terminal area too narrow: 79\n" + kUsage, ""},
+        {{"-T", "x"}, {}, false, 2, "quillor: terminal area too narrow: 0\n" + kUsage, ""},
+        {{"-W", "-1"}, {}, false, 2, "quillor: list width must not be negative: -1\n" + kUsage, ""},
+        {{"-W", "8", "-T", "20", "-W", "-5"},
+         {},
+         false,
+         2,
+         "quillor: terminal area too narrow: 20\n" + kUsage,
+         ""},
+        {{"-Z"}, {}, false, 2, "quillor: invalid option -- 'Z'\n" + kUsage, ""},
+        {{"--bogus"}, {}, false, 2, "quillor: unrecognized option '--bogus'\n" + kUsage, ""},
+        {{"-T"}, {}, false, 2, "quillor: option requires an argument -- 'T'\n" + kUsage, ""},
+        {{"-S", "-1"}, {}, false, 2, "quillor: history lines must not be negative: -1\n" + kUsage, ""},
+        {{"-S", "lots"}, {}, false, 2, "quillor: history lines not a number: lots\n" + kUsage, ""},
+        {{"-S", "20x"}, {}, false, 2, "quillor: history lines not a number: 20x\n" + kUsage, ""},
+        {{"-S", ""}, {}, false, 2, "quillor: history lines not a number: \n" + kUsage, ""},
+        {{"-S", "99999999999"}, {}, false, 2, "quillor: history lines too many: 99999999999\n" + kUsage, ""},
+        {{},
+         {"TERM=dumb"},
+         false,
+         1,
+         "quillor: TERM=dumb names a terminal that cannot move its cursor.\n",
+         ""},
+        {{}, {"TERM=nonesuch"}, false, 1, "quillor: found no terminal description for TERM=nonesuch.\n", ""},
+        {{},
+         {"TERM="},
+         false,
+         1,
+         "quillor: needs TERM set to the name of your terminal; it is not set.\n",
+         ""},
     };
-    for (const OptionError &c : cases) {
-        std::string shown;
-        for (const std::string &a : c.args) shown += a + " ";
+    for (const CommandLine &c : cases) {
+        std::string shown = c.piped ? "| " : "";
+        for (const std::string &e : c.env) shown += e + " ";
+        for (const std::string &a : c.args) shown += "'" + a + "' ";
         SCOPED_TRACE(shown);
-        QuillorSession q(c.args, 25, 80);
-        ASSERT_EQ(q.wait_status(), 2) << q.dump();
-        EXPECT_EQ(q.program_output(), c.message + kUsage);
+        if (c.piped) {
+            std::vector<std::string> argv{QUILLOR_BINARY};
+            argv.insert(argv.end(), c.args.begin(), c.args.end());
+            const PipedRun run = piped_run(argv, c.env);
+            EXPECT_EQ(run.status, c.status);
+            EXPECT_EQ(run.out, c.out);
+            EXPECT_EQ(run.err, c.err);
+            continue;
+        }
+        QuillorSession q(c.args, 25, 80, c.env);
+        ASSERT_EQ(q.wait_status(), c.status) << q.dump();
+        EXPECT_EQ(q.program_output(), c.out);
         EXPECT_EQ(q.modes_after(), q.modes_before());
         EXPECT_FALSE(q.modes_before().empty());
     }
@@ -66,12 +115,14 @@ TEST(E2eStartup, TooSmallScreenExitsOneWithMessageAndRestoresTerminal)
         QuillorSession q({}, rows, cols);
         ASSERT_EQ(q.wait_status(), 1) << q.dump();
         const std::string out = q.program_output();
-        const std::string message = "ERROR: quillor requires a 80 x 25 terminal to run.\n";
+        const std::string message =
+            "quillor: requires a 80 x 25 terminal to run.\nquillor: the terminal is " + std::to_string(cols) +
+            " x " + std::to_string(rows) + "\n";
         ASSERT_GE(out.size(), message.size());
         EXPECT_EQ(out.substr(out.size() - message.size()), message);
         EXPECT_TRUE(q.terminal_modes_reset());
         EXPECT_EQ(q.modes_after(), q.modes_before());
-        EXPECT_TRUE(q.wait_for_text("ERROR: quillor requires a 80 x 25 terminal to run.")) << q.dump();
+        EXPECT_TRUE(q.wait_for_text("quillor: requires a 80 x 25 terminal to run.")) << q.dump();
         EXPECT_TRUE(q.screen().cursor_visible());
     }
 }

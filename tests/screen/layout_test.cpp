@@ -263,9 +263,9 @@ TEST(Layout, ListWidthWithoutRoomForTheTerminalIsRefused)
     };
     const Case cases[] = {
         {"76", true, "terminal 22 x 1"},
-        {"77", false, "ERROR: list width 77 leaves no room for the terminal on a 80-column screen.\r\n"},
+        {"77", false, "quillor: list width 77 leaves no room for the terminal on a 80-column screen.\r\n"},
         {"2147483647", false,
-         "ERROR: list width 2147483647 leaves no room for the terminal on a 80-column screen.\r\n"},
+         "quillor: list width 2147483647 leaves no room for the terminal on a 80-column screen.\r\n"},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.width);

@@ -227,7 +227,6 @@ TEST(ScreenSetup, ReadsDoNotWaitAndTypedKeysAreNotEchoed)
 // be left as it was, with the message on the normal screen.
 TEST(ScreenInit, RefusesScreensUnderEightyByTwentyFive)
 {
-    const std::string message = "ERROR: quillor requires a 80 x 25 terminal to run.\r\n";
     struct Case {
         int rows, cols;
         bool fits;
@@ -245,6 +244,9 @@ TEST(ScreenInit, RefusesScreensUnderEightyByTwentyFive)
         ASSERT_TRUE(p.wait_for_text("modes"));
         std::string out = p.output();
         EXPECT_NE(out.find("modes restored"), std::string::npos) << out;
+        const std::string message =
+            "quillor: requires a 80 x 25 terminal to run.\r\nquillor: the terminal is " +
+            std::to_string(c.cols) + " x " + std::to_string(c.rows) + "\r\n";
         size_t at = out.find(message);
         if (c.fits) {
             EXPECT_EQ(at, std::string::npos);
