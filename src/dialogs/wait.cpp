@@ -204,6 +204,9 @@ int wait_until(long deadline_ms, int extra_fd)
         // A list mark held back while answers poured in is drawn once they stop, with no key needed.
         int marks = compare_marks_due_ms();
         if (marks >= 0) timeout = timeout < 0 ? marks : std::min(timeout, marks);
+        // A machine that ended is closed, with its note, when its last output is surely in.
+        int linger = tarvik_vt_linger_ms();
+        if (linger >= 0) timeout = timeout < 0 ? linger : std::min(timeout, linger);
         // A keyboard held back is looked at again soon, whatever else happens.
         if (!keyboard_ready()) timeout = timeout < 0 ? kHeldKeyboardMs : std::min(timeout, kHeldKeyboardMs);
         if (g_in_paste) {

@@ -17,7 +17,10 @@ void keep_line(const TarvikLineCell *cells, int count, void *user)
 void machine_start(Machine *m, int rows, int cols)
 {
     // What the old screen showed (how the last connection ended) stays in the history.
-    if (m->term) history_add_screen(m->history, m->term.get());
+    if (m->term) {
+        tarvik_vt_close(m->term.get());
+        history_add_screen(m->history, m->term.get());
+    }
     m->term.reset(tarvik_vt_create(rows, cols));
     tarvik_vt_set_scrollback(m->term.get(), keep_line, &m->history);
     // No fixed-size command buffer: a name of any length reaches ssh whole.
@@ -64,8 +67,8 @@ void machine_exited(Machine *m, int wait_status)
     // A dead machine's old pid may come round again for another child: its note is written once.
     bool was_alive = m->alive == 1;
     m->alive = 0;
-    tarvik_vt_forsake_child(m->term.get());
-    if (was_alive) tarvik_vt_write_note(m->term.get(), exit_note(wait_status).c_str());
+    // Never waits: the note goes below ssh's last words once they are in.
+    if (was_alive) tarvik_vt_forsake_child(m->term.get(), exit_note(wait_status).c_str());
 }
 
 void machine_restart(Machine *m, int rows, int cols)

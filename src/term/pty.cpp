@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <string>
+#include <vector>
 
 #include "term/vt_internal.h"
 
@@ -18,6 +19,16 @@ constexpr ssize_t kSmallRead = 512;
 // Replies beyond this, unread by the child, are dropped: a remote printing queries in a loop
 // without reading the answers must not grow the program without limit.
 constexpr size_t kReplyMax = 16 * 1024;
+
+// How long a forsaken screen goes on taking in output that another holder of its terminal (a helper a
+// ProxyCommand left behind, a background job) may still write, or that is still on its way through the
+// kernel when the child ends: ssh's "Connection refused" or a shell's "logout" must not be lost.
+constexpr int kLingerMs = 200;
+// What one forsake reads at once before leaving the rest to the updates.
+constexpr int kForsakeReadMs = 5;
+
+// The forsaken screens whose terminal is still open, waiting for its end or their time.
+std::vector<TarvikVt *> g_lingering;
 
 void queue_append(PtyQueue &q, const char *bytes, size_t len)
 {
@@ -62,7 +73,7 @@ void queue_clear(PtyQueue &q)
 
 void pty_send(TarvikVt *vt, const char *bytes, size_t len)
 {
-    if (!vt->master.valid() || len == 0) return;
+    if (!vt->master.valid() || vt->forsaken || len == 0) return;
     queue_append(vt->out_queue, bytes, len);
     pty_flush(vt);
 }
@@ -70,7 +81,7 @@ void pty_send(TarvikVt *vt, const char *bytes, size_t len)
 void pty_reply(TarvikVt *vt, const char *bytes, size_t len)
 {
     PtyQueue &q = vt->out_queue;
-    if (!vt->master.valid() || len == 0 || q.reply_bytes + len > kReplyMax) return;
+    if (!vt->master.valid() || vt->forsaken || len == 0 || q.reply_bytes + len > kReplyMax) return;
     uint64_t begin = q.queued;
     queue_append(q, bytes, len);
     if (!q.replies.empty() && q.replies.back().second == begin)
@@ -125,6 +136,7 @@ ssize_t pty_read(TarvikVt *vt)
         hangup_list_remove(vt->pid);
         vt->master.reset();
         queue_clear(vt->out_queue);
+        if (vt->forsaken) pty_finish_forsaken(vt);
     }
     return -1;
 }
@@ -151,6 +163,7 @@ void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
 
 void pty_close(TarvikVt *vt)
 {
+    std::erase(g_lingering, vt);
     // A held child never starts.
     spawn_forget_held(vt);
     // Closing the master hangs up the terminal's session; the signal also reaches a child that has
@@ -169,14 +182,58 @@ int pty_set_size(int master, int rows, int cols)
     return ioctl(master, TIOCSWINSZ, &ws);
 }
 
-void tarvik_vt_forsake_child(TarvikVt *vt)
+void pty_finish_forsaken(TarvikVt *vt)
 {
-    if (!vt) return;
-    if (!vt->forsaken && vt->master.valid()) {
-        // The child has exited, but what it wrote last may still be on its way through the terminal;
-        // ssh's "Connection refused" or a shell's "logout" must not be lost. Wait briefly for the end.
-        pty_pump(vt, 200, 100);
-    }
-    vt->forsaken = true;
     pty_close(vt);
+    if (vt->exit_note.empty()) return;
+    std::string note = std::move(vt->exit_note);
+    vt->exit_note.clear();
+    tarvik_vt_write_note(vt, note.c_str());
+}
+
+void pty_finish_lingering()
+{
+    if (g_lingering.empty()) return;
+    long now = tarvik_now_ms();
+    for (size_t i = g_lingering.size(); i-- > 0;) {
+        TarvikVt *vt = g_lingering[i];
+        if (now < vt->linger_until) continue;
+        // What it had written by now goes in before the note.
+        pty_pump(vt, kForsakeReadMs, 0);
+        if (vt->master.valid()) pty_finish_forsaken(vt);
+    }
+}
+
+void tarvik_vt_forsake_child(TarvikVt *vt, const char *note)
+{
+    if (!vt || vt->forsaken) return;
+    vt->forsaken = true;
+    vt->exit_note = note ? note : "";
+    // The child is reaped: its pid may be another process's from now on, which no hang-up may reach.
+    hangup_list_remove(vt->pid);
+    queue_clear(vt->out_queue);
+    // A held child never started: nothing of it can come.
+    if (!vt->master.valid() || vt->pid <= 0) {
+        pty_finish_forsaken(vt);
+        return;
+    }
+    // What is there now is taken in at once; what is still on its way comes through the updates, so
+    // that many machines ending together never hold up the program.
+    pty_pump(vt, kForsakeReadMs, 0);
+    if (!vt->master.valid()) return; // at its end: finished by the read
+    vt->linger_until = tarvik_now_ms() + kLingerMs;
+    g_lingering.push_back(vt);
+}
+
+void tarvik_vt_close(TarvikVt *vt)
+{
+    if (vt && vt->forsaken && vt->master.valid()) pty_finish_forsaken(vt);
+}
+
+int tarvik_vt_linger_ms()
+{
+    if (g_lingering.empty()) return -1;
+    long first = g_lingering.front()->linger_until;
+    for (const TarvikVt *vt : g_lingering) first = std::min(first, vt->linger_until);
+    return static_cast<int>(std::max(0L, first - tarvik_now_ms()));
 }

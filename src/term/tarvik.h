@@ -128,8 +128,17 @@ void tarvik_colors_init();
 // have, or a combination that finds no pair, gets the nearest of the basic ones.
 int tarvik_color_pair(int fg, int bg);
 
-// Takes in what the child wrote last, then stops all use of its pseudo-terminal. The screen stays.
-void tarvik_vt_forsake_child(TarvikVt *vt);
+// For a child that has exited: stops all input to its pseudo-terminal at once and takes in what it
+// wrote that is there now, without waiting. What is still on its way (or what another process holding
+// the terminal writes) is taken in by the updates until the terminal reaches its end or a short time
+// has passed; then the note, when given, is written below it as tarvik_vt_write_note does, and the
+// terminal is closed. The screen stays. Again on a forsaken screen: nothing.
+void tarvik_vt_forsake_child(TarvikVt *vt, const char *note = nullptr);
+// Ends the wait of a forsaken screen for its last output now: the note is written, the terminal closed.
+void tarvik_vt_close(TarvikVt *vt);
+// Milliseconds until an update must close a forsaken screen whose terminal has not reached its end;
+// -1 when none waits.
+int tarvik_vt_linger_ms();
 
 // Writes a note of the program's own on the screen, on a line of its own below what is there, in plain
 // text whatever colours and character set the child left, and leaves the cursor just after it. For

@@ -94,6 +94,7 @@ void tarvik_vt_resize(TarvikVt *vt, int rows, int cols)
 
 void tarvik_vt_update(TarvikVt *vt)
 {
+    pty_finish_lingering();
     if (!vt || !vt->master.valid()) return;
     pty_flush(vt);
     pty_pump(vt, kUpdateMaxMs, 0);
@@ -106,6 +107,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
     static std::vector<TarvikVt *> owners, all, readers, quiet_owners;
     // The flooding screen that was next in line when the time ran out: it goes first next time.
     static unsigned long resume_serial = 0;
+    pty_finish_lingering();
     long start = tarvik_now_ms();
     fds.clear();
     owners.clear();

@@ -98,7 +98,11 @@ struct TarvikVt {
     VtPen pen{};
     Fd master; // invalid before forkpty, after end of file and once forsaken
     pid_t pid = -1;
+    // Its child has exited: no input goes to the terminal any more, while the last output is still
+    // taken in until the terminal's end or linger_until (tarvik_now_ms), when the note is written.
     bool forsaken = false;
+    long linger_until = 0;
+    std::string exit_note;
     bool cursor_visible = true;
     // Rows whose cells changed since the screen was last drawn: [damage_top, damage_bottom).
     int damage_top = 0;
@@ -147,6 +151,11 @@ size_t pty_input_queued(const TarvikVt *vt);
 void pty_flush(TarvikVt *vt);
 // Closes the master and forgets the child.
 void pty_close(TarvikVt *vt);
+// A forsaken screen's last output has ended (or its time is up): the terminal is closed and the note
+// written below what the child showed last.
+void pty_finish_forsaken(TarvikVt *vt);
+// Finishes every forsaken screen whose time to linger is up.
+void pty_finish_lingering();
 // Tells the pseudo-terminal behind the master its size; the kernel then signals the child's programs.
 int pty_set_size(int master, int rows, int cols);
 

@@ -7,7 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <fstream>
 #include <cstdio>
 #include <set>
 #include <string>
@@ -64,6 +69,43 @@ TEST(E2eReliabilityStorm, FiftyMachinesEndingAtOnceAreAllShownDeadAndReaped)
     EXPECT_NE(q.terminal_flat().find("Connection reset"), std::string::npos) << q.dump();
     std::printf("%d machines shown dead %lld ms after their ssh children were reset\n", kMachines, ms);
     EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
+// Sixty-four machines whose ssh ends in one instant while a helper it started (as a ProxyCommand may
+// leave one) still holds its terminal: the reaping never waits for those terminals to end, so every
+// row turns dead at once, each with its note, instead of a tenth of a second per machine one after
+// another with the screen and the keys frozen meanwhile.
+TEST(E2eReliabilityStorm, MachinesEndingWhileAHelperHoldsTheirTerminalDoNotFreezeTheProgram)
+{
+    constexpr int kMachines = 64;
+    constexpr int kBoundMs = 2000;
+    TempDir dir;
+    const std::string go = dir.path + "/go", pids = dir.path + "/helpers";
+    const std::string proxy =
+        dir.write("proxy", "#!/bin/sh\ntrap '' HUP\nwhile [ ! -e " + go +
+                               " ]; do sleep 0.05; done\nsleep 30 </dev/null >/dev/null &\n"
+                               "echo $! >>" +
+                               pids + "\nexit 0\n");
+    chmod(proxy.c_str(), 0700);
+    QuillorSession q({"--", "-F /dev/null -oProxyCommand=" + proxy + " x[1-64]"}, kMachines + 6, 80);
+    auto all_dead = [&](const ScreenReader &) {
+        for (int i = 0; i < kMachines; ++i)
+            if (!has_colours(q.list_cell(i), 0, i == 0 ? 1 : 0, true)) return false;
+        return true;
+    };
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.list_count() == kMachines; })) << q.dump();
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.children().size() == kMachines; }))
+        << q.dump();
+    const auto start = Clock::now();
+    dir.write("go", "");
+    ASSERT_TRUE(q.wait_for(all_dead, 20000)) << q.dump();
+    const long long ms = ms_since(start);
+    EXPECT_LE(ms, kBoundMs) << "all shown dead only " << ms << " ms after their ssh children were let go";
+    EXPECT_TRUE(q.terminal_shows("[ssh exited with status 255]")) << q.dump();
+    std::printf("%d machines shown dead %lld ms after their ssh children were let go\n", kMachines, ms);
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+    std::ifstream helpers(pids);
+    for (pid_t pid; helpers >> pid;) kill(pid, SIGKILL);
 }
 
 // Each ssh child holds its own terminal on 0, 1 and 2 and nothing of quillor's: not the user's

@@ -25,7 +25,7 @@ TEST(Machine, UnresolvableNameGivesAnSshChildWhoseExitIsReportedByItsPid)
     int status = reap_child(m->pid, 10000);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 255);
-    tarvik_vt_forsake_child(m->term.get());
+    vt_forsake_settled(m->term.get());
     // ssh's own complaint is kept on the screen.
     EXPECT_NE(vt_flat_text(m->term.get()).find("nonexistent.invalid"), std::string::npos);
     machine_destroy(m);
@@ -37,7 +37,7 @@ TEST(Machine, NamesOfAnyLengthAreSplitIntoSshArgumentsAndRenameTouchesOnlyTheNam
     Machine *m = machine_create("-V", 5, 80);
     ASSERT_GT(m->pid, 0);
     EXPECT_EQ(WEXITSTATUS(reap_child(m->pid, 10000)), 0);
-    tarvik_vt_forsake_child(m->term.get());
+    vt_forsake_settled(m->term.get());
     EXPECT_NE(vt_flat_text(m->term.get()).find("OpenSSH"), std::string::npos);
     pid_t pid = m->pid;
     machine_rename(m, "shown name");

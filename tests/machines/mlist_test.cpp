@@ -56,6 +56,7 @@ protected:
         int status = 0;
         waitpid(pid, &status, 0);
         mlist_child_exited(pid, status);
+        vt_settle_forsaken(mlist_update);
     }
 
     CursesScreen screen_{25, 80};
@@ -268,6 +269,7 @@ TEST_F(MachineList, EndedMachineSaysHowOnItsScreenOnce)
     ASSERT_EQ(waitpid(pid0, &status, 0), pid0);
     mlist_child_exited(pid0, status);
     mlist_child_exited(pid0, status);
+    vt_settle_forsaken(mlist_update);
     kill_machine(1);
     const std::string shown = screen_of(0);
     const size_t version = shown.find("OpenSSH");

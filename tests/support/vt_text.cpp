@@ -56,6 +56,23 @@ bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_
     }
 }
 
+bool vt_settle_forsaken(const std::function<void()> &update, int timeout_ms)
+{
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        update();
+        if (tarvik_vt_linger_ms() < 0) return true;
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+}
+
+void vt_forsake_settled(TarvikVt *vt, const char *note)
+{
+    tarvik_vt_forsake_child(vt, note);
+    vt_settle_forsaken([vt] { tarvik_vt_update(vt); });
+}
+
 Script::Script(const std::string &body)
 {
     char tmpl[] = "/tmp/quillor-script-XXXXXX";

@@ -20,6 +20,12 @@ void vt_feed_output(TarvikVt *vt, const std::string &bytes);
 // Updates the terminal until the condition holds (true) or the time is up (false).
 bool vt_pump_until(TarvikVt *vt, const std::function<bool()> &cond, int timeout_ms = 5000);
 
+// Runs `update` until no forsaken screen waits for its last output any more (true) or the time is up.
+bool vt_settle_forsaken(const std::function<void()> &update, int timeout_ms = 5000);
+
+// Forsakes the screen's child, with the note, and updates it until its last output is in.
+void vt_forsake_settled(TarvikVt *vt, const char *note = nullptr);
+
 // A shell script in a temporary file, removed with the object: the terminal layer itself never runs a
 // shell, so tests that want one name the script as the program.
 struct Script {

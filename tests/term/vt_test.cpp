@@ -168,7 +168,7 @@ TEST(TerminalLayer, CommandLineRunsNoShell)
         // echo prints its arguments literally, which shows how the line was split.
         ASSERT_TRUE(pump_until_text(vt.get(), "touch")) << line;
         reap_child(pid);
-        tarvik_vt_forsake_child(vt.get());
+        vt_forsake_settled(vt.get());
     }
     EXPECT_NE(access(marker.c_str(), F_OK), 0) << "a shell ran the command line";
     unlink(marker.c_str());
@@ -182,29 +182,29 @@ TEST(TerminalLayer, FailedExecShowsTheReasonAndExits127)
     int status = reap_child(pid);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 127);
-    tarvik_vt_forsake_child(vt.get());
+    vt_forsake_settled(vt.get());
     EXPECT_NE(vt_screen_text(vt.get()).find("cannot run /nonexistent/program"), std::string::npos);
 }
 
+// Forsaking never waits: what the child wrote last comes in through the updates that follow, before
+// the note; from the forsake on, keys reach nothing, and a forsaken screen stays drawable.
 TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysInert)
 {
     Script s("printf 'first\\r\\n'; sleep 0.2; printf 'last words'");
     Vt vt(tarvik_vt_create(5, 40));
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_GT(pid, 0);
-    // No update at all before the child is gone: everything must come from the forsake.
     int status = reap_child(pid);
     EXPECT_TRUE(WIFEXITED(status));
-    tarvik_vt_forsake_child(vt.get());
-    EXPECT_EQ(row_text(vt.get(), 0), "first");
-    EXPECT_EQ(row_text(vt.get(), 1), "last words");
-    EXPECT_EQ(tarvik_vt_fd(vt.get()), -1);
-    // Later updates and keys do nothing; a second forsake is harmless; drawing still works.
-    tarvik_vt_update(vt.get());
+    const auto start = std::chrono::steady_clock::now();
+    tarvik_vt_forsake_child(vt.get(), "[ended]");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
     tarvik_vt_keypress(vt.get(), 'x');
     tarvik_vt_keypress(vt.get(), KEY_F(5));
-    tarvik_vt_forsake_child(vt.get());
-    EXPECT_EQ(row_text(vt.get(), 1), "last words");
+    tarvik_vt_forsake_child(vt.get(), "[twice]");
+    ASSERT_TRUE(vt_settle_forsaken([&] { tarvik_vt_update(vt.get()); }));
+    EXPECT_EQ(tarvik_vt_fd(vt.get()), -1);
+    EXPECT_EQ(vt_screen_text(vt.get()), "first\nlast words\n[ended]\n\n\n");
 
     CursesScreen screen(10, 50);
     WINDOW *win = newwin(5, 40, 2, 3);
@@ -217,6 +217,26 @@ TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysI
     delwin(win);
 }
 
+// Another process holding the terminal after the child ended (a helper left behind, a background job)
+// keeps it from its end: the screen still takes in what that process writes for a short while, then the
+// note is written and the terminal closed, which hangs the helper up.
+TEST(TerminalLayer, ForsakenTerminalHeldByAnotherProcessIsClosedSoonAfter)
+{
+    // The helper outlives the hang-up that the child's end sends to its process group.
+    Script s("(trap '' HUP; sleep 0.05; printf 'helper'; sleep 1) & printf 'child\\r\\n'");
+    Vt vt(tarvik_vt_create(5, 40));
+    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
+    ASSERT_GT(pid, 0);
+    reap_child(pid);
+    tarvik_vt_forsake_child(vt.get(), "[ended]");
+    EXPECT_GE(tarvik_vt_linger_ms(), 0);
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(vt_settle_forsaken([&] { tarvik_vt_update(vt.get()); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    EXPECT_EQ(vt_screen_text(vt.get()), "child\nhelper\n[ended]\n\n\n");
+    EXPECT_EQ(tarvik_vt_fd(vt.get()), -1);
+}
+
 // A child that ends with the cursor back at the start of its last line, in insert mode and with line
 // drawing on: the note goes below that line, in letters.
 TEST(TerminalLayer, NoteAfterTheLastLineWhateverModesTheChildLeft)
@@ -225,8 +245,7 @@ TEST(TerminalLayer, NoteAfterTheLastLineWhateverModesTheChildLeft)
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/printf abc\\033[4h\\033(0\\033[31m\\r");
     ASSERT_GT(pid, 0);
     reap_child(pid);
-    tarvik_vt_forsake_child(vt.get());
-    tarvik_vt_write_note(vt.get(), "[ssh ended]");
+    vt_forsake_settled(vt.get(), "[ssh ended]");
     EXPECT_EQ(vt_screen_text(vt.get()), "abc\n[ssh ended]\n\n\n");
     EXPECT_EQ(tarvik_vt_cursor_row(vt.get()), 1);
     EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 11);
@@ -239,7 +258,7 @@ TEST(TerminalLayer, CharacterCutShortByTheEndOfOutputShowsAsReplacement)
     pid_t pid = tarvik_vt_forkpty(vt.get(), "/usr/bin/printf x\\342\\202");
     ASSERT_GT(pid, 0);
     reap_child(pid);
-    tarvik_vt_forsake_child(vt.get());
+    vt_forsake_settled(vt.get());
     EXPECT_EQ(row_text(vt.get(), 0), "x\xef\xbf\xbd");
     EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 2);
 }
