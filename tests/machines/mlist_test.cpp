@@ -261,8 +261,8 @@ TEST_F(MachineList, EndedMachineSaysHowOnItsScreenOnce)
     mlist_init(win_, 6, 40);
     add(1);
     // A proxy that never answers keeps this ssh waiting for the server until it is killed; the proxy
-    // ends with it.
-    Script proxy("exec cat >/dev/null");
+    // ends with the hang-up of its terminal.
+    Script proxy("exec sleep 30");
     mlist_add("-oProxyCommand=" + proxy.path + " m1");
     pid_t pid0 = mlist_machine(0)->pid;
     int status = 0;

@@ -222,8 +222,10 @@ TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysI
 // note is written and the terminal closed, which hangs the helper up.
 TEST(TerminalLayer, ForsakenTerminalHeldByAnotherProcessIsClosedSoonAfter)
 {
-    // The helper outlives the hang-up that the child's end sends to its process group.
-    Script s("(trap '' HUP; sleep 0.05; printf 'helper'; sleep 1) & printf 'child\\r\\n'");
+    // The helper outlives the hang-up that the child's end sends to its process group: the child ends
+    // only once the helper has said so.
+    Script s("f=/tmp/quillor-helper-$$; (trap '' HUP; : >$f; sleep 0.05; printf 'helper'; sleep 1) & "
+             "while [ ! -e $f ]; do sleep 0.01; done; rm -f $f; printf 'child\\r\\n'");
     Vt vt(tarvik_vt_create(5, 40));
     pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
     ASSERT_GT(pid, 0);
