@@ -1,8 +1,6 @@
 // The child-exit counter and the reaping of ssh children.
 #include "app/children.h"
 
-#include <errno.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +8,7 @@
 #include <atomic>
 
 #include "app/add.h"
+#include "event/signals.h"
 #include "machines/mlist.h"
 
 namespace {
@@ -18,34 +17,25 @@ namespace {
 std::atomic<int> g_pending{0};
 static_assert(std::atomic<int>::is_always_lock_free);
 
-// The handler also writes a byte here, so that a wait on the keyboard and the terminals wakes at once
-// for an exit: no exit can slip in between a check of the counter and the start of the wait.
-int g_wake[2] = {-1, -1};
-
+// The handler also wakes the wait, so that no exit can slip in between a check of the counter and the
+// start of the wait.
 void on_child_exit(int)
 {
-    int saved = errno;
     g_pending.fetch_add(1);
-    if (g_wake[1] >= 0) (void)!write(g_wake[1], "", 1);
-    errno = saved;
+    signal_wake();
 }
 
 } // namespace
 
 void children_install_handler()
 {
-    if (g_wake[0] < 0 && pipe2(g_wake, O_CLOEXEC | O_NONBLOCK) != 0) g_wake[0] = g_wake[1] = -1;
+    signal_wake_init();
     struct sigaction sa {};
     sa.sa_handler = on_child_exit;
     sigemptyset(&sa.sa_mask);
     // Restart interrupted reads, so that a child's exit never looks like a failed read elsewhere.
     sa.sa_flags = SA_RESTART;
     sigaction(SIGCHLD, &sa, nullptr);
-}
-
-int children_wake_fd()
-{
-    return g_wake[0];
 }
 
 int children_pending()
@@ -61,10 +51,6 @@ int children_take()
 void children_reap()
 {
     if (g_pending.load() == 0) return;
-    // Emptied before the counter is taken: an exit after this point leaves a byte for the next wait.
-    char drain[64];
-    while (g_wake[0] >= 0 && read(g_wake[0], drain, sizeof drain) > 0) {
-    }
     // Two children that end together may raise a single signal: reap everything that has exited,
     // not one child per signal, or the second machine would be shown alive for good. A count with no
     // child behind it (one reaped elsewhere) costs one waitpid that finds nothing.

@@ -4,9 +4,6 @@
 // Installs the SIGCHLD handler for the whole run.
 void children_install_handler();
 
-// Readable when a child has exited since the last children_reap: for poll.
-int children_wake_fd();
-
 // Child exits counted and not yet taken.
 int children_pending();
 

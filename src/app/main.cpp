@@ -6,6 +6,7 @@
 #include "app/fatal.h"
 #include "app/loop.h"
 #include "app/options.h"
+#include "app/suspend.h"
 #include "dialogs/menu.h"
 #include "dialogs/wait.h"
 #include "machines/mlist.h"
@@ -19,6 +20,8 @@ namespace {
 // What the program does whenever the wait wakes for something other than a key.
 void serve_machines()
 {
+    // The repaint after this work sends every cell again, dialogs included.
+    if (suspend_take_resumed()) screen_resume();
     children_reap();
     mlist_update();
 }
@@ -65,17 +68,15 @@ int main(int argc, char **argv)
     children_install_handler();
     fatal_save_terminal();
     // The splash waits for a key with the terminal already raw, before the handlers that can restore it
-    // exist (they need curses' own strings): a SIGTERM, SIGHUP or SIGINT then waits for them instead of
-    // leaving the user's terminal raw.
+    // exist (they need curses' own strings): a SIGTERM, SIGHUP or any other such signal then waits for
+    // them instead of leaving the user's terminal raw.
     sigset_t fatal_signals, old_mask;
-    sigemptyset(&fatal_signals);
-    sigaddset(&fatal_signals, SIGTERM);
-    sigaddset(&fatal_signals, SIGHUP);
-    sigaddset(&fatal_signals, SIGINT);
+    fatal_asynchronous_signals(&fatal_signals);
     sigprocmask(SIG_BLOCK, &fatal_signals, &old_mask);
     // Names on the command line ask for machines, not for a title card.
     screen_init(options.names.empty());
     fatal_install_handlers();
+    suspend_install_handlers();
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     LayoutSize size = layout_create(options.list_width, options.term_width);
     menu_init(layout_minibuf_window());
@@ -83,7 +84,6 @@ int main(int argc, char **argv)
     mlist_set_history_lines(options.history_lines);
     WaitHooks hooks;
     hooks.work = serve_machines;
-    hooks.wake_fd = children_wake_fd();
     hooks.terminal_lost = terminal_lost;
     hooks.resized = follow_screen_size;
     hooks.keyboard_ready = keyboard_ready;

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "event/signals.h"
 #include "machines/compare.h"
 #include "machines/mlist.h"
 #include "screen/layout.h"
@@ -166,7 +167,7 @@ Woke poll_all(int timeout_ms, int extra_fd)
     bool keys = g_in_paste || keyboard_ready();
     g_fds.push_back({keys ? g_keyboard_fd : -1, POLLIN, 0});
     g_fds.push_back({extra_fd, POLLIN, 0});
-    g_fds.push_back({g_hooks.wake_fd, POLLIN, 0});
+    g_fds.push_back({signal_wake_fd(), POLLIN, 0});
     for (int i = 0; i < mlist_count(); ++i) {
         TarvikVt *vt = mlist_machine(i)->term.get();
         int fd = tarvik_vt_fd(vt);
@@ -178,6 +179,8 @@ Woke poll_all(int timeout_ms, int extra_fd)
     int n = ppoll(g_fds.data(), g_fds.size(), timeout_ms < 0 ? nullptr : &ts, &g_poll_mask);
     if (n == 0) return Woke::Timeout;
     if (n < 0) return Woke::Other; // a signal: the work will see what it brought
+    // Emptied before the work looks at what the handlers set: a signal after this wakes the next wait.
+    if (g_fds[2].revents) signal_wake_drain();
     if (g_fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
         if (g_hooks.terminal_lost) g_hooks.terminal_lost();
     }

@@ -10,8 +10,6 @@
 struct WaitHooks {
     // Reaps exited children, takes in every terminal's output, starts held children.
     void (*work)() = nullptr;
-    // Readable when a child exited (the program's self-pipe); -1 for none.
-    int wake_fd = -1;
     // The user's terminal is gone (hang-up without a signal): does not return.
     void (*terminal_lost)() = nullptr;
     // The terminal changed size: lay the screen out again. While the layout finds the screen too small,

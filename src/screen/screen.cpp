@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include <unistd.h>
 
@@ -157,6 +158,23 @@ void screen_init(bool splash)
     screen_setup(splash);
     putp(kPasteOn);
     std::fflush(stdout);
+}
+
+void screen_resume()
+{
+    // The modes curses set (raw, no echo) as it keeps them, then what the terminal was told on start.
+    reset_prog_mode();
+    for (const char *capability : {"smcup", "smkx"}) {
+        char *s = tigetstr(capability);
+        if (s && s != reinterpret_cast<char *>(-1)) putp(s);
+    }
+    putp(kPasteOn);
+    // curses would not send a cursor state it thinks the terminal has already.
+    int cursor = curs_set(1);
+    if (cursor != ERR) curs_set(cursor);
+    std::fflush(stdout);
+    // The terminal may show anything now: the next refresh paints every cell.
+    clearok(curscr, TRUE);
 }
 
 void screen_end()

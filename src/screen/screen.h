@@ -18,6 +18,10 @@ constexpr int kScreenMinRows = 25;
 // names a terminal with no description or one that cannot move its cursor.
 void screen_init(bool splash = true);
 
+// Takes the user's terminal again after quillor was stopped: curses' modes, the alternate screen, keypad
+// mode, bracketed paste and the cursor, and a repaint of every cell at the next refresh.
+void screen_resume();
+
 // Ends curses and gives the terminal back as it was (bracketed paste off too).
 void screen_end();
 

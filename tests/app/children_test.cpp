@@ -87,7 +87,6 @@ TEST(ChildExits, AnExitWakesAnIdleWaitAtOnceAndNothingElseDoes)
     children_install_handler();
     WaitHooks hooks;
     hooks.work = record_work;
-    hooks.wake_fd = children_wake_fd();
     wait_init(hooks);
     pid_t kid = fork();
     if (kid == 0) {

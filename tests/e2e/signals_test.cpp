@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -39,6 +40,56 @@ TEST(E2eSignals, TermHupAndIntRestoreTerminalAndEndSshChildren)
         EXPECT_NE(q.screen().all_text().find("QUILLOR_BEFORE="), std::string::npos) << q.dump();
         EXPECT_TRUE(q.screen().cursor_visible());
         for (pid_t pid : ssh) EXPECT_TRUE(process_gone(pid, 10000)) << "ssh " << pid << " left behind";
+    }
+}
+
+// Every other signal that ends a process ends quillor as SIGTERM does: a handler for three of them left
+// the terminal raw, on the alternate screen and with bracketed paste on for the rest.
+TEST(E2eSignals, EveryOtherSignalThatEndsQuillorRestoresTheTerminal)
+{
+    for (int sig : {SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGPIPE, SIGVTALRM, SIGXCPU, SIGXFSZ, SIGRTMIN + 1}) {
+        SCOPED_TRACE(strsignal(sig));
+        QuillorSession q({}, 25, 80);
+        ASSERT_TRUE(q.skip_splash()) << q.dump();
+        ASSERT_EQ(kill(q.pid(), sig), 0);
+        ASSERT_EQ(q.wait_status(), 128 + sig) << q.dump();
+        EXPECT_EQ(q.modes_after(), q.modes_before());
+        EXPECT_TRUE(q.terminal_modes_reset());
+        EXPECT_NE(q.program_output().find("\x1b[?2004l"), std::string::npos) << "bracketed paste left on";
+    }
+}
+
+// Stopped from outside (kill -TSTP, a shell's job control), quillor gives the terminal back as it found
+// it; continued, it takes it again: raw modes, its screen repainted whole, and bracketed paste on, which
+// the shell may have turned off for itself meanwhile. Where no shell could continue it (its process
+// group orphaned, as under the plain wrapper), the stop does not happen and quillor keeps its terminal.
+TEST(E2eSignals, StopGivesTheTerminalBackAndContinueTakesItAgain)
+{
+    for (bool job_control : {true, false}) {
+        SCOPED_TRACE(job_control ? "a job of a shell" : "orphaned");
+        QuillorSession q({}, 25, 80, {}, job_control);
+        ASSERT_TRUE(q.skip_splash()) << q.dump();
+        const std::string raw = q.modes_now();
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            const size_t before = q.program_output().size();
+            ASSERT_EQ(kill(q.pid(), SIGTSTP), 0);
+            if (job_control) {
+                ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+                    return q.program_output().find("QUILLOR_STOPPED", before) != std::string::npos;
+                })) << q.dump();
+                EXPECT_EQ(q.modes_now(), q.modes_before());
+                EXPECT_NE(q.program_output().find("\x1b[?2004l", before), std::string::npos);
+                q.send("\r");
+            }
+            ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
+                return q.program_output().find("\x1b[?2004h", before) != std::string::npos &&
+                       s.all_text().find("F1:menu") != std::string::npos;
+            })) << q.dump();
+            EXPECT_EQ(q.modes_now(), raw);
+        }
+        EXPECT_EQ(q.quit(), 0) << q.dump();
+        EXPECT_EQ(q.modes_after(), q.modes_before());
     }
 }
 

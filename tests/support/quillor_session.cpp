@@ -26,6 +26,16 @@ using Clock = std::chrono::steady_clock;
 constexpr const char *kWrapper = "printf 'QUILLOR_BEFORE=%s\\n' \"$(stty -g)\"; "
                                  "\"$0\" \"$@\"; s=$?; "
                                  "printf '\\nQUILLOR_AFTER=%s\\nQUILLOR_STATUS=%d\\n' \"$(stty -g)\" \"$s\"";
+// The same as a job of a shell with job control: a stopped quillor (status 128 + SIGTSTP or SIGSTOP) is
+// continued in the foreground once a line is typed at the shell, up to three times. Not a loop: bash
+// leaves a loop whose command was stopped.
+constexpr const char *kJobWrapper =
+    "set -m; printf 'QUILLOR_BEFORE=%s\\n' \"$(stty -g)\"; "
+    "\"$0\" \"$@\"; s=$?; "
+    "r() { if [ $s -eq 148 ] || [ $s -eq 147 ]; then printf '\\nQUILLOR_STOPPED\\n'; read line; fg "
+    ">/dev/null; "
+    "s=$?; fi; }; r; r; r; "
+    "printf '\\nQUILLOR_AFTER=%s\\nQUILLOR_STATUS=%d\\n' \"$(stty -g)\" \"$s\"";
 
 std::string read_file(const std::string &path)
 {
@@ -110,11 +120,13 @@ bool process_gone(pid_t pid, int timeout_ms)
 }
 
 QuillorSession::QuillorSession(const std::vector<std::string> &args, int rows, int cols,
-                               const std::vector<std::string> &env)
+                               const std::vector<std::string> &env, bool job_control)
     : report_dir_(make_report_dir()),
       pty_(
           [&] {
               std::vector<std::string> argv{"/bin/sh", "-c", kWrapper, QUILLOR_BINARY};
+              if (job_control)
+                  argv = {"/bin/bash", "--norc", "--noprofile", "-c", kJobWrapper, QUILLOR_BINARY};
               argv.insert(argv.end(), args.begin(), args.end());
               return argv;
           }(),
@@ -307,6 +319,20 @@ std::string QuillorSession::modes_before() const
 std::string QuillorSession::modes_after() const
 {
     return marker("QUILLOR_AFTER");
+}
+
+std::string QuillorSession::modes_now() const
+{
+    const char *slave = ptsname(pty_.master());
+    if (!slave) return "";
+    std::string modes;
+    if (FILE *p = popen(("stty -g -F " + std::string(slave) + " 2>/dev/null").c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, p)) modes += buf;
+        pclose(p);
+    }
+    while (!modes.empty() && modes.back() == '\n') modes.pop_back();
+    return modes;
 }
 
 std::string QuillorSession::program_output() const

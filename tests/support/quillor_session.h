@@ -18,8 +18,10 @@
 // would read them; a test fails when the session ends with any report written.
 class QuillorSession {
 public:
+    // With `job_control`, quillor runs as a job of a shell that can stop and continue it: once stopped,
+    // the shell says QUILLOR_STOPPED and continues it (fg) after a line typed at it.
     QuillorSession(const std::vector<std::string> &args, int rows, int cols,
-                   const std::vector<std::string> &env = {});
+                   const std::vector<std::string> &env = {}, bool job_control = false);
     // Ends quillor if it still runs, and every ssh child it started.
     ~QuillorSession();
     QuillorSession(const QuillorSession &) = delete;
@@ -68,6 +70,8 @@ public:
     // After the end: the terminal's modes before and after, and what quillor wrote in between.
     std::string modes_before() const;
     std::string modes_after() const;
+    // The terminal's modes now, as `stty -g` prints them: while quillor runs, or is stopped.
+    std::string modes_now() const;
     std::string program_output() const; // "\r\n" turned back into "\n"
     // Every alternate-screen and keypad-transmit mode quillor entered was left again.
     bool terminal_modes_reset() const;
