@@ -12,6 +12,7 @@
 namespace {
 
 constexpr uint32_t kCovered = 0xFFFFFFFFu; // right half of a wide character in a summary line
+constexpr char kUnshowable = '?';          // in each column of a character the locale cannot show
 
 // What the summary panel shows (see PanelRecord): for each row, the version of the machine's screen it
 // was read from (0: blank), so that only rows whose screen changed are read and written again.
@@ -65,16 +66,24 @@ void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
             continue;
         }
         bool wide_fits = pos + 1 < len && line[static_cast<size_t>(pos) + 1] == kCovered;
+        int width = wcwidth(static_cast<wchar_t>(ch));
         if (ch == kCovered) {
             waddch(win, ' '); // its wide character was cut off on the left
-        } else if (wcwidth(static_cast<wchar_t>(ch)) == 2) {
+        } else if (width < 0) {
+            // The locale cannot show it (LANG=C): a mark in each of its columns says something is there.
+            waddch(win, kUnshowable);
+            if (wide_fits) {
+                waddch(win, kUnshowable);
+                ++pos;
+            }
+        } else if (width == 2) {
             if (wide_fits) {
                 panel_put_char(win, static_cast<wchar_t>(ch));
                 ++pos; // the character took both columns
             } else {
                 waddch(win, ' ');
             }
-        } else if (wcwidth(static_cast<wchar_t>(ch)) == 1 && !wide_fits) {
+        } else if (width == 1 && !wide_fits) {
             // (Followed by a covered position, it stood in a wide cell: the widths disagree.)
             panel_put_char(win, static_cast<wchar_t>(ch));
         } else {

@@ -78,20 +78,28 @@ wchar_t replacement_char()
     return r;
 }
 
+// Stands in each column of a character the user's locale cannot show (any but ASCII under LANG=C),
+// so that the user sees something is there.
+constexpr wchar_t kUnshowableChar = L'?';
+
 // What a cell shows in `width` columns (its own width, or 1 where the window's edge cuts it): the
-// character and its combining marks; a blank for an empty cell, a format character, a character the
-// locale cannot show or one cut by the edge; the replacement where the widths disagree.
-void cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW_MAX + 1])
+// character and its combining marks; a blank for an empty cell, a format character or one cut by the
+// edge; kUnshowableChar for a character the locale cannot show; the replacement where the widths
+// disagree. Returns what the right column of a wide cell shows when the text is narrower.
+wchar_t cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW_MAX + 1])
 {
     text[0] = L' ';
     text[1] = 0;
     uint32_t base = cell.chars[0];
-    if (base == 0 || width < cell.width || tarvik_char_is_format(base)) return;
+    if (base == 0 || width < cell.width || tarvik_char_is_format(base)) return L' ';
     int w = wcwidth(static_cast<wchar_t>(base));
-    if (w < 0) return;
+    if (w < 0) {
+        text[0] = kUnshowableChar;
+        return kUnshowableChar;
+    }
     if (w != cell.width) {
         text[0] = replacement_char();
-        return;
+        return L' ';
     }
     text[0] = static_cast<wchar_t>(base);
     int n = 1;
@@ -101,6 +109,7 @@ void cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW_MA
         if (wcwidth(mark) == 0 && !tarvik_char_is_format(cell.chars[i])) text[n++] = mark;
     }
     text[n] = 0;
+    return L' ';
 }
 
 // What each window shows, so that drawing a screen again paints only the rows changed since: a
@@ -136,7 +145,7 @@ void paint_cell(WINDOW *win, int y, int x, const VTermScreenCell &cell, int room
     // A wide character cut by the window's edge would wrap: it gets one column, and a blank.
     int width = cell.width == 2 && room >= 2 ? 2 : 1;
     wchar_t text[CCHARW_MAX + 1];
-    cell_text(cell, width, text);
+    wchar_t right = cell_text(cell, width, text);
     cchar_t cc;
     int pair = cell_pair(cell);
     attr_t attrs = cell_attrs(cell);
@@ -145,11 +154,11 @@ void paint_cell(WINDOW *win, int y, int x, const VTermScreenCell &cell, int room
         setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
     }
     mvwadd_wch(win, y, x, &cc);
-    // Something narrower in a wide cell: its right column is blanked too, or it would keep
+    // Something narrower in a wide cell: its right column is written too, or it would keep
     // whatever the window showed there before.
     if (width == 2 && wcwidth(text[0]) != 2) {
-        const wchar_t blank[] = L" ";
-        setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
+        const wchar_t fill[] = {right, 0};
+        setcchar(&cc, fill, attrs, static_cast<short>(pair), &pair);
         mvwadd_wch(win, y, x + 1, &cc);
     }
 }

@@ -51,6 +51,38 @@ TEST(Colors, AttributeBytesGiveTheirPairBoldAndBlink)
     delwin(win);
 }
 
+// On a terminal without colours (a vt100: bold, underline, reverse and blink, no dim) the looks are told
+// apart by what it has: no colour pair at all, and the selection, errors and the multicast indicator in
+// reverse video, tagged rows bold, dead ones faded (underlined, for want of dim).
+TEST(Colors, WithoutColoursLooksBecomeReverseBoldFadedOrBlinking)
+{
+    struct Case {
+        int look;
+        attr_t attrs;
+    };
+    const Case cases[] = {
+        {kAttrText, A_NORMAL},
+        {kAttrError, A_REVERSE | A_BOLD},
+        {kAttrMulticast, A_REVERSE | A_BOLD | A_BLINK},
+        {kAttrSummary, A_DIM},
+        {kAttrRowTaggedDead | kAttrRowSelected, A_REVERSE | A_BOLD | A_UNDERLINE},
+    };
+    CursesScreen scr(25, 80, "vt100");
+    start_color();
+    tarvik_colors_init();
+    WINDOW *win = newwin(5, 20, 0, 0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.look);
+        set_color(win, kAttrMulticast);
+        set_color(win, c.look);
+        mvwaddch(win, 0, 0, 'x');
+        WindowCell cell = window_cell(win, 0, 0);
+        EXPECT_EQ(cell.pair, 0);
+        EXPECT_EQ(cell.attrs, c.attrs);
+    }
+    delwin(win);
+}
+
 TEST(Colors, SetColorLeavesWrittenTextAndTheBackgroundAlone)
 {
     CursesScreen scr(25, 80);

@@ -23,6 +23,7 @@ namespace {
 
 class Panels : public ::testing::Test {
 protected:
+    explicit Panels(const char *term = "xterm-256color") : screen_(25, 80, term) {}
     void SetUp() override
     {
         start_color();
@@ -55,7 +56,7 @@ protected:
         }
     }
 
-    CursesScreen screen_{25, 80};
+    CursesScreen screen_;
     std::vector<WINDOW *> windows_;
     std::vector<std::unique_ptr<Script>> scripts_;
 };
@@ -97,6 +98,54 @@ TEST_F(Panels, ListRowsShowTagLifeAndSelectionInTheirColours)
                       std::string(rows[i].tagged ? "*" : " ") + "-V m" + std::to_string(i) + "    ");
         }
     }
+}
+
+// A terminal without colours: a vt100, with bold, underline and reverse video.
+class PlainPanels : public Panels {
+protected:
+    PlainPanels() : Panels("vt100") {}
+};
+
+// Without colours the selected row is in reverse video, tagged rows are bold and dead ones underlined,
+// on the terminal itself: a dead machine never looks tagged, nor the selection like any other row.
+TEST_F(PlainPanels, ListRowsShowSelectionTagAndLifeWithoutColours)
+{
+    WINDOW *list = window(10, 10, 1, 0);
+    mlist_init(list, 5, 20);
+    for (int i = 0; i < 4; ++i) {
+        mlist_add("-V m" + std::to_string(i));
+        mlist_machine(i)->tagged = i & 1;
+        mlist_machine(i)->alive = !(i & 2);
+    }
+    mlist_draw_list();
+    wrefresh(list);
+    screen_.settle();
+    for (int i = 0; i < 4; ++i) {
+        ReadCell c = screen_.terminal().cell(1 + i, 0);
+        EXPECT_EQ(c.text, i & 1 ? "*" : " ") << i;
+        EXPECT_EQ(c.reverse, i == 0) << i;
+        EXPECT_EQ(c.bold, (i & 1) != 0) << i;
+        EXPECT_EQ(c.underline, (i & 2) != 0) << i;
+    }
+}
+
+// Under LANG=C a name shows "?" for each byte the locale cannot read, the summary for each column of a
+// character it cannot show: never blanks that hide that something is there.
+TEST_F(Panels, NamesAndSummaryShowWhatTheLocaleCannotAsQuestionMarks)
+{
+    WINDOW *list = window(4, 10, 1, 0);
+    WINDOW *summary = window(4, 16, 1, 10);
+    mlist_init(list, 5, 20);
+    mlist_add("-V caf\u00e9");
+    show_output(0, 5, 80, "\\n\u00e9 \u20ac \u65e5\u672cz");
+    settle_terminals([&] { return tarvik_vt_cursor_col(mlist_machine(0)->term.get()) >= 9; });
+    {
+        LocaleScope c_locale("C");
+        mlist_draw_list();
+        mlist_draw_summary(summary);
+    }
+    EXPECT_EQ(window_row(list, 0), " -V caf?? ");
+    EXPECT_EQ(window_row(summary, 0), "     ? ? ????z  ");
 }
 
 TEST_F(Panels, NamesAreCutAndPaddedByDisplayColumns)

@@ -4,6 +4,7 @@
 #include <curses.h>
 
 #include <atomic>
+#include <clocale>
 #include <string>
 #include <thread>
 
@@ -32,6 +33,15 @@ private:
     SCREEN *screen_ = nullptr;
     std::atomic<bool> stop_{false};
     std::thread thread_;
+};
+
+// Draws under another locale while it lives (LANG=C: no UTF-8), then back to the screen's own. Read
+// windows afterwards: turning their characters back into text needs the screen's locale.
+struct LocaleScope {
+    explicit LocaleScope(const char *name) { std::setlocale(LC_ALL, name); }
+    ~LocaleScope() { std::setlocale(LC_ALL, "C.UTF-8"); }
+    LocaleScope(const LocaleScope &) = delete;
+    LocaleScope &operator=(const LocaleScope &) = delete;
 };
 
 // The text of a window row as curses holds it (the window's own content, not the physical screen).

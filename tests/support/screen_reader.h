@@ -15,6 +15,7 @@ struct ReadCell {
     bool bold = false;
     bool blink = false;
     bool reverse = false;
+    bool underline = false;
 };
 
 class ScreenReader {

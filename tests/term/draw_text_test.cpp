@@ -80,4 +80,22 @@ TEST(DrawText, FormatCharactersNeverReachTheTerminal)
     delwin(win);
 }
 
+// Under LANG=C nothing but ASCII can be drawn: every other character shows as "?" in each of its
+// columns, rather than as blanks that hide that anything is there.
+TEST(DrawText, WhatTheLocaleCannotShowIsAQuestionMarkInEachColumn)
+{
+    CursesScreen screen(6, 30);
+    start_color();
+    tarvik_colors_init();
+    Vt vt(tarvik_vt_create(4, 20));
+    WINDOW *win = newwin(4, 20, 0, 0);
+    vt_feed_output(vt.get(), "caf\u00e9 \u20ac \u65e5\u672c\u8a9ez");
+    {
+        LocaleScope c_locale("C");
+        tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+    }
+    EXPECT_EQ(window_row(win, 0), "caf? ? ??????z      ");
+    delwin(win);
+}
+
 } // namespace
