@@ -161,7 +161,7 @@ Read read_names(int fd, const char *note, bool command)
     }
     if (result != Read::Stopped) reader.finish_word();
     redraw_set_note(nullptr, kAttrText);
-    for (auto key = typed.rbegin(); key != typed.rend(); ++key) ungetch(*key);
+    for (auto key = typed.rbegin(); key != typed.rend(); ++key) wait_unread_key(*key);
     return result;
 }
 

@@ -166,14 +166,17 @@ bool minibuf_confirm(WINDOW *win, const char *question, int attribute)
 void minibuf_error(WINDOW *win, const char *message, int attribute)
 {
     Message m{win, message, attribute};
+    int key;
     {
         WaitDialog dialog(paint_message, &m);
         wait_repaint();
-        int key;
         // A paste is one key too: it answers the message and is dropped.
         while ((key = wait_key()) == ERR) {
         }
     }
+    // The user went on working (F5 to add the right file): the key does what it says, or what they
+    // type next for its prompt would go to the machines.
+    if (key >= KEY_F(1) && key <= KEY_F(7)) wait_unread_key(key);
     // No refresh: the message stays visible until the window is next drawn, and wclear makes that
     // drawing repaint the whole physical screen.
     wclear(win);

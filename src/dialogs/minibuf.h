@@ -13,7 +13,8 @@ bool minibuf_prompt(WINDOW *win, const char *prompt, int attribute, std::string 
 // Asks a y/n question with minibuf_prompt; true only for an accepted "y" or "Y".
 bool minibuf_confirm(WINDOW *win, const char *question, int attribute);
 
-// Shows the message (none when null) and waits for one key, which is dropped.
+// Shows the message (none when null) and waits for one key, which is dropped; F1 to F7 only dismiss the
+// message and are read again by whoever reads the next key.
 void minibuf_error(WINDOW *win, const char *message, int attribute);
 
 // Shows the message (a blank line when null) and returns at once.

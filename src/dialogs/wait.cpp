@@ -305,6 +305,11 @@ int wait_key_now()
     return take_key();
 }
 
+void wait_unread_key(int key)
+{
+    ungetch(key);
+}
+
 const std::string &wait_paste_text()
 {
     return g_paste;

@@ -53,6 +53,10 @@ int wait_key_or_fd(int fd);
 // nothing, so that every waiting key can be taken in one turn.
 int wait_key_now();
 
+// Puts a key back: the next read returns it before anything typed after it. Keys put back one after
+// another come out last first.
+void wait_unread_key(int key);
+
 // Repaints the screen now: the panels, then every open dialog.
 void wait_repaint();
 

@@ -123,6 +123,21 @@ TEST_F(Minibuffer, ErrorWaitsForOneKeyAndStaysUntilTheWindowIsDrawnAgain)
     }
 }
 
+// F1 to F7 at an error dismiss it and are left for the main loop to act on; any other key is dropped.
+TEST_F(Minibuffer, ErrorLeavesAFunctionKeyOfTheProgramToBeReadAgain)
+{
+    const std::pair<const char *, int> cases[] = {
+        {"kf1", KEY_F(1)}, {"kf5", KEY_F(5)}, {"kf7", KEY_F(7)}, {"kf8", 'k'}, {"kcuu1", 'k'}};
+    for (const auto &[capability, next] : cases) {
+        SCOPED_TRACE(capability);
+        screen_.type(key(capability) + "k");
+        minibuf_error(minibuf_, "Can't read that file.", kAttrError);
+        EXPECT_EQ(leftover_key(), next);
+        while (leftover_key() != ERR) {
+        }
+    }
+}
+
 TEST_F(Minibuffer, MessageReturnsAtOnceWithoutTakingKeys)
 {
     screen_.type("k");

@@ -50,6 +50,22 @@ TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
+// F5 pressed at an error, to add the right file, opens the prompt: what is typed next goes there and not
+// to the machines.
+TEST(E2eDialogs, FunctionKeyAtAnErrorDismissesItAndActs)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_TRUE(q.skip_splash()) << q.dump();
+    q.send(keys::F5 + "@/nonexistent/names" + keys::Enter);
+    ASSERT_TRUE(q.wait_for_text("Can't read that file.")) << q.dump();
+    q.send(keys::F5 + "web1");
+    EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.minibuf_text().rfind("Add: web1 ", 0) == 0;
+    })) << q.dump();
+    q.send(keys::Escape);
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
 // Multicast with nothing tagged sends keys nowhere, and says so; tagging a machine sends them again.
 // A prompt shows the cursor even when the selected machine's program hid it, and hides it again after.
 TEST(E2eDialogs, StateIsShownNothingTaggedAndThePromptCursor)
