@@ -1,8 +1,10 @@
 // The F1 menu and the help popup: bordered windows in the middle of the screen, one key each.
 #include "dialogs/menu.h"
 
-#include <memory>
+#include <algorithm>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "dialogs/compareview.h"
 #include "dialogs/minibuf.h"
@@ -14,85 +16,158 @@
 
 namespace {
 
-constexpr int kHelpRows = 25, kHelpCols = 80;
+constexpr int kHelpCols = 80;
 constexpr int kMenuCols = 45;
+// The border above and below a popup's text.
+constexpr int kBorderRows = 2;
 
 constexpr size_t kNameSize = 15; // room for 14 characters
 
-// "{" and "}" switch to and from the highlight; they are not shown.
-const char *const kHelpText = "Quillor allows you to ssh into several machines at once. The list on the\n"
-                              "shows the machines you are logged into. Every key you type will be sent\n"
-                              "to the currently selected machine, except the following {control keys}:\n"
-                              "\n"
-                              "{F1}: brings up a menu of extended options (including {quit})\n"
-                              "{F2} and {F3}: move between machines on the list. The terminal window\n"
-                              "      on the right shows the display of the currently selected machine.\n"
-                              "{F4}: tag current machine. This will put a mark on the machine's name.\n"
-                              "      The mark by itself does nothing, but some features operate on\n"
-                              "      'all tagged machines', so this is a way to indicate which machines\n"
-                              "      they are to operate on. The {F1} menu has additional tag commands.\n"
-                              "{F5}: allows you to add a machine to the list. You can either supply the\n"
-                              "      name of the machine you want to add, or type {@file} where {file}\n"
-                              "      is the name of a file that contains machine names one per line,\n"
-                              "      in which case all machines in that file will be added.\n"
-                              "{F6}: delete current machine. If you want to delete multiple machines,\n"
-                              "      you can also tag them and choose {delete all tagged machines} from\n"
-                              "      the {F1} menu.\n"
-                              "{F7}: toggles between {singlecast} and {multicast} mode. In singlecast\n"
-                              "      mode, the keys you type will be directed to the currently selected\n"
-                              "      machine, regardless of tags. When {multicast} is selected, the\n"
-                              "      keys will be sent to {all tagged machines}, allowing you to operate\n"
-                              "      on several machines at once.\n";
+// In every text of the popups, "{" and "}" switch to and from the highlight; they are not shown.
 
-const char *const kMenuText = "{[h]} online help\n"
-                              "{[r]} rename machine\n"
-                              "{[o]} toggle tag all machines (live only)\n"
-                              "{[O]} toggle tag all machines (live & dead)\n"
-                              "{[t]} tag all machines (live only)\n"
-                              "{[T]} tag all machines (live & dead)\n"
-                              "{[u]} untag all machines\n"
-                              "{[z]} delete dead machines\n"
-                              "{[d]} delete all TAGGED machines\n"
-                              "{[X]} delete all machines\n"
-                              "{[q]} quit application\n"
-                              "{[R]} reconnect dead machines\n"
-                              "{[s]} scroll back selected machine\n"
-                              "{[c]} compare answers\n";
+// A command of the menu: its key, its line in the menu, and what the help says of it after that line
+// (null when the line says it all). The menu and the help are both made from this table; what the
+// command does is its key's case in menu_show.
+struct MenuCommand {
+    char key;
+    const char *item;
+    const char *more;
+};
+constexpr MenuCommand kMenuCommands[] = {
+    {'h', "online help", "this text"},
+    {'r', "rename machine", "the name shown in the list; the connection stays"},
+    {'o', "toggle tag all machines (live only)", nullptr},
+    {'O', "toggle tag all machines (live & dead)", nullptr},
+    {'t', "tag all machines (live only)", "the dead ones are untagged"},
+    {'T', "tag all machines (live & dead)", nullptr},
+    {'u', "untag all machines", nullptr},
+    {'z', "delete dead machines", "those whose ssh has ended"},
+    {'d', "delete all TAGGED machines", "asks first"},
+    {'X', "delete all machines", "asks first"},
+    {'q', "quit application", "asks first; answer {y} and Enter"},
+    {'R', "reconnect dead machines", "each starts again in its place"},
+    {'s', "scroll back selected machine", "its history, keys below"},
+    {'c', "compare answers", "to the last command sent in multicast, keys below"},
+};
+
+// The help's first lines, which fill the popup on the smallest screen.
+const char *const kHelpIntro[] = {
+    "Quillor allows you to ssh into several machines at once. The list on the left",
+    "shows the machines you are logged into. Every key you type will be sent",
+    "to the currently selected machine, except the following {control keys}:",
+    "",
+    "{F1}: brings up a menu of extended options (including {quit})",
+    "{F2} and {F3}: move between machines on the list. The terminal window",
+    "      on the right shows the display of the currently selected machine.",
+    "{F4}: tag current machine. This will put a mark on the machine's name.",
+    "      The mark by itself does nothing, but some features operate on",
+    "      'all tagged machines', so this is a way to indicate which machines",
+    "      they are to operate on. The {F1} menu has additional tag commands.",
+    "{F5}: allows you to add a machine to the list. You can either supply the",
+    "      name of the machine you want to add, or type {@file} where {file}",
+    "      is the name of a file that contains machine names one per line,",
+    "      in which case all machines in that file will be added.",
+    "{F6}: delete current machine. If you want to delete multiple machines,",
+    "      you can also tag them and choose {delete all tagged machines} from",
+    "      the {F1} menu.",
+    "{F7}: toggles between {singlecast} and {multicast} mode. In singlecast",
+    "      mode, the keys you type will be directed to the currently selected",
+    "      machine, regardless of tags. When {multicast} is selected, the",
+    "      keys will be sent to {all tagged machines}, allowing you to operate",
+    "      on several machines at once.",
+};
+
+constexpr char kHelpMenuHeading[] = "{F1} opens the menu: one key runs a command, any other key closes it.";
+
+// After the menu's commands: the keys of each view and prompt, and what else there is to know.
+const char *const kHelpMore[] = {
+    "{History} ({F1} {s}): Up and Down move a line, PageUp and PageDown a panel, Home",
+    "      and End go to the oldest and the newest line; {/} finds a text looking",
+    "      back (Enter alone: the last text again), {n} further back, {N} forward;",
+    "      {q}, Escape or {F1} leave.",
+    "{Compare} ({F1} {c}): Up and Down choose a group, Space shows its whole answer,",
+    "      PageUp and PageDown scroll, Enter selects the group's first machine, {q}",
+    "      or Escape leave.",
+    "{Prompts}: Enter accepts; Escape, Ctrl-C or Ctrl-G cancel; Backspace removes a",
+    "      character, Ctrl-U the whole text.",
+    "{Adding} ({F5}): the text is split at blanks into ssh's arguments, so {-p 2222}",
+    "      {web1} works; words after the host are a command run on that machine.",
+    "{Host ranges}: {web[01-12]} at the {F5} prompt or on the command line adds web01",
+    "      to web12; {db[1-3,7]} adds db1, db2, db3 and db7; {r[1-2]n[1-3]} adds six.",
+    "{In the list}: {*} marks a tagged machine, a dark row one whose ssh has ended,",
+    "      and {!} in the last column one whose answer differs from most (see {c}).",
+    "{This help}: Space shows the next page, PageUp the one before; any other key",
+    "      closes it. Everything in full: {man quillor}.",
+};
 
 WINDOW *menu_minibuf = nullptr;
 
+// A command's key as the menu shows it.
+std::string menu_key(const MenuCommand &c)
+{
+    return std::string("{[") + c.key + "]}";
+}
+
+// The menu's text: one line per command.
+const std::string &menu_text()
+{
+    static const std::string text = [] {
+        std::string t;
+        for (const MenuCommand &c : kMenuCommands) t += menu_key(c) + " " + c.item + "\n";
+        return t;
+    }();
+    return text;
+}
+
+// The help, line by line: its first lines, then every command of the menu, then the rest.
+const std::vector<std::string> &help_lines()
+{
+    static const std::vector<std::string> lines = [] {
+        std::vector<std::string> l(std::begin(kHelpIntro), std::end(kHelpIntro));
+        l.emplace_back(kHelpMenuHeading);
+        for (const MenuCommand &c : kMenuCommands)
+            l.push_back("  " + menu_key(c) + " " + c.item + (c.more ? std::string(": ") + c.more : ""));
+        l.insert(l.end(), std::begin(kHelpMore), std::end(kHelpMore));
+        return l;
+    }();
+    return lines;
+}
+
 // Writes text from row 1, column 1, following its braces and line breaks.
-void write_marked_up(WINDOW *win, const char *text)
+void write_marked_up(WINDOW *win, const std::string &text)
 {
     wmove(win, 1, 1);
-    for (const char *p = text; *p; ++p) {
-        switch (*p) {
+    for (char ch : text) {
+        switch (ch) {
         case '{': set_color(win, kAttrHighlight); break;
         case '}': set_color(win, kAttrPopup); break;
         case '\n': wmove(win, getcury(win) + 1, 1); break;
-        default: waddch(win, static_cast<unsigned char>(*p)); break;
+        default: waddch(win, static_cast<unsigned char>(ch)); break;
         }
     }
 }
 
-// A bordered, captioned popup in the middle of the screen, holding the text; the menu's also asks for
-// its key on a line below the items.
+// A bordered, captioned popup in the middle of the screen, holding the text, with a note on its bottom
+// border when it has one; the menu's also asks for its key on a line below the items.
 struct PopupBox {
     int rows, cols;
     const char *caption;
-    const char *text;
+    std::string text;
     bool asks;
     WindowPtr win; // null when curses could not make the window; the caller still waits for its key
+    std::string note;
 };
 
 void popup_draw(PopupBox &box)
 {
     WINDOW *win = box.win.get();
+    if (!win) return;
     werase(win);
     set_color(win, kAttrPopup);
     fill_window(win, ' ');
     wborder(win, 0, 0, 0, 0, 0, 0, 0, 0);
     mvwaddstr(win, 0, 3, box.caption);
+    if (!box.note.empty()) mvwaddstr(win, box.rows - 1, 3, box.note.c_str());
     write_marked_up(win, box.text);
     if (box.asks) {
         // One row below the row after the last item, leaving a blank row between.
@@ -105,17 +180,7 @@ void popup_draw(PopupBox &box)
 void popup_open(PopupBox &box)
 {
     box.win = window_new(box.rows, box.cols, (LINES - box.rows) / 2, (COLS - box.cols) / 2);
-    if (box.win) popup_draw(box);
-}
-
-// The items from row 1, a blank row, the question, and the border around them: the popup grows with
-// the items.
-int menu_rows()
-{
-    int items = 0;
-    for (const char *p = kMenuText; *p; ++p)
-        if (*p == '\n') ++items;
-    return items + 4;
+    popup_draw(box);
 }
 
 // Kept on top of the panels that the wait repaints behind it, in the middle of the screen whatever size
@@ -136,15 +201,62 @@ void paint_popup(void *ctx)
     wnoutrefresh(win);
 }
 
-// The popup's key: machines keep running behind it meanwhile.
-int popup_key(PopupBox &box)
+// The next key for a popup: machines keep running behind it meanwhile.
+int popup_key()
 {
-    WaitDialog dialog(paint_popup, &box);
     wait_repaint();
     int key;
     while ((key = wait_key()) == ERR) {
     }
     return key;
+}
+
+// The help as it is shown: as many of its lines as the screen has room for, from `first` on.
+struct HelpView {
+    PopupBox box;
+    size_t first = 0;
+};
+
+size_t help_page_lines(const HelpView &h)
+{
+    return static_cast<size_t>(h.box.rows - kBorderRows);
+}
+
+// Fits the help to the screen: every line when they fit, else pages of as many as fit, the first
+// shown page holding line `first`; the note on the border says where the user is and which keys go on.
+void help_fit(HelpView &h)
+{
+    const std::vector<std::string> &lines = help_lines();
+    const size_t total = lines.size();
+    h.box.rows = static_cast<int>(std::min<size_t>(std::max(LINES, kBorderRows + 1), total + kBorderRows));
+    const size_t page = help_page_lines(h);
+    h.first = std::min(h.first, total - 1) / page * page;
+    h.box.text.clear();
+    for (size_t i = h.first; i < std::min(total, h.first + page); ++i) h.box.text += lines[i] + "\n";
+    const size_t pages = (total + page - 1) / page, at = h.first / page + 1;
+    if (pages == 1) {
+        h.box.note = "[ any key closes ]";
+        return;
+    }
+    h.box.note = "[ " + std::to_string(at) + "/" + std::to_string(pages) + "  ";
+    if (at < pages) h.box.note += "Space: next page  ";
+    if (at > 1) h.box.note += "PageUp: back  ";
+    h.box.note += "other keys: close ]";
+}
+
+// Drawn over the panels like any popup, refitted first to the screen's size of now. (curses may have
+// stretched the window to that size already, with the old text in it.)
+void paint_help(void *ctx)
+{
+    auto &h = *static_cast<HelpView *>(ctx);
+    const int rows = h.box.rows;
+    const size_t first = h.first;
+    help_fit(h);
+    if (h.box.win && (h.box.rows != rows || h.first != first)) {
+        wresize(h.box.win.get(), h.box.rows, h.box.cols);
+        popup_draw(h.box);
+    }
+    paint_popup(&h.box);
 }
 
 bool confirm(const char *question)
@@ -168,16 +280,36 @@ void menu_init(WINDOW *minibuf_window)
 
 void help_show()
 {
-    PopupBox box{kHelpRows, kHelpCols, "[ Help ]", kHelpText, false, nullptr};
-    popup_open(box);
-    popup_key(box);
+    HelpView h;
+    h.box = PopupBox{0, kHelpCols, "[ Help ]", "", false, nullptr, ""};
+    help_fit(h);
+    popup_open(h.box);
+    WaitDialog dialog(paint_help, &h);
+    for (;;) {
+        int key = popup_key();
+        const size_t page = help_page_lines(h);
+        if ((key == ' ' || key == KEY_NPAGE) && h.first + page < help_lines().size())
+            h.first += page;
+        else if (key == KEY_PPAGE)
+            h.first -= std::min(h.first, page);
+        else if (key != KEY_NPAGE)
+            return; // the key that closes the help is dropped
+        help_fit(h);
+        popup_draw(h.box);
+    }
 }
 
 bool menu_show()
 {
-    PopupBox box{menu_rows(), kMenuCols, "[ Menu ]", kMenuText, true, nullptr};
+    const int items = static_cast<int>(std::size(kMenuCommands));
+    // The items from row 1, a blank row, the question, and the border around them.
+    PopupBox box{items + 4, kMenuCols, "[ Menu ]", menu_text(), true, nullptr, ""};
     popup_open(box);
-    int key = popup_key(box);
+    int key;
+    {
+        WaitDialog dialog(paint_popup, &box);
+        key = popup_key();
+    }
     if (key == 's') {
         // The view takes the terminal panel and the bottom line: the menu closes first.
         box.win.reset();

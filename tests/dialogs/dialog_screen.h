@@ -1,5 +1,5 @@
-// An 80 x 25 curses screen in the program's input modes, with a minibuffer window on its bottom row,
-// for tests that type keys at the dialogs and read what they drew.
+// An 80 x 25 (or taller) curses screen in the program's input modes, with a minibuffer window on its bottom
+// row, for tests that type keys at the dialogs and read what they drew.
 #pragma once
 
 #include <curses.h>
@@ -20,7 +20,7 @@
 
 class DialogScreen : public ::testing::Test {
 protected:
-    DialogScreen() : screen_(25, 80)
+    explicit DialogScreen(int rows = 25) : screen_(rows, 80)
     {
         start_color();
         tarvik_colors_init();

@@ -16,7 +16,7 @@ namespace {
 
 class Menu : public DialogScreen {
 protected:
-    Menu()
+    explicit Menu(int rows = 25) : DialogScreen(rows)
     {
         list_ = newwin(10, 20, 1, 0);
         // Every test's list draws into its own window, not into the one a test before it deleted.
@@ -62,7 +62,7 @@ protected:
     // Checks every cell of a popup on the physical screen: the border and caption, then the rows of
     // text (braces mark the bold cyan parts), all on blue.
     void expect_popup(int top, int left, int rows, int cols, const std::string &caption,
-                      const std::vector<std::string> &text)
+                      const std::vector<std::string> &text, const std::string &note = "")
     {
         const ScreenReader &t = screen_.terminal();
         for (int r = 0; r < rows; ++r) {
@@ -76,8 +76,9 @@ protected:
                 if (!inner) {
                     bool top_row = r == 0, bottom_row = r == rows - 1;
                     bool side = c == 0 || c == cols - 1;
-                    if (top_row && c >= 3 && c < 3 + static_cast<int>(caption.size()))
-                        want = caption.substr(c - 3, 1);
+                    const std::string &words = top_row ? caption : note;
+                    if ((top_row || bottom_row) && c >= 3 && c < 3 + static_cast<int>(words.size()))
+                        want = words.substr(c - 3, 1);
                     else if (side && (top_row || bottom_row))
                         want = top_row ? (c == 0 ? "┌" : "┐") : (c == 0 ? "└" : "┘");
                     else
@@ -146,7 +147,7 @@ TEST_F(Menu, HelpCoversTheScreenAndItsKeyClosesTheMenuToo)
     EXPECT_EQ(leftover_key(), -1);
     expect_popup(0, 0, 25, 80, "[ Help ]",
                  {
-                     "Quillor allows you to ssh into several machines at once. The list on the",
+                     "Quillor allows you to ssh into several machines at once. The list on the left",
                      "shows the machines you are logged into. Every key you type will be sent",
                      "to the currently selected machine, except the following {control keys}:",
                      "",
@@ -169,7 +170,100 @@ TEST_F(Menu, HelpCoversTheScreenAndItsKeyClosesTheMenuToo)
                      "      machine, regardless of tags. When {multicast} is selected, the",
                      "      keys will be sent to {all tagged machines}, allowing you to operate",
                      "      on several machines at once.",
-                 });
+                 },
+                 "[ 1/3  Space: next page  other keys: close ]");
+}
+
+// The cells [from, to) of a screen row as text, without the highlight and trailing blanks.
+std::string cells(const ScreenReader &t, int row, int from, int to)
+{
+    std::string text;
+    for (int col = from; col < to; ++col) text += t.cell(row, col).text;
+    return text.substr(0, text.find_last_not_of(' ') + 1);
+}
+
+// The text of popup row r, between its borders.
+std::string popup_row(const ScreenReader &t, int top, int r)
+{
+    return cells(t, top + r, 1, 79);
+}
+
+// Every command of the menu, as the menu shows it.
+std::vector<std::string> shown_menu(CursesScreen &screen)
+{
+    screen.type("x");
+    menu_show();
+    screen.settle();
+    const ScreenReader &t = screen.terminal();
+    const int top = (LINES - 18) / 2;
+    std::vector<std::string> items;
+    for (int row = top + 1; t.cell(row, 18).text == "["; ++row) items.push_back(cells(t, row, 18, 61));
+    return items;
+}
+
+// The help tells of every command the menu shows, after its first 23 lines: on the smallest screen on
+// the next page (Space and PageDown turn on, PageUp back, Space on the last page closes), on a taller
+// one below them.
+TEST_F(Menu, HelpPagesTellOfEveryMenuCommand)
+{
+    const std::vector<std::string> items = shown_menu(screen_);
+    ASSERT_EQ(items.size(), 14u);
+    const std::string page_up = key("kpp"), page_down = key("knp");
+    struct Case {
+        std::string keys;
+        std::string note;
+    };
+    const Case cases[] = {
+        {"h x", "[ 2/3  Space: next page  PageUp: back  other keys: close ]"},
+        {"h" + page_down + page_down + page_down + "x", "[ 3/3  PageUp: back  other keys: close ]"},
+        {"h  " + page_up + "x", "[ 2/3  Space: next page  PageUp: back  other keys: close ]"},
+        {"h" + page_up + "x", "[ 1/3  Space: next page  other keys: close ]"},
+        {"h   ", "[ 3/3  PageUp: back  other keys: close ]"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.note);
+        flushinp();
+        screen_.type(c.keys);
+        menu_show();
+        screen_.settle();
+        EXPECT_EQ(leftover_key(), -1);
+        EXPECT_EQ(cells(screen_.terminal(), 24, 3, 3 + static_cast<int>(c.note.size())), c.note);
+    }
+    screen_.type("h x");
+    menu_show();
+    screen_.settle();
+    EXPECT_EQ(popup_row(screen_.terminal(), 0, 1),
+              "F1 opens the menu: one key runs a command, any other key closes it.");
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(popup_row(screen_.terminal(), 0, 2 + static_cast<int>(i)).rfind("  " + items[i], 0), 0u)
+            << items[i];
+}
+
+class TallMenu : public Menu {
+protected:
+    TallMenu() : Menu(60) {}
+};
+
+TEST_F(TallMenu, HelpShowsAllOfItBelowItsFirstLines)
+{
+    const std::vector<std::string> items = shown_menu(screen_);
+    screen_.type("hx");
+    menu_show();
+    screen_.settle();
+    const ScreenReader &t = screen_.terminal();
+    int top = 0;
+    while (top < 60 && cells(t, top, 3, 11) != "[ Help ]") ++top;
+    // The help's last line, with the bottom border below it.
+    int last = 1;
+    while (last < 60 - top && popup_row(t, top, last) != "      closes it. Everything in full: man quillor.")
+        ++last;
+    EXPECT_EQ(top, (60 - last - 2) / 2) << "not in the middle of the screen";
+    EXPECT_EQ(popup_row(t, top, 1).rfind("Quillor allows you", 0), 0u);
+    EXPECT_EQ(popup_row(t, top, 23), "      on several machines at once.");
+    EXPECT_EQ(popup_row(t, top, 24).rfind("F1 opens the menu", 0), 0u);
+    for (size_t i = 0; i < items.size(); ++i)
+        EXPECT_EQ(popup_row(t, top, 25 + static_cast<int>(i)).rfind("  " + items[i], 0), 0u) << items[i];
+    EXPECT_EQ(cells(t, top + last + 1, 3, 21), "[ any key closes ]");
 }
 
 TEST_F(Menu, EachKeyRunsItsCommandOnlyWhenConfirmed)

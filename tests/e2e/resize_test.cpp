@@ -161,7 +161,7 @@ TEST(E2eResize, TooSmallScreenShowsNoticeAndComesBack)
 }
 
 // A prompt keeps its text and cursor on the new bottom line, through a too-small screen too; the menu
-// and the help popup are centred again.
+// and the help popup are centred again, the help refitted to the new height.
 TEST(E2eResize, DialogsStayOpenAcrossNewSizes)
 {
     QuillorSession q({}, 25, 80);
@@ -196,9 +196,11 @@ TEST(E2eResize, DialogsStayOpenAcrossNewSizes)
     q.send("h");
     ASSERT_TRUE(q.wait_for_text("[ Help ]")) << q.dump();
     q.resize(30, 100);
-    EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) { return popup_centred(s, "[ Help ]", 80); }))
-        << q.dump();
-    q.send(" ");
+    // As tall as the screen, its pages as long as the new size has room for.
+    EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
+        return popup_centred(s, "[ Help ]", 80) && screen_cells(s, 29, 13, 20) == "[ 1/2  ";
+    })) << q.dump();
+    q.send("q");
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
         return frame_in_place(q) && s.all_text().find("Select an option") == std::string::npos;
     })) << q.dump();
