@@ -10,6 +10,9 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS = vt_fuzz prompt_fuzz
 
+# The builds' own makes say nothing of the directories they enter.
+MAKEFLAGS += --no-print-directory
+
 .PHONY: all deps build run test bench fuzz install clean
 
 all: build

@@ -195,7 +195,8 @@ std::vector<std::string> shown_menu(CursesScreen &screen)
     menu_show();
     screen.settle();
     const ScreenReader &t = screen.terminal();
-    const int top = (LINES - 18) / 2;
+    int top = 0; // the menu grows with its commands, in the middle of the screen
+    while (top < LINES && cells(t, top, 20, 28) != "[ Menu ]") ++top;
     std::vector<std::string> items;
     for (int row = top + 1; t.cell(row, 18).text == "["; ++row) items.push_back(cells(t, row, 18, 61));
     return items;
