@@ -36,7 +36,7 @@ constexpr long kReadSliceMs = 20;
 
 constexpr int kCtrlC = 3, kCtrlG = 7, kEscape = 27;
 
-// Keys typed while names are read, kept for afterwards; curses' own buffer holds no more.
+// Keys typed while names are read, kept for afterwards.
 constexpr size_t kKeptKeys = 128;
 
 // How often the end of a command that closed its output is looked for, besides its exit's wake-up.
@@ -138,7 +138,7 @@ Read read_names(int fd, const char *note, bool command)
                 if (!command) break;
                 kill(-g_command_pid, SIGKILL);
                 at_end = true;
-            } else if (key != kKeyPaste && typed.size() < kKeptKeys) {
+            } else if (key != kKeyPaste && key != kKeyUnknown && typed.size() < kKeptKeys) {
                 typed.push_back(key);
             }
             continue;

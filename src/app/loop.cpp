@@ -66,6 +66,10 @@ void main_dispatch(int key)
         note_if_nowhere();
         mlist_send_paste(wait_paste_text());
         break;
+    case kKeyUnknown:
+        // A key quillor does not know (Alt with a letter, say) reaches the machines as it was typed.
+        g_typed += wait_key_bytes();
+        break;
     default:
         note_if_nowhere();
         mlist_send_key(key);

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "event/keyboard.h"
 #include "event/signals.h"
 #include "machines/compare.h"
 #include "machines/mlist.h"
@@ -32,23 +34,36 @@ constexpr int kHeldKeyboardMs = 50;
 struct OpenDialog {
     WaitPaint paint;
     void *ctx;
+    unsigned long serial; // tells dialogs apart, however they come and go
 };
 std::vector<OpenDialog> g_dialogs;
+unsigned long g_dialog_serials = 0;
 
-// A bracketed paste being read: its bytes come straight from the terminal, never through curses' key
-// decoding, so a pasted "ESC O P" is text and not F1.
-bool g_in_paste = false;
-std::string g_paste;
-// The start of a closing bracket that a full piece ended with; it begins the next piece.
-std::string g_paste_carry;
-bool g_paste_handed = false; // g_paste went to the caller: the next read starts a new piece
-long g_paste_last_ms = 0;
-// Keys the paste read past its closing bracket, for curses to decode as usual.
-constexpr std::string_view kPasteEnd = "\033[201~";
-// A paste whose closing bracket never comes ends after this much quiet.
-constexpr int kPasteQuietMs = 300;
-// A longer paste is handed on in pieces of this size, so memory stays bounded.
-constexpr size_t kPastePiece = 256 * 1024;
+// The keyboard's bytes, decoded by the program itself: a paste's text is never taken for keys, keys
+// after a paste or in one read with others are decoded like keys typed alone, and a sequence curses
+// does not know is one event, never an Escape followed by keys for a machine.
+KeyDecoder g_keys;
+// Keys put back with wait_unread_key, the last put back first.
+std::vector<int> g_unread;
+// The piece of paste kKeyPaste announced, and the bytes of the sequence kKeyUnknown announced.
+std::string g_paste, g_unknown;
+// The dialog (its serial; 0 for none) that took the first piece of the paste being read: a paste goes
+// whole to the one that took its beginning, and what is left of it once that one is gone goes nowhere.
+unsigned long g_paste_taker = 0;
+bool g_paste_dropped = false;
+
+unsigned long top_dialog()
+{
+    return g_dialogs.empty() ? 0 : g_dialogs.back().serial;
+}
+
+// Set by the SIGWINCH handler, which runs only inside the wait's poll or take_size_change.
+volatile sig_atomic_t g_resized = 0;
+
+void on_resize(int)
+{
+    g_resized = 1;
+}
 
 // The signal mask for the poll alone: SIGWINCH is blocked everywhere else, so that a new size can only
 // arrive while the wait sleeps, and wakes it. Otherwise it could come just after the key read that
@@ -58,58 +73,6 @@ sigset_t g_poll_mask;
 bool keyboard_ready()
 {
     return !g_hooks.keyboard_ready || g_hooks.keyboard_ready();
-}
-
-// Hands bytes back to curses, first byte first out.
-void unread(std::string_view bytes)
-{
-    for (size_t i = bytes.size(); i > 0; --i) ungetch(static_cast<unsigned char>(bytes[i - 1]));
-}
-
-// Reads what the terminal has of the paste; true when a piece is ready in g_paste (the paste ended,
-// or a piece is full).
-bool paste_read()
-{
-    if (g_paste_handed) {
-        g_paste.swap(g_paste_carry);
-        g_paste_carry.clear();
-        g_paste_handed = false;
-    }
-    char buf[4096];
-    ssize_t n = read(g_keyboard_fd, buf, sizeof buf);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
-    if (n <= 0) {
-        if (g_hooks.terminal_lost) g_hooks.terminal_lost();
-        g_in_paste = false;
-        return true;
-    }
-    g_paste_last_ms = tarvik_now_ms();
-    // The closing bracket may have been split between two reads.
-    size_t from = g_paste.size() >= kPasteEnd.size() ? g_paste.size() - kPasteEnd.size() + 1 : 0;
-    g_paste.append(buf, static_cast<size_t>(n));
-    size_t end = g_paste.find(kPasteEnd, from);
-    if (end != std::string::npos) {
-        unread(std::string_view(g_paste).substr(end + kPasteEnd.size()));
-        g_paste.resize(end);
-        g_in_paste = false;
-        return true;
-    }
-    if (g_paste.size() < kPastePiece) return false;
-    // Keep back what may be the start of the closing bracket.
-    for (size_t keep = kPasteEnd.size() - 1; keep > 0; --keep) {
-        if (std::string_view(g_paste).ends_with(kPasteEnd.substr(0, keep))) {
-            g_paste_carry = g_paste.substr(g_paste.size() - keep);
-            g_paste.resize(g_paste.size() - keep);
-            break;
-        }
-    }
-    return true;
-}
-
-int hand_paste()
-{
-    g_paste_handed = true;
-    return kKeyPaste;
 }
 
 // A poll that finds a terminal ready at once returns without taking the signals its mask lets in; with
@@ -126,34 +89,83 @@ void take_size_change()
     sigprocmask(SIG_BLOCK, &winch, nullptr);
 }
 
-// The next key from curses without waiting, or ERR. A paste's opening bracket starts reading the
-// paste; its text is then announced by kKeyPaste once it is whole.
+// curses' picture of the screen takes the terminal's new size, then the program lays itself out again.
+void follow_resize()
+{
+    g_resized = 0;
+    winsize ws{};
+    if ((ioctl(g_keyboard_fd, TIOCGWINSZ, &ws) == 0 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) &&
+        ws.ws_row > 0 && ws.ws_col > 0)
+        resizeterm(ws.ws_row, ws.ws_col);
+    if (g_hooks.resized) g_hooks.resized();
+}
+
+// Reads what the keyboard has now, without waiting; false when it had nothing.
+bool read_keyboard()
+{
+    static char buf[64 * 1024];
+    // The descriptor is the user's own and may be shared with their shell: it stays blocking, and is
+    // read only when it has something.
+    pollfd pfd{g_keyboard_fd, POLLIN, 0};
+    if (poll(&pfd, 1, 0) <= 0) return false;
+    ssize_t n = read(g_keyboard_fd, buf, sizeof buf);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
+    if (n <= 0) {
+        if (g_hooks.terminal_lost) g_hooks.terminal_lost();
+        return false;
+    }
+    keyboard_feed(g_keys, buf, static_cast<size_t>(n), tarvik_now_ms());
+    return true;
+}
+
+// The key code of an event for the caller, or ERR for one that goes nowhere.
+int event_key(KeyEvent &ev)
+{
+    switch (ev.kind) {
+    case KeyEvent::Kind::Key: return ev.key;
+    case KeyEvent::Kind::Unknown: g_unknown.swap(ev.text); return kKeyUnknown;
+    case KeyEvent::Kind::Paste:
+        if (ev.first) {
+            g_paste_taker = top_dialog();
+            g_paste_dropped = false;
+        } else if (g_paste_taker != top_dialog()) {
+            g_paste_dropped = true;
+        }
+        if (g_paste_dropped) return ERR;
+        g_paste.swap(ev.text);
+        return kKeyPaste;
+    default: return ERR;
+    }
+}
+
+// The next key without waiting, or ERR: a key put back, then what the keyboard's bytes make.
 int take_key()
 {
-    if (g_in_paste || !keyboard_ready()) return ERR;
-    // Never a blocking read: waiting is the poll's job.
-    wtimeout(stdscr, 0);
     take_size_change();
-    int key = wgetch(stdscr);
-    for (;; key = wgetch(stdscr)) {
-        // A new size is the program's own business, never a key for a dialog or a machine.
-        if (key == KEY_RESIZE) {
-            if (g_hooks.resized) g_hooks.resized();
+    if (g_resized) follow_resize();
+    if (!g_unread.empty()) {
+        int key = g_unread.back();
+        g_unread.pop_back();
+        return key;
+    }
+    // A paste is read on whatever the machines are doing; keys only while they can take them.
+    if (!keyboard_in_paste(g_keys) && !keyboard_ready()) return ERR;
+    for (;;) {
+        KeyEvent ev = keyboard_next(g_keys, tarvik_now_ms());
+        if (ev.kind == KeyEvent::Kind::None) {
+            if (read_keyboard()) continue;
+            return ERR;
+        }
+        int key = event_key(ev);
+        if (key == ERR) continue;
+        // Behind the too-small notice the user cannot see what a key would do: it does nothing, and a
+        // paste that began there is dropped to its end.
+        if (!layout_fits()) {
+            if (key == kKeyPaste) g_paste_dropped = !ev.last;
             continue;
         }
-        // Behind the too-small notice the user cannot see what a key would do: it does nothing.
-        if (key != ERR && key != kKeyPasteBegin && !layout_fits()) continue;
-        break;
+        return key;
     }
-    if (key == kKeyPasteBegin) {
-        g_in_paste = true;
-        g_paste.clear();
-        g_paste_carry.clear();
-        g_paste_handed = false;
-        g_paste_last_ms = tarvik_now_ms();
-        return ERR;
-    }
-    return key;
 }
 
 std::vector<pollfd> g_fds;
@@ -164,7 +176,7 @@ enum class Woke { Timeout, Keyboard, Fd, Other };
 Woke poll_all(int timeout_ms, int extra_fd)
 {
     g_fds.clear();
-    bool keys = g_in_paste || keyboard_ready();
+    bool keys = keyboard_in_paste(g_keys) || keyboard_ready();
     g_fds.push_back({keys ? g_keyboard_fd : -1, POLLIN, 0});
     g_fds.push_back({extra_fd, POLLIN, 0});
     g_fds.push_back({signal_wake_fd(), POLLIN, 0});
@@ -212,30 +224,11 @@ int wait_until(long deadline_ms, int extra_fd)
         if (linger >= 0) timeout = timeout < 0 ? linger : std::min(timeout, linger);
         // A keyboard held back is looked at again soon, whatever else happens.
         if (!keyboard_ready()) timeout = timeout < 0 ? kHeldKeyboardMs : std::min(timeout, kHeldKeyboardMs);
-        if (g_in_paste) {
-            int quiet = static_cast<int>(std::max(0L, g_paste_last_ms + kPasteQuietMs - tarvik_now_ms()));
-            timeout = timeout < 0 ? quiet : std::min(timeout, quiet);
-        }
+        // A lone Escape is told from the start of a key, and a paste that never ends ends, with no byte
+        // more to come.
+        int keys = keyboard_due_ms(g_keys, tarvik_now_ms());
+        if (keys >= 0) timeout = timeout < 0 ? keys : std::min(timeout, keys);
         Woke woke = poll_all(timeout, extra_fd);
-        if (g_in_paste) {
-            if (woke == Woke::Keyboard && paste_read()) {
-                // A paste behind the too-small notice goes nowhere, like a key.
-                if (layout_fits()) return hand_paste();
-                hand_paste();
-                continue;
-            }
-            if (g_in_paste && tarvik_now_ms() - g_paste_last_ms >= kPasteQuietMs) {
-                // No closing bracket came: what arrived is the paste, nothing of it lost.
-                g_in_paste = false;
-                if (g_paste_handed) g_paste.clear();
-                g_paste += g_paste_carry;
-                g_paste_carry.clear();
-                if (layout_fits()) return hand_paste();
-                hand_paste();
-                continue;
-            }
-            continue;
-        }
         if (woke == Woke::Fd) return kWaitFdReady;
         if (deadline_ms >= 0 && tarvik_now_ms() >= deadline_ms) {
             // A key that came with the deadline is still taken.
@@ -250,6 +243,11 @@ int wait_until(long deadline_ms, int extra_fd)
 void wait_init(const WaitHooks &hooks)
 {
     g_hooks = hooks;
+    // A new size is the wait's to see, not curses' (whose keys the program no longer reads).
+    struct sigaction sa {};
+    sa.sa_handler = on_resize;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGWINCH, &sa, nullptr);
     sigset_t winch;
     sigemptyset(&winch);
     sigaddset(&winch, SIGWINCH);
@@ -264,7 +262,7 @@ void wait_set_keyboard_fd(int fd)
 
 WaitDialog::WaitDialog(WaitPaint paint, void *ctx)
 {
-    g_dialogs.push_back({paint, ctx});
+    g_dialogs.push_back({paint, ctx, ++g_dialog_serials});
 }
 
 WaitDialog::~WaitDialog()
@@ -313,4 +311,14 @@ void wait_unread_key(int key)
 const std::string &wait_paste_text()
 {
     return g_paste;
+}
+
+const std::string &wait_key_bytes()
+{
+    return g_unknown;
+}
+
+void wait_unread_key(int key)
+{
+    if (key != ERR) g_unread.push_back(key);
 }

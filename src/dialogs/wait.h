@@ -42,6 +42,10 @@ public:
 constexpr int kKeyPaste = KEY_MAX + 1;
 // Returned by wait_key_or_fd when the extra descriptor has something to read (or is at its end).
 constexpr int kWaitFdReady = KEY_MAX + 2;
+// A key code past every curses key: a sequence that starts with ESC but is no key curses knows (Alt with
+// a letter or Enter, a key of another terminal), its bytes in wait_key_bytes(). A machine gets it as
+// typed; a dialog takes it as one key that is none of its own.
+constexpr int kKeyUnknown = KEY_MAX + 4;
 
 // The next key, waiting as long as it takes.
 int wait_key();
@@ -61,5 +65,11 @@ void wait_unread_key(int key);
 void wait_repaint();
 
 // The text of the paste kKeyPaste announced: the bytes as pasted, without the brackets. A paste too
-// long for one piece comes as several kKeyPaste in a row.
+// long for one piece comes as several kKeyPaste in a row, all of them to the dialog (or the main loop)
+// that took the first: once that one is gone, the rest of the paste is dropped.
 const std::string &wait_paste_text();
+// The bytes of the sequence kKeyUnknown announced.
+const std::string &wait_key_bytes();
+
+// Puts a key back: the next read returns it first (the last put back first).
+void wait_unread_key(int key);

@@ -168,8 +168,9 @@ LayoutSize layout_create(int list_width, int term_width)
 
     layout_draw_frame(g);
     wrefresh(stdscr);
-    // Left for the next refresh of the standard screen, which the main loop's first key read makes.
+    // Sent with the panels at the first update.
     layout_draw_captions(g);
+    wnoutrefresh(stdscr);
     layout_clear_panels();
     return {g.panel_rows, g.term_cols};
 }

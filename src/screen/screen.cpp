@@ -44,6 +44,17 @@ constexpr FunctionKey kFunctionKeys[] = {
     {"\033[200~", kKeyPasteBegin},
 };
 
+// Keys as other terminals send them, for the views' Home, End and arrows whatever the terminal's
+// description says; each only where the description gives its sequence no other meaning.
+constexpr FunctionKey kOtherTerminalsKeys[] = {
+    {"\033[1~", KEY_HOME}, {"\033[7~", KEY_HOME}, {"\033[H", KEY_HOME},   {"\033OH", KEY_HOME},
+    {"\033[4~", KEY_END},  {"\033[8~", KEY_END},  {"\033[F", KEY_END},    {"\033OF", KEY_END},
+    {"\033[A", KEY_UP},    {"\033OA", KEY_UP},    {"\033[B", KEY_DOWN},   {"\033OB", KEY_DOWN},
+    {"\033[C", KEY_RIGHT}, {"\033OC", KEY_RIGHT}, {"\033[D", KEY_LEFT},   {"\033OD", KEY_LEFT},
+    {"\033[2~", KEY_IC},   {"\033[3~", KEY_DC},   {"\033[5~", KEY_PPAGE}, {"\033[6~", KEY_NPAGE},
+    {"\033OM", KEY_ENTER},
+};
+
 // Bracketed paste: the terminal marks pasted text, so that it is never taken for keys.
 constexpr char kPasteOn[] = "\033[?2004h";
 
@@ -109,6 +120,8 @@ void screen_define_keys()
         // define_key takes a writable string but does not keep or change it.
         define_key(const_cast<char *>(key.sequence), key.code);
     }
+    for (const FunctionKey &key : kOtherTerminalsKeys)
+        if (key_defined(key.sequence) == 0) define_key(const_cast<char *>(key.sequence), key.code);
     for (char byte : kMachineControlKeys) {
         char sequence[] = {byte, '\0'};
         // A key code of 0 removes the sequence's definition.

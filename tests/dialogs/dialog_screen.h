@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dialogs/wait.h"
 #include "screen/colors.h"
 #include "support/curses_screen.h"
 #include "term/tarvik.h"
@@ -87,8 +88,14 @@ protected:
         return wait_screen([&](const ScreenReader &t) { return t.row_text(row).rfind(prefix, 0) == 0; });
     }
 
-    // The next key the standard screen yields, or -1 when none is waiting.
-    static int leftover_key() { return wgetch(stdscr); }
+    // The next key the program would read, or -1 when none is waiting.
+    static int leftover_key() { return wait_key_now(); }
+    // Drops every key left from an earlier case.
+    static void discard_keys()
+    {
+        while (wait_key_now() != ERR) {
+        }
+    }
 
     CursesScreen screen_;
     WINDOW *minibuf_ = nullptr;

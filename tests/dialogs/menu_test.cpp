@@ -305,7 +305,7 @@ TEST_F(Menu, EachKeyRunsItsCommandOnlyWhenConfirmed)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.keys);
         make_list();
-        flushinp();
+        discard_keys();
         screen_.type(c.keys);
         menu_show();
         EXPECT_EQ(list_state(), c.after);
@@ -370,7 +370,7 @@ TEST_F(Menu, QuitIsReportedOnlyWhenConfirmed)
     for (Case c : {Case{"qy\r", true}, Case{"qY\r", true}, Case{"qn\r", false}, Case{"q\r", false},
                    Case{"qy\x1b", false}}) {
         SCOPED_TRACE(c.keys);
-        flushinp();
+        discard_keys();
         screen_.type(c.keys);
         EXPECT_EQ(menu_show(), c.quit);
     }

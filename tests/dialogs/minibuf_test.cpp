@@ -56,7 +56,7 @@ TEST_F(Minibuffer, PromptEditsTheTextAsTheKeysSay)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        flushinp();
+        discard_keys();
         screen_.type(c.keys);
         std::string text = c.initial;
         EXPECT_EQ(minibuf_prompt(minibuf_, "Add: ", kAttrPrompt, text, c.bufsize), c.accepted);

@@ -45,7 +45,11 @@ TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
         EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
             return q.terminal_text().find("RUN_" + std::to_string(std::stoi(n) + 1)) != std::string::npos;
         })) << q.dump();
+        // Closed before the next command is typed: an Escape with a letter right after it is Alt and
+        // that letter.
         q.send(c.close);
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind(c.shown, 0) != 0; }))
+            << q.dump();
     }
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }

@@ -104,4 +104,101 @@ TEST(E2eTyping, PasteReachesEveryTaggedMachineAndThePrompt)
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
+std::string pasted(const std::string &text)
+{
+    return kPasteBegin + text + kPasteEnd;
+}
+
+// What arrives together with a paste, or in a dialog, goes where it belongs: a key right after a paste
+// is that key and a second paste stays a paste; a sequence no key has (Alt with Enter, Alt with a
+// letter) is one key that a dialog keeps to itself, never an Escape that closes it and letters for the
+// machine; and a paste made in a popup is taken or refused whole, none of it reaching a machine.
+TEST(E2eTyping, KeysAroundPastesAndInDialogsGoWhereTheyBelong)
+{
+    QuillorSession q({}, 25, 80);
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 2));
+    ASSERT_TRUE(q.select(0)) << q.dump();
+
+    // One read: a paste, F3, a paste holding F1's bytes, Enter, F2, Enter.
+    q.send(pasted("echo A_$((1+1))") + keys::F3 + pasted("echo B_$((2+2))\x1bOP") + "\r" + keys::F2 + "\r");
+    ASSERT_TRUE(q.terminal_shows("A_2")) << q.dump();
+    EXPECT_EQ(q.terminal_text().find("OR"), std::string::npos) << "F3 reached the machine" << q.dump();
+    EXPECT_EQ(q.screen().all_text().find("Select an option"), std::string::npos) << q.dump();
+    ASSERT_TRUE(q.select(1)) << q.dump();
+    ASSERT_TRUE(q.terminal_shows("B_4")) << "the second paste went to the machine F3 selected" << q.dump();
+    ASSERT_TRUE(q.select(0)) << q.dump();
+
+    // A half-typed command line, then in each dialog Alt+Enter, Alt+b and Shift+F3: the dialog stays open
+    // (the menu takes the first as a key that is no command, and closes), and the line is neither run
+    // nor changed.
+    struct Dialog {
+        std::string open, status, close;
+    };
+    const Dialog dialogs[] = {
+        {keys::F1 + "s", "history:", "q"},
+        {keys::F1 + "c", "compare:", "q"},
+        {keys::F5, "Add: ", keys::Escape},
+        {keys::F1, "", ""},
+    };
+    for (const Dialog &d : dialogs) {
+        SCOPED_TRACE(d.open);
+        q.send("echo HALF");
+        q.send(d.open);
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
+            return d.status.empty() ? s.all_text().find("Select an option") != std::string::npos
+                                    : q.minibuf_text().rfind(d.status, 0) == 0;
+        })) << q.dump();
+        q.send("\x1b\r");
+        if (!d.status.empty()) {
+            q.send("\x1b"
+                   "b");
+            q.send("\x1b[1;2R");
+            ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+                return q.minibuf_text().rfind(d.status, 0) == 0;
+            })) << q.dump();
+            q.send(d.close);
+        }
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+            return q.minibuf_text().find("singlecast") != std::string::npos;
+        })) << q.dump();
+        q.send("_$((3+4))\r");
+        ASSERT_TRUE(q.terminal_shows("HALF_7")) << q.dump();
+        EXPECT_EQ(q.terminal_text().find("HALF\n"), std::string::npos) << "the half line ran" << q.dump();
+        q.send("clear\r");
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+            return q.terminal_text().find("HALF") == std::string::npos;
+        })) << q.dump();
+    }
+
+    // A paste longer than one piece in each popup: none of it goes to the machine behind.
+    const std::string big(300 * 1024, 'x');
+    const Dialog popups[] = {
+        {keys::F1, "", ""},
+        {keys::F1 + "h", "", ""},
+        {keys::F5 + "@/nonexistent/names" + keys::Enter, "Can't read that file.", ""},
+        {keys::F6, "Really delete it [y/n]?", keys::Escape},
+    };
+    for (const Dialog &d : popups) {
+        SCOPED_TRACE(d.open);
+        q.send(d.open);
+        ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) {
+            return d.status.empty() ? s.all_text().find("[ Menu ]") != std::string::npos ||
+                                          s.all_text().find("[ Help ]") != std::string::npos
+                                    : q.minibuf_text().rfind(d.status, 0) == 0;
+        })) << q.dump();
+        q.send(pasted(big));
+        q.send(d.close);
+        ASSERT_TRUE(q.wait_for(
+            [&](const ScreenReader &) { return q.minibuf_text().find("singlecast") != std::string::npos; },
+            20000))
+            << q.dump();
+        q.send("echo C_$((5+5))\r");
+        ASSERT_TRUE(q.terminal_shows("C_10")) << q.dump();
+        EXPECT_EQ(q.terminal_text().find("xxx"), std::string::npos)
+            << "the paste reached the machine" << q.dump();
+        EXPECT_EQ(q.list_count(), 2);
+    }
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
 } // namespace

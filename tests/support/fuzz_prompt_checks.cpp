@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dialogs/minibuf.h"
+#include "dialogs/wait.h"
 #include "screen/colors.h"
 #include "support/fuzz_checks.h"
 
@@ -28,7 +29,7 @@ constexpr PromptUse kPrompts[] = {
     {15, "Enter new machine name: ", kAttrQuestion},
     {64, "Add: ", kAttrPrompt},
 };
-// curses' key queue holds 137 keys; each chunk and its closing Enter must fit.
+// Keys per prompt, its closing Enter after them.
 constexpr size_t kChunkKeys = 100;
 constexpr int kEnter = 13;
 
@@ -124,10 +125,8 @@ std::string fuzz_check_prompt(const uint8_t *data, size_t size)
         std::vector<int> chunk(keys.begin() + static_cast<long>(start),
                                keys.begin() + static_cast<long>(std::min(keys.size(), start + kChunkKeys)));
         chunk.push_back(kEnter);
-        flushinp();
-        // The queue gives back first what was pushed last.
-        for (auto k = chunk.rbegin(); k != chunk.rend(); ++k)
-            if (ungetch(*k) == ERR) return "curses' key queue is full";
+        // Put back, they are read first; the last one put back comes first.
+        for (auto k = chunk.rbegin(); k != chunk.rend(); ++k) wait_unread_key(*k);
 
         Expected want = expected_prompt(chunk, text, use.bufsize);
         std::string before = text;
@@ -146,12 +145,13 @@ std::string fuzz_check_prompt(const uint8_t *data, size_t size)
                 return where + "line not blank at column " + std::to_string(col);
         // Keys after the ending one are the main loop's, not the prompt's.
         for (size_t i = want.end + 1; i < chunk.size(); ++i) {
-            int k = wgetch(stdscr);
+            if (chunk[i] == ERR) continue; // no key: nothing to put back
+            int k = wait_key_now();
             if (k != chunk[i])
                 return where + "key " + std::to_string(start + i) + " (" + std::to_string(chunk[i]) +
                        ") was eaten; read " + std::to_string(k);
         }
-        if (int k = wgetch(stdscr); k != -1)
+        if (int k = wait_key_now(); k != -1)
             return where + "read " + std::to_string(k) + " after the last key";
         start += kChunkKeys;
     } while (start < keys.size());
