@@ -112,25 +112,32 @@ void paint_view(void *ctx)
     redraw_show_cursor(false);
 }
 
-// Moves to the next occurrence of the search before (or after) the last one found; without one, from
-// the panel's last row back (or its first row on). The search stops at either end rather than wrap
-// around. The view scrolls only when the line is not in it, and then centres it.
+// Moves to the next occurrence of the search before (or after) the last one found while that one is
+// in view, so that n and N step through them; otherwise from the panel's last row back (or its first
+// row on), wherever the user moved the view. At either end the search goes round once, and says so,
+// as pagers do. The view scrolls only when the line is not in it, and then centres it.
 void find(View &v, bool backward)
 {
-    if (v.search.empty()) return;
+    if (v.search.empty() || history_size(v.lines) == 0) return;
+    uint64_t begin = history_begin(v.lines), end = history_end(v.lines);
+    uint64_t first = v.top, last = std::min(v.top + static_cast<uint64_t>(v.rows), end) - 1;
+    bool from_match = v.matched && v.match >= first && v.match <= last;
     std::optional<uint64_t> line;
-    if (!v.matched) {
-        uint64_t bottom = std::min(v.top + static_cast<uint64_t>(v.rows), history_end(v.lines)) - 1;
-        line = history_find(v.lines, v.search, backward ? bottom : v.top, backward);
-    } else if (!backward) {
-        line = history_find(v.lines, v.search, v.match + 1, false);
-    } else if (v.match > history_begin(v.lines)) {
-        line = history_find(v.lines, v.search, v.match - 1, true);
+    bool wrapped = false;
+    if (backward) {
+        uint64_t before = from_match ? v.match : last + 1; // looked for strictly before this line
+        if (before > begin) line = history_find(v.lines, v.search, before - 1, true);
+        if (!line) line = history_find(v.lines, v.search, end - 1, true), wrapped = true;
+    } else {
+        uint64_t from = from_match ? v.match + 1 : first;
+        if (from < end) line = history_find(v.lines, v.search, from, false);
+        if (!line) line = history_find(v.lines, v.search, begin, false), wrapped = true;
     }
     if (!line) {
         v.note = "not found: " + v.search;
         return;
     }
+    if (wrapped) v.note = "search wrapped";
     v.matched = true;
     v.match = *line;
     if (v.match < v.top || v.match >= v.top + static_cast<uint64_t>(v.rows))

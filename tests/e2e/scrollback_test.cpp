@@ -108,14 +108,25 @@ TEST(E2eScrollback, ViewPagesAndSearchesWhileTheMachineGoesOn)
     q.send(kUp + "\x1bOB");
     ASSERT_TRUE(minibuf_starts(q, position)) << q.dump();
 
-    // The search stops at either end instead of going round. The screen's last rows: DONE_6, the
-    // command still running, and the row its output goes to.
+    // The search starts from where the view is and goes round once at either end, saying so. The
+    // screen's last rows: DONE_6, the command still running, and the row its output goes to.
+    auto found = [&](const std::string &text, int panel_row) {
+        return q.wait_for([&](const ScreenReader &s) {
+            return trimmed(row(q, panel_row)).rfind(text, 0) == 0 &&
+                   s.cell(panel_row + 1, q.term_x()).reverse;
+        });
+    };
+    q.send(kHome + "/250\r");
+    ASSERT_TRUE(found("250", 11)) << q.dump();
+    EXPECT_TRUE(minibuf_starts(q, "search wrapped")) << q.dump();
+    q.send(kEnd + "/\r");
+    ASSERT_TRUE(minibuf_starts(q, "history: line 1")) << "found again, up from the view" << q.dump();
+    ASSERT_TRUE(found("250", 11)) << q.dump();
     q.send(kEnd + "/DONE\r");
-    ASSERT_TRUE(q.wait_for([&](const ScreenReader &s) { return s.cell(20, q.term_x()).reverse; }))
-        << q.dump();
+    ASSERT_TRUE(found("DONE", 19)) << q.dump();
     for (const char *key : {"n", "N"}) {
         q.send(kUp + "\x1bOB" + key);
-        ASSERT_TRUE(minibuf_starts(q, "not found: DONE")) << key << q.dump();
+        ASSERT_TRUE(minibuf_starts(q, "search wrapped")) << key << q.dump();
         EXPECT_EQ(trimmed(row(q, 19)), "DONE_6");
     }
 
