@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dialogs/wait.h"
@@ -13,6 +14,7 @@
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
+#include "screen/panel.h"
 #include "screen/redraw.h"
 
 namespace {
@@ -21,10 +23,14 @@ constexpr int kEscape = 27;
 constexpr int kTextLines = 4;     // lines of each group's answer shown under its header
 constexpr int kRecomputeMs = 250; // how often the answers are read again while no key comes
 
+constexpr std::string_view kIndent = "    "; // before each line of an answer
+
 struct Row {
     std::string text;
     int attr;
-    int group; // the group the row belongs to; -1 for the rows after the groups
+    int group;      // the group the row belongs to; -1 for the rows after the groups
+    int indent = 0; // blanks before the text
+    int mark = -1;  // the byte of the text shown reversed: where the group first differs
 };
 
 struct View {
@@ -34,6 +40,7 @@ struct View {
     int whole = -1;   // the first machine of the group shown with its whole answer, or -1
     int top = 0;      // first row shown
     int height = 1;
+    int width = 1; // the panel's columns the rows were made for
 };
 
 std::string names_of(const std::vector<int> &machines)
@@ -41,6 +48,24 @@ std::string names_of(const std::vector<int> &machines)
     std::vector<std::string> names;
     for (int i : machines) names.push_back(mlist_machine(i)->name);
     return hostrange_compress(names);
+}
+
+// A line of an answer as rows of the panel: a line wider than the room after the indent goes on in the
+// rows below, so that every column shows. `mark` is a byte of the line to show reversed, or npos.
+void add_line(View &v, std::string_view line, int group, size_t mark)
+{
+    const int room = std::max(1, v.width - static_cast<int>(kIndent.size()));
+    size_t at = 0;
+    do {
+        size_t n = panel_put_text(nullptr, line.substr(at), room);
+        if (n == 0) n = 1; // a character wider than the room is shown as far as it goes
+        Row row{std::string(line.substr(at, n)), kAttrText, group, static_cast<int>(kIndent.size())};
+        if (mark != std::string_view::npos && mark >= at &&
+            (mark < at + n || (mark == line.size() && at + n == line.size())))
+            row.mark = static_cast<int>(mark - at);
+        v.rows.push_back(std::move(row));
+        at += n;
+    } while (at < line.size());
 }
 
 void build_rows(View &v)
@@ -52,25 +77,35 @@ void build_rows(View &v)
         // A machine alone with its answer is the one to look at.
         int head = groups[g].machines.size() == 1 && groups.size() > 1 ? kAttrQuestion : kAttrPrompt;
         if (gi == v.selected) head = kAttrBar;
-        v.rows.push_back(
-            {std::to_string(groups[g].machines.size()) + "  " + names_of(groups[g].machines), head, gi});
+        std::string header = std::to_string(groups[g].machines.size()) + "  " + names_of(groups[g].machines);
+        // Where this answer leaves the largest group's, which may lie beyond the lines shown.
+        CompareDifference diff;
+        bool differs = g > 0;
+        if (differs) {
+            diff = compare_difference(groups[0].machines.front(), groups[g].machines.front());
+            header += "  (differs from line " + std::to_string(diff.line + 1) + ")";
+        }
+        v.rows.push_back({header, head, gi});
         size_t from = 0;
-        int shown = 0;
+        size_t shown = 0;
         bool all = groups[g].machines.front() == v.whole;
         const std::string text = all ? compare_answer_text(v.whole) : groups[g].text;
         while (from < text.size() && (all || shown < kTextLines)) {
             size_t nl = text.find('\n', from);
             if (nl == std::string::npos) nl = text.size();
-            v.rows.push_back({"    " + text.substr(from, nl - from), kAttrText, gi});
+            std::string_view line(text.data() + from, nl - from);
+            add_line(v, line, gi,
+                     differs && diff.line == shown ? std::min(diff.offset, line.size())
+                                                   : std::string_view::npos);
             from = nl + 1;
             ++shown;
         }
-        size_t more = groups[g].lines - static_cast<size_t>(shown);
+        size_t more = groups[g].lines - shown;
         if (groups[g].lines == 0)
-            v.rows.push_back({"    (no output)", kAttrSummary, gi});
+            v.rows.push_back({"(no output)", kAttrSummary, gi, static_cast<int>(kIndent.size())});
         else if (more > 0)
-            v.rows.push_back({"    ... " + std::to_string(more) + (more == 1 ? " more line" : " more lines"),
-                              kAttrSummary, gi});
+            v.rows.push_back({"... " + std::to_string(more) + (more == 1 ? " more line" : " more lines"),
+                              kAttrSummary, gi, static_cast<int>(kIndent.size())});
     }
     if (!v.state.printing.empty())
         v.rows.push_back({"still printing: " + names_of(v.state.printing), kAttrSummary, -1});
@@ -112,16 +147,38 @@ void paint_view(void *ctx)
 {
     View &v = *static_cast<View *>(ctx);
     WINDOW *term = layout_terminal_window();
-    // The panel follows the screen's size: the view fills it as it is now.
+    // The panel follows the screen's size: the view fills it as it is now, its lines wrapped anew.
     v.height = std::max(1, getmaxy(term));
+    int cols = getmaxx(term);
+    if (cols != v.width) {
+        v.width = cols;
+        build_rows(v);
+    }
     scroll_to(v, v.top);
     werase(term);
-    int cols = getmaxx(term);
     for (int r = 0; r < v.height; ++r) {
         size_t i = static_cast<size_t>(v.top + r);
         if (i >= v.rows.size()) break;
-        set_color(term, v.rows[i].attr);
-        mvwaddnstr(term, r, 0, v.rows[i].text.c_str(), cols);
+        const Row &row = v.rows[i];
+        set_color(term, row.attr);
+        wmove(term, r, row.indent);
+        int room = cols - row.indent, used = 0;
+        std::string_view text = row.text;
+        if (row.mark < 0) {
+            panel_put_text(term, text, room);
+            continue;
+        }
+        // The first character that differs, reversed; a blank when the line ends there.
+        size_t mark = static_cast<size_t>(row.mark);
+        panel_put_text(term, text.substr(0, mark), room, &used);
+        size_t n = mark < text.size() ? panel_put_text(nullptr, text.substr(mark), 2) : 0;
+        wattron(term, A_REVERSE);
+        if (n > 0)
+            panel_put_text(term, text.substr(mark, n), room - used);
+        else if (used < room)
+            waddch(term, ' ');
+        wattroff(term, A_REVERSE);
+        panel_put_text(term, text.substr(mark + n), cols - getcurx(term));
     }
     wnoutrefresh(term);
 
@@ -145,6 +202,7 @@ void compareview_show()
     if (!term) return;
     View v;
     v.height = std::max(1, getmaxy(term));
+    v.width = std::max(1, getmaxx(term));
     recompute(v);
     {
         WaitDialog dialog(paint_view, &v);

@@ -3,6 +3,7 @@
 
 #include "dialogs/wait.h"
 #include "screen/colors.h"
+#include "screen/panel.h"
 #include "screen/redraw.h"
 
 namespace {
@@ -37,8 +38,9 @@ void paint_prompt(void *ctx)
     const Prompt &p = *static_cast<const Prompt *>(ctx);
     show_line(p.win, p.prompt, p.attribute);
     set_color(p.win, kAttrText);
-    // A line too long for the window stops at its last column; the text keeps every byte.
-    waddnstr(p.win, p.text->c_str(), static_cast<int>(p.text->size()));
+    // A line too long for the window stops at its last column; the text keeps every byte. It is shown
+    // cleaned as names are, which it may become.
+    panel_put_text(p.win, *p.text, getmaxx(p.win) - getcurx(p.win));
     redraw_show_cursor(true);
     wnoutrefresh(p.win);
 }

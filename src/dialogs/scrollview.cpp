@@ -18,6 +18,7 @@
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
+#include "screen/panel.h"
 #include "screen/redraw.h"
 
 namespace {
@@ -96,7 +97,8 @@ void paint_view(void *ctx)
     werase(mb);
     if (!v.note.empty()) {
         set_color(mb, kAttrError);
-        mvwaddnstr(mb, 0, 0, v.note.c_str(), getmaxx(mb));
+        wmove(mb, 0, 0);
+        panel_put_text(mb, v.note, getmaxx(mb)); // it holds the text searched for
     } else {
         char where[96];
         if (history_size(v.lines) == 0)

@@ -12,7 +12,9 @@ struct AnswerCache {
     // The names replaced in the lines read, longest first, and what they were taken from.
     std::vector<std::string> names;
     std::string name, connection;
-    // The command's line: as the screen shows it until it scrolls into the history, then fixed.
+    // The command's line, from its first row (where the prompt is: a command wider than the terminal
+    // wraps onto more rows): as the screen shows it until it scrolls into the history, then fixed.
+    uint64_t command_line = 0;
     std::string command;
     bool command_fixed = false;
 

@@ -285,11 +285,11 @@ std::vector<std::vector<int>> group_by(size_t count, Hash hash, Same same)
 
 // Takes in the lines that scrolled into the history since the last reading, and lets go of those the
 // history no longer keeps: an answer longer than the history is compared on what it keeps.
-void take_history(AnswerCache &a, const History &h, uint64_t mark)
+void take_history(AnswerCache &a, const History &h)
 {
     uint64_t begin = history_begin(h), end = history_end(h);
-    if (!a.command_fixed && mark < end) {
-        if (mark >= begin) a.command = trim_right(history_text(h, mark));
+    if (!a.command_fixed && a.command_line < end) {
+        if (a.command_line >= begin) a.command = trim_right(history_text(h, a.command_line));
         a.command_fixed = true;
     }
     while (!a.lines.empty() && a.first < begin) {
@@ -307,6 +307,29 @@ void take_history(AnswerCache &a, const History &h, uint64_t mark)
     }
 }
 
+// A line numbered as history_mark numbers them: a kept line, or a row of the screen below them.
+std::string line_text(const History &h, const TarvikVt *vt, uint64_t line)
+{
+    uint64_t end = history_end(h);
+    if (line < end) return std::string(history_text(h, line));
+    std::vector<std::string> rows;
+    history_screen_text(vt, static_cast<int>(std::min<uint64_t>(line - end, INT32_MAX)), rows);
+    return rows.empty() ? "" : rows.front();
+}
+
+// The rows of one line of output, wrapped because it was wider than the terminal, go together: a line
+// at most this many rows long is followed to its ends.
+constexpr int kMaxWrappedRows = 1000;
+
+// The first line of the answer: the one after the command's line, which goes on over every row the
+// terminal wrapped it onto (its echo may come after the mark, as with a paste).
+uint64_t answer_begin(const Machine &m)
+{
+    uint64_t line = m.answer_mark + 1;
+    for (int k = 0; k < kMaxWrappedRows && history_line_wrapped(m.history, m.term.get(), line); ++k) ++line;
+    return line;
+}
+
 // Reads the machine's answer again if its screen or history changed since the last reading.
 void read_answer(Machine &m)
 {
@@ -319,30 +342,29 @@ void read_answer(Machine &m)
     if (!a.read || a.name != m.name || a.connection != m.connection) {
         // Other names make other lines: read them all again.
         AnswerCache fresh;
+        fresh.command_line = a.command_line;
         fresh.command = std::move(a.command);
         fresh.command_fixed = a.command_fixed;
         fresh.name = m.name;
         fresh.connection = m.connection;
         fresh.names = search_order(compare_names(m));
-        fresh.first = m.answer_mark + 1;
         a = std::move(fresh);
     }
-    take_history(a, h, m.answer_mark);
+    // Nothing of the answer read yet: its first line may be further on than last time, once the
+    // command's echo wrapped onto the rows after the mark.
+    uint64_t begin_line = answer_begin(m);
+    if (a.lines.empty()) a.first = std::max(begin_line, history_begin(h));
+    take_history(a, h);
 
     uint64_t end = history_end(h);
-    int first_row = 0, rows = tarvik_vt_rows(vt);
-    size_t skip = 0;
-    if (m.answer_mark >= end) {
-        // The command's line is still on the screen.
-        first_row = static_cast<int>(std::min<uint64_t>(m.answer_mark - end, static_cast<uint64_t>(rows)));
-        skip = 1;
-    }
+    int rows = tarvik_vt_rows(vt);
+    if (!a.command_fixed) a.command = trim_right(line_text(h, vt, a.command_line));
     std::vector<std::string> screen;
-    history_screen_text(vt, first_row, screen);
-    if (skip && !screen.empty() && !a.command_fixed) a.command = trim_right(screen.front());
+    // The rows still on the screen from the answer's first one, which may be there too.
+    int first_row = begin_line >= end ? static_cast<int>(std::min<uint64_t>(begin_line - end, rows)) : 0;
+    if (first_row < rows) history_screen_text(vt, first_row, screen);
     std::vector<std::string_view> tail;
-    for (size_t k = std::min(skip, screen.size()); k < screen.size(); ++k)
-        tail.push_back(trim_right(screen[k]));
+    for (const std::string &row : screen) tail.push_back(trim_right(row));
 
     size_t in_body = a.lines.size();
     auto empty = [&](size_t k) { return k < in_body ? a.lines[k] == 0 : tail[k - in_body].empty(); };
@@ -498,11 +520,16 @@ void compare_mark_sent()
         m->answer = AnswerCache{};
         if (!m->answering) continue;
         m->answer_mark = history_mark(m->history, m->term.get());
+        // The command's line starts where the prompt is, above the cursor when the command wrapped.
+        uint64_t line = m->answer_mark;
+        for (int k = 0; k < kMaxWrappedRows && line > history_begin(m->history) &&
+                        history_line_wrapped(m->history, m->term.get(), line);
+             ++k)
+            --line;
+        m->answer.command_line = line;
         // The prompt, at least, is known now: an answer longer than the history may take the command's
         // line away before anything reads it, and the prompt coming back must still be seen.
-        std::vector<std::string> rows;
-        history_screen_text(m->term.get(), tarvik_vt_cursor_row(m->term.get()), rows);
-        if (!rows.empty()) m->answer.command = trim_right(rows.front());
+        m->answer.command = trim_right(line_text(m->history, m->term.get(), line));
     }
     lines_clear();
     g_last_refresh = {};
@@ -549,6 +576,21 @@ std::string compare_answer_text(int i)
 {
     if (i < 0 || i >= mlist_count() || !mlist_machine(i)->answering) return "";
     return answer_text(mlist_machine(i)->answer, SIZE_MAX);
+}
+
+CompareDifference compare_difference(int a, int b)
+{
+    CompareDifference d;
+    const Machine *ma = mlist_machine(a), *mb = mlist_machine(b);
+    if (!ma || !mb) return d;
+    const AnswerCache &x = ma->answer, &y = mb->answer;
+    size_t n = std::min(answer_size(x), answer_size(y));
+    while (d.line < n && answer_line(x, d.line) == answer_line(y, d.line)) ++d.line;
+    if (d.line == n) return d;
+    const std::string &s = g_lines.texts[answer_line(x, d.line)], &t = g_lines.texts[answer_line(y, d.line)];
+    while (d.offset < s.size() && d.offset < t.size() && s[d.offset] == t[d.offset]) ++d.offset;
+    while (d.offset > 0 && (static_cast<unsigned char>(t[d.offset]) & 0xC0) == 0x80) --d.offset;
+    return d;
 }
 
 void compare_refresh_marks()

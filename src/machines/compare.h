@@ -54,6 +54,16 @@ CompareState compare_state(size_t text_lines = SIZE_MAX);
 // no multicast command since.
 std::string compare_answer_text(int i);
 
+// Where machine b's answer first differs from machine a's (list indices of two machines that answered),
+// as compare_state last read them: the first line that differs, counted from 0, and the first byte of
+// it that differs, at the start of a character. Where one answer ends and the other goes on, the line
+// is the first the shorter one lacks, at byte 0.
+struct CompareDifference {
+    size_t line = 0;
+    size_t offset = 0;
+};
+CompareDifference compare_difference(int a, int b);
+
 // Sets the machines' odd_answer again when enough time has passed since the last time: cheap to call
 // on every drawing of the list.
 void compare_refresh_marks();

@@ -1,7 +1,7 @@
 // A machine's history: the lines that left the top of its screen, kept compactly.
 //
 // One line is one record in a chunk:
-//   header   varint: text length << 2 | kHasRuns | kHasLayout
+//   header   varint: text length << 3 | kHasRuns | kHasLayout | kWrapped
 //   text     UTF-8, every character of every cell in order (a blank for an empty cell)
 //   runs     (kHasRuns) varint count, then per run: varint cells, attribute byte, varint fg, varint bg
 //   layout   (kHasLayout) varint cells, then per cell one byte: width << 4 | characters in it
@@ -14,7 +14,8 @@
 
 namespace {
 
-constexpr unsigned kHasRuns = 1, kHasLayout = 2;
+constexpr unsigned kHasRuns = 1, kHasLayout = 2, kWrapped = 4; // kWrapped: see history_wrapped
+constexpr unsigned kFlagBits = 3;
 // Chunks grow from small (most machines scroll little) up to this size.
 constexpr size_t kFirstChunkBytes = 1024, kChunkBytes = 16384;
 
@@ -123,10 +124,10 @@ uint32_t color_of(uint64_t code)
 // Writes the record of a line whose every cell is one ASCII character in the terminal's own colours,
 // which is most of what scrolls by, at `out` (room for 10 + count bytes); returns its length, or 0 for
 // any other line.
-size_t plain_ascii(uint8_t *out, const TarvikLineCell *cells, int count)
+size_t plain_ascii(uint8_t *out, const TarvikLineCell *cells, int count, bool wrapped)
 {
     uint8_t *p = out;
-    for (uint64_t v = static_cast<uint64_t>(count) << 2;; v >>= 7) {
+    for (uint64_t v = static_cast<uint64_t>(count) << kFlagBits | (wrapped ? kWrapped : 0);; v >>= 7) {
         *p++ = static_cast<uint8_t>(v >= 0x80 ? v | 0x80 : v);
         if (v < 0x80) break;
     }
@@ -140,7 +141,7 @@ size_t plain_ascii(uint8_t *out, const TarvikLineCell *cells, int count)
 }
 
 // The record of one line; `out` is reused between calls.
-void encode(std::vector<uint8_t> &out, const TarvikLineCell *cells, int count)
+void encode(std::vector<uint8_t> &out, const TarvikLineCell *cells, int count, bool wrapped)
 {
     static std::string text;
     text.clear();
@@ -149,8 +150,8 @@ void encode(std::vector<uint8_t> &out, const TarvikLineCell *cells, int count)
     for (int i = 0; i < count && !runs; ++i) runs = !(cells[i].style == TarvikStyle{});
 
     out.clear();
-    put_varint(out,
-               static_cast<uint64_t>(text.size()) << 2 | (runs ? kHasRuns : 0) | (layout ? kHasLayout : 0));
+    put_varint(out, static_cast<uint64_t>(text.size()) << kFlagBits | (runs ? kHasRuns : 0) |
+                        (layout ? kHasLayout : 0) | (wrapped ? kWrapped : 0));
     out.insert(out.end(), text.begin(), text.end());
     if (runs) {
         static std::vector<std::pair<int, TarvikStyle>> list;
@@ -253,21 +254,35 @@ void history_set_limit(History &h, size_t lines)
     while (h.lines.size() > h.limit) drop_oldest(h);
 }
 
-void history_push(History &h, const TarvikLineCell *cells, int count)
+void history_push(History &h, const TarvikLineCell *cells, int count, bool wrapped)
 {
     if (h.limit == 0) {
         // Numbers go on counting, so that marks stay right.
         ++h.begin;
         return;
     }
-    size_t len = plain_ascii(room(h, 10 + static_cast<size_t>(count)), cells, count);
+    size_t len = plain_ascii(room(h, 10 + static_cast<size_t>(count)), cells, count, wrapped);
     if (len == 0) {
         static std::vector<uint8_t> rec;
-        encode(rec, cells, count);
+        encode(rec, cells, count, wrapped);
         len = rec.size();
         std::memcpy(room(h, len), rec.data(), len);
     }
     commit(h, len);
+}
+
+bool history_wrapped(const History &h, uint64_t line)
+{
+    const uint8_t *p = record(h, line);
+    return p && (get_varint(p) & kWrapped);
+}
+
+bool history_line_wrapped(const History &h, const TarvikVt *vt, uint64_t line)
+{
+    uint64_t end = history_end(h);
+    if (line < end) return history_wrapped(h, line);
+    return line - end < static_cast<uint64_t>(tarvik_vt_rows(vt)) &&
+           tarvik_vt_row_wrapped(vt, static_cast<int>(line - end));
 }
 
 uint64_t history_begin(const History &h)
@@ -288,7 +303,7 @@ std::string_view history_text(const History &h, uint64_t line)
     const uint8_t *p = record(h, line);
     if (!p) return {};
     uint64_t header = get_varint(p);
-    return {reinterpret_cast<const char *>(p), static_cast<size_t>(header >> 2)};
+    return {reinterpret_cast<const char *>(p), static_cast<size_t>(header >> kFlagBits)};
 }
 
 void history_cells(const History &h, uint64_t line, std::vector<TarvikLineCell> &cells)
@@ -297,7 +312,7 @@ void history_cells(const History &h, uint64_t line, std::vector<TarvikLineCell> 
     const uint8_t *p = record(h, line);
     if (!p) return;
     uint64_t header = get_varint(p);
-    const uint8_t *text = p, *text_end = p + (header >> 2);
+    const uint8_t *text = p, *text_end = p + (header >> kFlagBits);
     p = text_end;
     std::vector<std::pair<uint64_t, TarvikStyle>> runs;
     if (header & kHasRuns) {
@@ -351,7 +366,7 @@ void history_add_screen(History &h, const TarvikVt *vt)
     std::vector<TarvikLineCell> cells;
     int last = last_screen_row(vt, cells);
     for (int row = 0; row <= last; ++row)
-        history_push(h, cells.data(), tarvik_vt_line(vt, row, cells.data()));
+        history_push(h, cells.data(), tarvik_vt_line(vt, row, cells.data()), tarvik_vt_row_wrapped(vt, row));
 }
 
 uint64_t history_mark(const History &h, const TarvikVt *vt)

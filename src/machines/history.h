@@ -49,9 +49,16 @@ struct History {
 // Keeps at most `lines` lines from now on, dropping the oldest ones beyond it.
 void history_set_limit(History &h, size_t lines);
 
-// Adds a line as the newest: its cells, trailing blanks already left out. The oldest line goes when
-// the limit is reached; with a limit of 0 nothing is kept.
-void history_push(History &h, const TarvikLineCell *cells, int count);
+// Adds a line as the newest: its cells, trailing blanks already left out, and whether it goes on from the
+// line before it (the terminal wrapped a long line onto it). The oldest line goes when the limit is
+// reached; with a limit of 0 nothing is kept.
+void history_push(History &h, const TarvikLineCell *cells, int count, bool wrapped = false);
+
+// True when a kept line goes on from the line before it.
+bool history_wrapped(const History &h, uint64_t line);
+// The same for a line numbered as history_mark numbers them: a kept line, or a row of the screen after
+// the history's newest line.
+bool history_line_wrapped(const History &h, const TarvikVt *vt, uint64_t line);
 
 uint64_t history_begin(const History &h);
 uint64_t history_end(const History &h);

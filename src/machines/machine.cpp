@@ -8,9 +8,9 @@
 
 namespace {
 
-void keep_line(const TarvikLineCell *cells, int count, void *user)
+void keep_line(const TarvikLineCell *cells, int count, bool wrapped, void *user)
 {
-    history_push(*static_cast<History *>(user), cells, count);
+    history_push(*static_cast<History *>(user), cells, count, wrapped);
 }
 
 // A fresh screen with ssh started on it for the machine's connection.

@@ -26,38 +26,11 @@ int list_row_attribute(const Machine &m, bool selected)
     return selected ? attr | kAttrRowSelected : attr;
 }
 
-// Writes the name into exactly `width` columns: cut at a character that would not fit, padded with
-// blanks. Bytes that are not valid in the user's locale show as "?", one column each.
+// Writes the name into exactly `width` columns, cleaned, padded with blanks.
 void put_name(WINDOW *win, const std::string &name, int width)
 {
     int used = 0;
-    mbstate_t state{};
-    const char *p = name.data();
-    size_t left = name.size();
-    while (left > 0 && used < width) {
-        wchar_t wc;
-        size_t n = mbrtowc(&wc, p, left, &state);
-        int w;
-        if (n == static_cast<size_t>(-1) || n == static_cast<size_t>(-2)) {
-            state = mbstate_t{};
-            wc = L'?';
-            n = 1;
-            w = 1;
-        } else {
-            if (n == 0) n = 1; // an embedded zero byte
-            // A format character could reorder the row on the user's terminal: it is left out.
-            w = tarvik_char_is_format(static_cast<uint32_t>(wc)) ? 0 : wcwidth(wc);
-            if (w < 0) {
-                wc = L'?';
-                w = 1;
-            }
-        }
-        if (used + w > width) break;
-        if (w > 0) panel_put_char(win, wc);
-        used += w;
-        p += n;
-        left -= n;
-    }
+    panel_put_text(win, name, width, &used);
     for (; used < width; ++used) waddch(win, ' ');
 }
 
@@ -181,7 +154,8 @@ void draw_status()
     mvwaddstr(win, 0, getmaxx(win) - static_cast<int>(std::strlen(text)), text);
     if (!g_note.empty()) {
         set_color(win, g_note_attr);
-        mvwaddnstr(win, 0, 0, g_note.c_str(), getmaxx(win) - static_cast<int>(std::strlen(text)) - 1);
+        wmove(win, 0, 0);
+        panel_put_text(win, g_note, getmaxx(win) - static_cast<int>(std::strlen(text)) - 1);
     }
     // With leaveok on, this window does not claim the visible cursor. curses would still leave the
     // cursor after the last character it wrote, so the terminal panel (leaveok off) is refreshed last

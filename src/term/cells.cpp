@@ -91,6 +91,12 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
         break_wide_at(vt, pos.row, pos.col, with);
         if (width == 2) break_wide_at(vt, pos.row, pos.col + 1, with);
     }
+    // A character at the start of a row says whether the row goes on from the one above.
+    if (!same_place && pos.col == 0) {
+        VtBuffer &buf = active(vt);
+        buf.wrapped[buf.rows[static_cast<size_t>(pos.row)]] = vt->wrap_row == pos.row - 1;
+    }
+    vt->wrap_row = pos.col + width >= vt->cols ? pos.row : -1;
     int i = 0;
     for (; i < VTERM_MAX_CHARS_PER_CELL && info->chars[i]; ++i) c->chars[i] = info->chars[i];
     for (; i < VTERM_MAX_CHARS_PER_CELL; ++i) c->chars[i] = 0;
@@ -109,9 +115,12 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
     return 1;
 }
 
-int on_movecursor(VTermPos, VTermPos, int, void *user)
+int on_movecursor(VTermPos pos, VTermPos, int, void *user)
 {
-    owner(user)->version = ++g_versions;
+    TarvikVt *vt = owner(user);
+    vt->version = ++g_versions;
+    // Only waiting at the end of the row keeps a wrap to come; any other move means the line ended.
+    if (pos.row != vt->wrap_row || pos.col != vt->cols - 1) vt->wrap_row = -1;
     return 1;
 }
 
@@ -126,6 +135,7 @@ int on_erase(VTermRect rect, int selective, void *user)
         VtCell *l = line(vt, row);
         for (int col = left; col < right; ++col)
             if (!selective || !(l[col].attrs & kProtected)) l[col] = with;
+        if (left == 0 && !selective) active(vt).wrapped[active(vt).rows[static_cast<size_t>(row)]] = 0;
         if (!shows_nothing(with)) widen(vt, row, right);
     }
     vt_damage(vt, top, bottom);
@@ -220,9 +230,11 @@ void push_scrollback(TarvikVt *vt, int count)
     // Kept between calls: every line feed at the bottom of the screen comes through here.
     static std::vector<TarvikLineCell> cells;
     cells.resize(static_cast<size_t>(vt->cols));
+    const VtBuffer &buf = vt->primary;
     for (int row = 0; row < count; ++row) {
         int n = line_cells(vt, row, cells.data());
-        vt->scrollback(cells.data(), n, vt->scrollback_user);
+        vt->scrollback(cells.data(), n, buf.wrapped[buf.rows[static_cast<size_t>(row)]] != 0,
+                       vt->scrollback_user);
     }
 }
 
@@ -252,6 +264,12 @@ int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
     for (int row = from; row < to; ++row) {
         std::fill_n(line(vt, row), vt->cols, with);
         buf.extent[buf.rows[static_cast<size_t>(row)]] = extent;
+        buf.wrapped[buf.rows[static_cast<size_t>(row)]] = 0;
+    }
+    // The row waiting to wrap moved with the others, or left.
+    if (vt->wrap_row >= top && vt->wrap_row < bottom) {
+        vt->wrap_row -= n;
+        if (vt->wrap_row < top || vt->wrap_row >= bottom) vt->wrap_row = -1;
     }
     vt_damage(vt, top, bottom);
     return 1;
@@ -350,6 +368,7 @@ void resize_buffer(VtBuffer &buf, int old_rows, int old_cols, int rows, int cols
         const VtCell *from = buf.line(row, old_cols);
         VtCell *to = out.line(row, cols);
         std::copy_n(from, keep, to);
+        out.wrapped[static_cast<size_t>(row)] = buf.wrapped[buf.rows[static_cast<size_t>(row)]];
         // A wide character whose right half the new edge cuts off goes whole.
         if (cols < old_cols && from[cols].chars[0] == kCoveredChar && from[cols - 1].chars[0] != kCoveredChar)
             to[cols - 1] = blank;
@@ -384,6 +403,7 @@ int on_resize(int rows, int cols, VTermPos *delta, void *user)
     vt->cols = cols;
     delta->row = -drop;
     delta->col = 0;
+    vt->wrap_row = -1;
     vt->damage_top = vt->damage_bottom = 0;
     vt_damage(vt, 0, rows);
     return 1;
@@ -416,6 +436,7 @@ void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with)
     buf.rows.resize(static_cast<size_t>(rows));
     for (int i = 0; i < rows; ++i) buf.rows[static_cast<size_t>(i)] = static_cast<uint32_t>(i);
     buf.extent.assign(static_cast<size_t>(rows), static_cast<uint32_t>(cols));
+    buf.wrapped.assign(static_cast<size_t>(rows), 0);
 }
 
 void vt_cells_init(TarvikVt *vt)
@@ -508,6 +529,13 @@ void tarvik_vt_set_scrollback(TarvikVt *vt, TarvikScrollbackPush push, void *use
     if (!vt) return;
     vt->scrollback = push;
     vt->scrollback_user = user;
+}
+
+bool tarvik_vt_row_wrapped(const TarvikVt *vt, int row)
+{
+    if (!vt || row < 0 || row >= vt->rows) return false;
+    const VtBuffer &buf = vt->alt_active ? vt->alt : vt->primary;
+    return buf.wrapped[buf.rows[static_cast<size_t>(row)]] != 0;
 }
 
 int tarvik_vt_line(const TarvikVt *vt, int row, TarvikLineCell *cells)

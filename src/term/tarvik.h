@@ -56,8 +56,9 @@ struct TarvikLineCell {
 };
 
 // Gets each line that leaves the top of the main screen (never one of the alternate screen), oldest
-// first: its cells up to the last one that shows anything, so an empty line has none.
-using TarvikScrollbackPush = void (*)(const TarvikLineCell *cells, int count, void *user);
+// first: its cells up to the last one that shows anything, so an empty line has none, and whether it
+// goes on from the line before it (see tarvik_vt_row_wrapped).
+using TarvikScrollbackPush = void (*)(const TarvikLineCell *cells, int count, bool wrapped, void *user);
 
 // Called by tarvik_vt_draw; the program passes none.
 using TarvikDrawCallback = void (*)(TarvikVt *vt, WINDOW *win, void *user);
@@ -170,6 +171,10 @@ TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col);
 // The cells of a screen row in the form of scrolled lines: fills `cells` (room for tarvik_vt_cols) and
 // returns how many there are up to the last one that shows anything; 0 outside the screen.
 int tarvik_vt_line(const TarvikVt *vt, int row, TarvikLineCell *cells);
+
+// True when the row goes on from the row above it: the terminal wrapped a line too long for the screen
+// onto it (a shell's long command line, say), rather than a line feed starting it.
+bool tarvik_vt_row_wrapped(const TarvikVt *vt, int row);
 
 // Paints line cells into the window from (y, x) as tarvik_vt_draw paints a screen row, cut at the
 // window's edge.

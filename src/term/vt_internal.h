@@ -62,6 +62,9 @@ struct VtBuffer {
     // whatever writes cells other than through cells.cpp's callbacks must raise it (vt_buffer_init
     // sets every row's to the full width).
     std::vector<uint32_t> extent;
+    // For each row of `cells`: the row goes on from the one above it, as the terminal wrapped a line too
+    // long for the screen onto it.
+    std::vector<uint8_t> wrapped;
     VtCell *line(int row, int cols) { return cells.data() + static_cast<size_t>(rows[row]) * cols; }
     const VtCell *line(int row, int cols) const
     {
@@ -104,6 +107,9 @@ struct TarvikVt {
     long linger_until = 0;
     std::string exit_note;
     bool cursor_visible = true;
+    // The row whose last column the last character filled while the cursor still waits there, -1 for
+    // none: the next character on the row below it, at its first column, continues the line.
+    int wrap_row = -1;
     // Rows whose cells changed since the screen was last drawn: [damage_top, damage_bottom).
     int damage_top = 0;
     int damage_bottom = 0;

@@ -200,4 +200,39 @@ TEST(E2eCompare, SpaceShowsTheChosenGroupsWholeAnswer)
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
+// A line as wide as the terminal panel shows whole in the view (the rest of it on the next row, not cut
+// off), the odd group says from which line on it differs and shows its first differing character
+// reversed; and what a machine prints or a name holds that could reorder the user's screen (a bidi
+// override) never reaches the user's terminal, from the view as from the panels.
+TEST(E2eCompare, WideLinesShowWholeWithWhereGroupsDifferAndNothingReordersTheScreen)
+{
+    QuillorSession q({}, 25, 100);
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 2));
+    ASSERT_NO_FATAL_FAILURE(prepare(q, {"d=ab", "d=cd"}));
+    const std::string rlo = "\xe2\x80\xae"; // U+202E, right-to-left override
+    q.send(keys::F1 + "r");
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) { return q.minibuf_text().rfind("Enter new", 0) == 0; }))
+        << q.dump();
+    q.send("x" + rlo + "y\r");
+    q.send("printf \"%078d$d\\n\" 0; printf '\\342\\200\\256rtl\\n'; echo E_$((1+2))\r");
+    for (int i : {0, 1}) {
+        ASSERT_TRUE(q.select(i)) << q.dump();
+        ASSERT_TRUE(q.terminal_shows("E_3")) << q.dump();
+    }
+    ASSERT_TRUE(open_view(q, "compare: 2 groups, 0 printing")) << q.dump();
+    const int odd = panel_row(q, "1  xy  (differs from line 1)");
+    ASSERT_GT(odd, 0) << q.dump();
+    EXPECT_EQ(panel_row(q, "    " + std::string(76, '0')), 2) << q.dump();
+    EXPECT_EQ(panel_row(q, "    00ab "), 3) << q.dump();
+    EXPECT_EQ(panel_row(q, "    00cd "), odd + 2) << q.dump();
+    EXPECT_TRUE(q.screen().cell(odd + 2, q.term_x() + 6).reverse) << q.dump();
+    EXPECT_FALSE(q.screen().cell(odd + 2, q.term_x() + 5).reverse) << q.dump();
+    EXPECT_EQ(panel_row(q, "    rtl "), 4) << q.dump();
+    EXPECT_EQ(screen_cells(q.screen(), odd + 3, q.term_x(), q.cols()).rfind("    rtl ", 0), 0u) << q.dump();
+    q.send("q");
+    ASSERT_TRUE(view_closed(q)) << q.dump();
+    EXPECT_EQ(q.program_output().find(rlo), std::string::npos);
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
 } // namespace

@@ -170,6 +170,33 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     EXPECT_EQ(mlist_machine(3)->odd_answer, 0);
 }
 
+// A command wider than the terminal wraps onto more rows: its line is every row it takes, whether its
+// echo came before Enter went out (the cursor on its last row) or after (a paste: the mark on the prompt's
+// row). The answer leaves all of it out, and is done once the prompt is back.
+TEST_F(CompareList, AWrappedCommandLineIsLeftOutAndItsAnswerEnds)
+{
+    ASSERT_NO_FATAL_FAILURE(add_machines(2));
+    mlist_tag_all(false);
+    mlist_toggle_multicast();
+    const std::string command = "echo " + std::string(40, 'a') + " | wc -c";
+    // A short answer, with the command's rows still on the screen; a long one, with them in the history.
+    for (const std::string &answer : {std::string("41\n"), std::string("1\n2\n3\n4\n5\n6\n7\n")}) {
+        SCOPED_TRACE(answer.size());
+        std::string out;
+        for (char c : answer) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+        vt_feed_output(mlist_machine(0)->term.get(), "\r\nm0$ " + command);
+        vt_feed_output(mlist_machine(1)->term.get(), "\r\nm1$ ");
+        mlist_send_text("\r");
+        vt_feed_output(mlist_machine(0)->term.get(), "\r\n" + out + "m0$ ");
+        vt_feed_output(mlist_machine(1)->term.get(), command + "\r\n" + out + "m1$ ");
+        CompareState state = compare_state();
+        ASSERT_EQ(state.groups.size(), 1u);
+        EXPECT_EQ(state.groups[0].machines, (std::vector<int>{0, 1}));
+        EXPECT_EQ(state.groups[0].text, answer);
+        for (int i = 0; i < 2; ++i) EXPECT_TRUE(mlist_machine(i)->answer.done) << i;
+    }
+}
+
 // The answers are read a piece at a time, as the list reads them while machines print: lines scroll,
 // wrap, are cleared, coloured and renamed on the way, and each reading must say what reading every
 // answer whole would.

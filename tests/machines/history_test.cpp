@@ -189,7 +189,10 @@ TEST(History, TextSinceAMarkSpansHistoryAndScreen)
     history_set_limit(h, 4);
     tarvik_vt_set_scrollback(
         vt.get(),
-        [](const TarvikLineCell *c, int n, void *u) { history_push(*static_cast<History *>(u), c, n); }, &h);
+        [](const TarvikLineCell *c, int n, bool w, void *u) {
+            history_push(*static_cast<History *>(u), c, n, w);
+        },
+        &h);
     auto feed = [&](const std::string &s) { vt_write(vt.get(), s.data(), s.size()); };
     feed("old\r\n$ ");
     uint64_t mark = history_mark(h, vt.get());

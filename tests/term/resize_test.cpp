@@ -107,7 +107,7 @@ TEST(Resize, ContentIsKeptCutOrPaddedAroundTheCursorsLine)
 }
 
 // The second character of each line that leaves the top of the main screen.
-void note_line(const TarvikLineCell *cells, int count, void *user)
+void note_line(const TarvikLineCell *cells, int count, bool, void *user)
 {
     static_cast<std::string *>(user)->push_back(count > 1 ? static_cast<char>(cells[1].chars[0]) : ' ');
 }

@@ -18,7 +18,7 @@ namespace {
 using Line = std::vector<TarvikLineCell>;
 using VtPtr = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-void collect(const TarvikLineCell *cells, int count, void *user)
+void collect(const TarvikLineCell *cells, int count, bool, void *user)
 {
     static_cast<std::vector<Line> *>(user)->emplace_back(cells, cells + count);
 }
