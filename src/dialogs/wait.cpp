@@ -141,20 +141,18 @@ int event_key(KeyEvent &ev)
 // The next key without waiting, or ERR: a key put back, then what the keyboard's bytes make.
 int take_key()
 {
-    take_size_change();
-    if (g_resized) follow_resize();
     if (!g_unread.empty()) {
         int key = g_unread.back();
         g_unread.pop_back();
         return key;
     }
     // A paste is read on whatever the machines are doing; keys only while they can take them.
-    if (!keyboard_in_paste(g_keys) && !keyboard_ready()) return ERR;
-    for (;;) {
+    bool keys = keyboard_in_paste(g_keys) || keyboard_ready();
+    for (; keys;) {
         KeyEvent ev = keyboard_next(g_keys, tarvik_now_ms());
         if (ev.kind == KeyEvent::Kind::None) {
             if (read_keyboard()) continue;
-            return ERR;
+            break;
         }
         int key = event_key(ev);
         if (key == ERR) continue;
@@ -166,6 +164,10 @@ int take_key()
         }
         return key;
     }
+    // A new size is taken once the keys typed before it are: they were typed at the screen the user saw.
+    take_size_change();
+    if (g_resized) follow_resize();
+    return ERR;
 }
 
 std::vector<pollfd> g_fds;
@@ -301,11 +303,6 @@ int wait_key_or_fd(int fd)
 int wait_key_now()
 {
     return take_key();
-}
-
-void wait_unread_key(int key)
-{
-    ungetch(key);
 }
 
 const std::string &wait_paste_text()

@@ -53,7 +53,7 @@ int wait_key();
 int wait_key_for(int timeout_ms);
 // The next key, or kWaitFdReady as soon as fd has something to read.
 int wait_key_or_fd(int fd);
-// A key already typed (in curses' buffer or the terminal), or ERR at once. Runs no work and draws
+// A key already typed (put back, or waiting in the terminal), or ERR at once. Runs no work and draws
 // nothing, so that every waiting key can be taken in one turn.
 int wait_key_now();
 
@@ -70,6 +70,3 @@ void wait_repaint();
 const std::string &wait_paste_text();
 // The bytes of the sequence kKeyUnknown announced.
 const std::string &wait_key_bytes();
-
-// Puts a key back: the next read returns it first (the last put back first).
-void wait_unread_key(int key);
