@@ -41,6 +41,9 @@ constexpr int kPasteBytes = 50000;
 constexpr char kPasteCmd[] = "n=$(head -c 50000 | wc -c); PS1=\"got$n> \"\r";
 constexpr char kPasteMark[] = "got50000> ";
 const std::string kPasteOpen = "\x1b[200~", kPasteClose = "\x1b[201~";
+// Text typed without paste brackets (a terminal without bracketed paste, a typing tool, a barcode
+// reader) reaches the program in writes of this size.
+constexpr size_t kTypedWrite = 4096;
 // The remote's own time for seq, in ms, in a form the command line itself does not show.
 constexpr char kTimedSeq[] =
     "s=$(date +%s%N); seq 1 300000; e=$(date +%s%N); echo took $(( (e - s) / 1000000 ))ms\r";
@@ -565,10 +568,10 @@ bool quillor_multicast_all(Program &p)
     return true;
 }
 
-// Sends the same keys (send-keys arguments) to windows 0 to machines - 1.
-void tmux_send_all(const Program &p, int machines, const std::string &keys)
+// Sends the same keys (send-keys arguments) to windows `first` to machines - 1.
+void tmux_send_all(const Program &p, int machines, const std::string &keys, int first = 0)
 {
-    for (int batch = 0; batch < machines; batch += kPanesPerClient) {
+    for (int batch = first; batch < machines; batch += kPanesPerClient) {
         std::string chain;
         for (int i = batch; i < std::min(machines, batch + kPanesPerClient); ++i)
             chain +=
@@ -620,6 +623,15 @@ std::optional<IdleRun> measure_idle(Bench &b, Target t)
                          static_cast<double>(woken) * 1000.0 / wall_ms};
     }
     return result;
+}
+
+std::optional<double> measure_live_rss(Bench &b, Target t, int machines)
+{
+    QuietAfterwards quiet{b};
+    Program p;
+    std::vector<pid_t> measured;
+    if (!start_windows(b, p, t, machines, "", measured)) return std::nullopt;
+    return rss_mib_of(measured);
 }
 
 std::optional<double> measure_history(Bench &b, Target t)
@@ -703,54 +715,75 @@ StartupRun measure_startup(Bench &b)
     return result;
 }
 
-FloodRun measure_flood(Bench &b, unsigned seed)
+namespace {
+
+// quillor with floods + 1 machines from a file: all tagged, `yes` sent to all in multicast, then back
+// in singlecast the selected first machine stopped and its screen cleared.
+bool quillor_floods(Bench &b, Program &p, int floods, int rows, int cols)
+{
+    if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, floods + 1)))
+        return false;
+    PtySession &s = *p.s;
+    s.send("\r");
+    if (!s.wait_for([&](const ScreenReader &sc) { return quillor_has_row(sc, floods); }, 10000)) {
+        complain("quillor did not list %d machines", floods + 1);
+        return false;
+    }
+    if (!wait_logins(b, s, floods + 1, 90)) return false;
+    s.settle(500, 5000);
+    if (!quillor_multicast_all(p)) return false;
+    s.send("PS1='> '; yes\r");
+    s.idle(1000);
+    s.send(kF7);
+    if (!s.wait_text("singlecast mode", 10000)) {
+        complain("quillor did not leave multicast mode under the floods");
+        return false;
+    }
+    s.send("\x03");
+    s.idle(300);
+    s.send("\x0c");
+    return true;
+}
+
+// tmux with a window per machine, `yes` sent to all windows but the first, which is shown and cleared.
+// The quiet one is never flooded: stopping it under tmux would leave megabytes of its output still on
+// their way, which quillor, reading faster, has taken in by the time its quiet machine is cleared.
+bool tmux_floods(Bench &b, Program &p, int floods)
+{
+    std::vector<pid_t> measured;
+    if (!start_windows(b, p, Target::Tmux, floods + 1, "", measured)) return false;
+    tmux_send_all(p, floods + 1, "\"PS1='> '\" Enter");
+    tmux_send_all(p, floods + 1, "yes Enter", 1);
+    // Each new window became the current one; the user is back at the first.
+    run_quiet(p.tmux("select-window -t many:0"));
+    p.s->idle(1000);
+    p.s->send("\x0c");
+    return true;
+}
+
+} // namespace
+
+FloodRun measure_flood(Bench &b, Target t, unsigned seed)
 {
     QuietAfterwards quiet{b};
     constexpr int rows = 40, cols = 120, floods = 20, pastes = 5, paste_len = 100;
     FloodRun result;
     {
         Program p;
-        if (!quillor_start(b, p, rows, cols) || !quillor_type_add(p, "@" + bench_hosts_file(b, floods + 1)))
+        if (!(t == Target::Quillor ? quillor_floods(b, p, floods, rows, cols) : tmux_floods(b, p, floods)))
             return result;
         PtySession &s = *p.s;
-        s.send("\r");
-        if (!s.wait_for([&](const ScreenReader &sc) { return quillor_has_row(sc, floods); }, 10000)) {
-            complain("quillor did not list %d machines", floods + 1);
-            return result;
-        }
-        if (!wait_logins(b, s, floods + 1, 90)) return result;
-        s.settle(500, 5000);
-        // Every machine floods; then the selected one, the first, is stopped and cleared.
-        s.send(kF1);
-        if (!s.wait_text("Select an option", 5000)) {
-            complain("quillor showed no menu");
-            return result;
-        }
-        s.send("T");
-        s.settle(100, 2000);
-        s.send(kF7);
-        if (!s.wait_text("MULTICAST", 5000)) {
-            complain("quillor did not enter multicast mode");
-            return result;
-        }
-        s.send("PS1='> '; yes\r");
-        s.idle(1000);
-        s.send(kF7);
-        if (!s.wait_text("singlecast mode", 10000)) {
-            complain("quillor did not leave multicast mode under the floods");
-            return result;
-        }
-        s.send("\x03");
-        s.idle(300);
-        s.send("\x0c");
+        // The row where the quiet machine's screen begins: below quillor's top line, tmux's first.
+        const int top = t == Target::Quillor ? 1 : 0;
         // The cleared screen has the prompt alone on its first row.
         auto cleared = [&](const ScreenReader &sc) {
             int r = sc.cursor_row(), c = sc.cursor_col();
-            return r == 1 && c >= 2 && sc.cell(r, c - 2).text == ">" && sc.cell(r, c).text == " " &&
+            return r == top && c >= 2 && sc.cell(r, c - 2).text == ">" && sc.cell(r, c).text == " " &&
                    sc.cell(r + 1, c - 2).text == " ";
         };
         if (!s.wait_for(cleared, 10000)) {
-            complain("quillor: the quiet machine was not cleared:\n%s", s.screen().all_text().c_str());
+            complain("%s: the quiet machine was not cleared:\n%s", target_name(t),
+                     s.screen().all_text().c_str());
             return result;
         }
         const int r0 = s.screen().cursor_row(), c0 = s.screen().cursor_col();
@@ -761,7 +794,7 @@ FloodRun measure_flood(Bench &b, unsigned seed)
                         return sc.cursor_row() == r0 && sc.cursor_col() == c0 && sc.cell(r0, c0).text == " ";
                     },
                     kEchoTimeoutMs)) {
-                complain("quillor: the line was not cleared under the floods");
+                complain("%s: the line was not cleared under the floods", target_name(t));
                 return false;
             }
             return true;
@@ -788,7 +821,8 @@ FloodRun measure_flood(Bench &b, unsigned seed)
             auto shown =
                 s.wait_for([&](const ScreenReader &sc) { return sc.cell(row, col).text == "Z"; }, 60000);
             if (!shown) {
-                complain("quillor: the paste never showed whole:\n%s", s.screen().all_text().c_str());
+                complain("%s: the paste never showed whole:\n%s", target_name(t),
+                         s.screen().all_text().c_str());
                 result.paste_s.clear();
                 return result;
             }
@@ -825,7 +859,7 @@ bool wait_remote(const Bench &b, PtySession &s, const std::string &comm, int n, 
 
 } // namespace
 
-std::optional<double> measure_paste(Bench &b, Target t, int machines)
+std::optional<double> measure_paste(Bench &b, Target t, int machines, bool typed)
 {
     QuietAfterwards quiet{b};
     const int rows = machines > 1 ? 50 : 30, cols = machines > 1 ? 200 : 100;
@@ -841,9 +875,10 @@ std::optional<double> measure_paste(Bench &b, Target t, int machines)
         // The remote shell has switched bracketed paste off for head; let that reach the program.
         s.settle(50, 1000);
         // quillor keeps bracketed paste on in its terminal, so a terminal brackets the paste; tmux gets
-        // the same bytes. Bare ssh passes on the remote's modes, and head asked for no brackets.
+        // the same bytes. Bare ssh passes on the remote's modes, and head asked for no brackets. Typed
+        // text is never bracketed.
         std::string paste = paste_text();
-        if (t != Target::Ssh) paste = kPasteOpen + paste + kPasteClose;
+        if (t != Target::Ssh && !typed) paste = kPasteOpen + paste + kPasteClose;
         const int sc = quillor_summary_col(cols);
         auto answered = [&](const ScreenReader &sr) {
             if (t != Target::Quillor || machines == 1) return count_of(sr.all_text(), kPasteMark) >= machines;
@@ -853,12 +888,17 @@ std::optional<double> measure_paste(Bench &b, Target t, int machines)
             return true;
         };
         auto sent = Clock::now();
-        s.send(paste);
+        if (!typed) s.send(paste);
+        // One write after another, reading the program's output between them as a terminal does.
+        for (size_t at = 0; typed && at < paste.size(); at += kTypedWrite) {
+            s.send(std::string_view(paste).substr(at, kTypedWrite));
+            s.pump(0);
+        }
         if (auto shown = s.wait_for(answered, 60000))
             result = ms_between(sent, *shown) / 1000.0;
         else
-            complain("%s: the paste into %d machines was not answered:\n%s", target_name(t), machines,
-                     s.screen().all_text().c_str());
+            complain("%s: the %s into %d machines was not answered:\n%s", target_name(t),
+                     typed ? "typed text" : "paste", machines, s.screen().all_text().c_str());
     }
     return result;
 }

@@ -43,8 +43,9 @@ struct FanoutRun {
 FanoutRun measure_fanout(Bench &b, Target t, unsigned seed);
 
 // Seconds from the first byte of a 50 KB paste until a remote `head -c 50000 | wc -c` answers, on one
-// machine or on `machines` at once (quillor: multicast to all tagged; tmux: synchronize-panes).
-std::optional<double> measure_paste(Bench &b, Target t, int machines);
+// machine or on `machines` at once (quillor: multicast to all tagged; tmux: synchronize-panes). `typed`:
+// the same text written in 4 KiB writes without paste brackets, as typed text arrives.
+std::optional<double> measure_paste(Bench &b, Target t, int machines, bool typed);
 
 // quillor alone: the remote's own time for `seq 1 300000`, in seconds, with the F1 menu held open the
 // whole time (at most 6 s) or not opened at all.
@@ -59,17 +60,22 @@ struct IdleRun {
 };
 std::optional<IdleRun> measure_idle(Bench &b, Target t);
 
+// Resident memory (MiB) once `machines` machines have logged in and their prompts have been drawn
+// (quillor: from a file; tmux: a window each, client and server together).
+std::optional<double> measure_live_rss(Bench &b, Target t, int machines);
+
 // Resident memory (MiB) once 64 machines have each printed 5000 lines of 80 columns, half of them in
 // colour, keeping 2000 lines of history each (tmux: history-limit 2000, one window per machine).
 std::optional<double> measure_history(Bench &b, Target t);
 
-// quillor alone, with 20 machines printing without pause and a 21st selected and quiet: the delay of
-// each key typed into the quiet one (ms) until its echo is drawn, and of each 100-character paste (s).
+// 20 machines printing without pause and a 21st shown and quiet (quillor: selected; tmux: a window
+// each, the quiet one current): the delay of each key typed into the quiet one (ms) until its echo is
+// drawn, and of each 100-character paste (s).
 struct FloodRun {
     std::vector<double> echo_ms;
     std::vector<double> paste_s;
 };
-FloodRun measure_flood(Bench &b, unsigned seed);
+FloodRun measure_flood(Bench &b, Target t, unsigned seed);
 
 // quillor alone: seconds from Enter at "Add: @file" of 256 names until all 256 rows exist, and its
 // resident memory (MiB) once those 256 machines have logged in.
