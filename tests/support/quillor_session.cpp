@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -81,6 +82,21 @@ std::string crlf_to_lf(const std::string &in)
 }
 
 } // namespace
+
+std::string quillor_piped(const std::vector<std::string> &args, int *status)
+{
+    std::string command = std::string("exec '") + QUILLOR_BINARY + "'";
+    for (const std::string &a : args) command += " '" + a + "'";
+    std::string out;
+    *status = -1;
+    FILE *pipe = popen((command + " </dev/null 2>&1").c_str(), "r");
+    if (!pipe) return out;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, pipe)) > 0;) out.append(buf, n);
+    const int s = pclose(pipe);
+    if (s != -1 && WIFEXITED(s)) *status = WEXITSTATUS(s);
+    return out;
+}
 
 Sshd *shared_sshd()
 {

@@ -106,6 +106,10 @@ private:
     std::vector<pid_t> seen_children_;
 };
 
+// quillor run with its output on a pipe rather than a terminal, standard error with it: everything it
+// wrote, and its exit status in `status` (-1 when it did not exit).
+std::string quillor_piped(const std::vector<std::string> &args, int *status);
+
 // The private sshd of this test process, started on first use with aliases h1..h8; null (with the
 // reason on stderr) when it could not start. It is stopped when the process exits.
 Sshd *shared_sshd();
