@@ -1,4 +1,6 @@
 // Adding machines: one name, every name in a file, or every name a command prints.
+#include "event/keys.h"
+#include "base/clock.h"
 #include "app/add.h"
 
 #include <errno.h>
@@ -33,8 +35,6 @@ constexpr size_t kMaxWordBytes = 128 * 1024 - 1;
 // between.
 constexpr size_t kBlockBytes = 64 * 1024;
 constexpr long kReadSliceMs = 20;
-
-constexpr int kCtrlC = 3, kCtrlG = 7, kEscape = 27;
 
 // Keys typed while names are read, kept for afterwards.
 constexpr size_t kKeptKeys = 128;
@@ -146,7 +146,7 @@ Read read_names(int fd, const char *note, bool command)
         // A block can name hundreds of machines: their logins start once the list has been drawn.
         tarvik_vt_hold_children();
         // Blocks for up to a slice of time before the keys and the machines get their turn again.
-        long start = tarvik_now_ms();
+        long start = clock_now_ms();
         do {
             ssize_t n = read(fd, block.data(), block.size());
             if (n < 0 && errno == EINTR) continue;
@@ -157,7 +157,7 @@ Read read_names(int fd, const char *note, bool command)
                 break;
             }
             reader.feed(block.data(), block.data() + n);
-        } while (tarvik_now_ms() - start < kReadSliceMs);
+        } while (clock_now_ms() - start < kReadSliceMs);
     }
     if (result != Read::Stopped) reader.finish_word();
     redraw_set_note(nullptr, kAttrText);

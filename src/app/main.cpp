@@ -1,6 +1,7 @@
 // quillor: ssh into many machines at once, type into one or into all tagged ones.
 #include <signal.h>
 
+#include "base/clock.h"
 #include "app/add.h"
 #include "app/children.h"
 #include "app/fatal.h"
@@ -51,7 +52,7 @@ bool keyboard_ready()
         full_since = -1;
         return true;
     }
-    long now = tarvik_now_ms();
+    long now = clock_now_ms();
     if (full_since < 0) full_since = now;
     if (now - full_since < kKeyboardHoldMs) return false;
     full_since = now;

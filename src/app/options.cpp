@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "screen/screen.h"
 #include "term/fd.h"
 
 namespace {
@@ -80,7 +81,7 @@ Options options_parse(int argc, char **argv)
             break;
         case 'T':
             o.term_width = std::atoi(optarg);
-            if (o.term_width < 80) {
+            if (o.term_width < kScreenMinCols) {
                 std::fprintf(stderr, QUILLOR_NAME ": terminal area too narrow: %d\n", o.term_width);
                 usage_exit();
             }

@@ -4,10 +4,11 @@
 #include <string>
 #include <vector>
 #include "machines/history.h"
+#include "screen/screen.h"
 
 struct Options {
-    int list_width = 8;  // characters of machine name in the list panel
-    int term_width = 80; // wanted width of the terminal panel, never below 80
+    int list_width = 8;              // characters of machine name in the list panel
+    int term_width = kScreenMinCols; // wanted width of the terminal panel, never below the screen's least
     // The arguments after the options, each one as if typed at the add prompt, in order.
     std::vector<std::string> names;
     int history_lines = kDefaultHistoryLines; // lines each machine keeps of what scrolled away

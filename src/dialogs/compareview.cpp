@@ -1,5 +1,6 @@
 // The compare view: one header row per group of equal answers (how many machines and which), its first
 // lines below it, then the machines still printing.
+#include "event/keys.h"
 #include "dialogs/compareview.h"
 
 #include <algorithm>
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr int kEscape = 27;
 constexpr int kTextLines = 4;     // lines of each group's answer shown under its header
 constexpr int kRecomputeMs = 250; // how often the answers are read again while no key comes
 

@@ -1,5 +1,8 @@
 // The bottom line's dialogs: a line prompt with simple editing, an error that waits, a message.
+#include "event/keys.h"
 #include "dialogs/minibuf.h"
+
+#include "base/utf8.h"
 
 #include "dialogs/wait.h"
 #include "screen/colors.h"
@@ -7,9 +10,6 @@
 #include "screen/redraw.h"
 
 namespace {
-
-constexpr int kCtrlC = 3, kCtrlG = 7, kCtrlH = 8, kCtrlJ = 10, kCtrlM = 13, kCtrlU = 21;
-constexpr int kEscape = 27, kDelete = 127;
 
 constexpr size_t kAnswerSize = 2; // room for one character
 
@@ -58,25 +58,15 @@ void paint_message(void *ctx)
     wnoutrefresh(m.win);
 }
 
-// How many bytes a UTF-8 character starting with this byte has; 1 for a byte that starts none.
-size_t char_length(unsigned char lead)
-{
-    return lead >= 0xF8 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-}
-
-bool is_continuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
-
 // The length of the last character of the text: a lead byte with its continuation bytes, or one byte
 // where the text is not UTF-8 there.
 size_t last_char_length(const std::string &text)
 {
     size_t n = 1;
-    while (n < text.size() && n < 4 && is_continuation(static_cast<unsigned char>(text[text.size() - n])))
+    while (n < text.size() && n < 4 &&
+           utf8_is_continuation(static_cast<unsigned char>(text[text.size() - n])))
         ++n;
-    return char_length(static_cast<unsigned char>(text[text.size() - n])) == n ? n : 1;
+    return utf8_length(static_cast<unsigned char>(text[text.size() - n])) == n ? n : 1;
 }
 
 // Adds typed bytes to the text within its limit. The limit counts bytes, but a UTF-8 character that
@@ -88,12 +78,12 @@ struct TextInput {
 
     void add(unsigned char byte)
     {
-        if (skip > 0 && is_continuation(byte)) {
+        if (skip > 0 && utf8_is_continuation(byte)) {
             --skip;
             return;
         }
         skip = 0;
-        size_t need = char_length(byte);
+        size_t need = utf8_length(byte);
         if (text.size() + need < bufsize) {
             text.push_back(static_cast<char>(byte));
         } else if (need > 1) {

@@ -4,6 +4,7 @@
 // It looks at a copy of the history taken when it opens, with the screen of that moment added as the
 // newest lines: the machine goes on printing into its own history and screen meanwhile, and the view
 // neither jumps nor loses the lines it shows when the limit drops old ones.
+#include "event/keys.h"
 #include "dialogs/scrollview.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "base/utf8.h"
 #include "dialogs/minibuf.h"
 #include "dialogs/wait.h"
 #include "machines/history.h"
@@ -23,7 +25,6 @@
 
 namespace {
 
-constexpr int kEscape = 27;
 constexpr size_t kSearchSize = 64; // room for 63 bytes, as the add prompt
 
 struct View {
@@ -49,11 +50,6 @@ void scroll_to(View &v, int64_t top)
     v.top = static_cast<uint64_t>(std::max(first, std::min(last, top)));
 }
 
-size_t utf8_length(uint32_t c)
-{
-    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-}
-
 // Shows the first occurrence of the search in the line's cells reversed, found in the line's text
 // (which holds each cell's characters in order).
 void mark_match(View &v, uint64_t line)
@@ -66,7 +62,7 @@ void mark_match(View &v, uint64_t line)
         size_t len = 0;
         if (c.width != 0) {
             len = c.chars[0] == 0 ? 1 : 0;
-            for (int k = 0; k < kTarvikMaxChars && c.chars[k]; ++k) len += utf8_length(c.chars[k]);
+            for (int k = 0; k < kTarvikMaxChars && c.chars[k]; ++k) len += utf8_size(c.chars[k]);
         }
         if (pos < end && pos + len > at) c.style.attrs ^= kTarvikReverse;
         // The right half of a wide character goes with its left half.

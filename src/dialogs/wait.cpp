@@ -1,4 +1,5 @@
 // The one wait of the program: the keyboard, the machines' terminals and child exits, in one poll.
+#include "base/clock.h"
 #include "dialogs/wait.h"
 
 #include <errno.h>
@@ -114,7 +115,7 @@ bool read_keyboard()
         if (g_hooks.terminal_lost) g_hooks.terminal_lost();
         return false;
     }
-    keyboard_feed(g_keys, buf, static_cast<size_t>(n), tarvik_now_ms());
+    keyboard_feed(g_keys, buf, static_cast<size_t>(n), clock_now_ms());
     return true;
 }
 
@@ -149,7 +150,7 @@ int take_key()
     // A paste is read on whatever the machines are doing; keys only while they can take them.
     bool keys = keyboard_in_paste(g_keys) || keyboard_ready();
     for (; keys;) {
-        KeyEvent ev = keyboard_next(g_keys, tarvik_now_ms());
+        KeyEvent ev = keyboard_next(g_keys, clock_now_ms());
         if (ev.kind == KeyEvent::Kind::None) {
             if (read_keyboard()) continue;
             break;
@@ -216,7 +217,7 @@ int wait_until(long deadline_ms, int extra_fd)
         // any of their exits can be reaped.
         if (tarvik_vt_release_children(kReleaseSliceMs) > 0) mlist_children_started();
         int timeout = -1;
-        if (deadline_ms >= 0) timeout = static_cast<int>(std::max(0L, deadline_ms - tarvik_now_ms()));
+        if (deadline_ms >= 0) timeout = static_cast<int>(std::max(0L, deadline_ms - clock_now_ms()));
         if (tarvik_vt_held_children() > 0) timeout = 0;
         // A list mark held back while answers poured in is drawn once they stop, with no key needed.
         int marks = compare_marks_due_ms();
@@ -228,11 +229,11 @@ int wait_until(long deadline_ms, int extra_fd)
         if (!keyboard_ready()) timeout = timeout < 0 ? kHeldKeyboardMs : std::min(timeout, kHeldKeyboardMs);
         // A lone Escape is told from the start of a key, and a paste that never ends ends, with no byte
         // more to come.
-        int keys = keyboard_due_ms(g_keys, tarvik_now_ms());
+        int keys = keyboard_due_ms(g_keys, clock_now_ms());
         if (keys >= 0) timeout = timeout < 0 ? keys : std::min(timeout, keys);
         Woke woke = poll_all(timeout, extra_fd);
         if (woke == Woke::Fd) return kWaitFdReady;
-        if (deadline_ms >= 0 && tarvik_now_ms() >= deadline_ms) {
+        if (deadline_ms >= 0 && clock_now_ms() >= deadline_ms) {
             // A key that came with the deadline is still taken.
             key = take_key();
             return key;
@@ -292,7 +293,7 @@ int wait_key()
 
 int wait_key_for(int timeout_ms)
 {
-    return wait_until(tarvik_now_ms() + std::max(0, timeout_ms), -1);
+    return wait_until(clock_now_ms() + std::max(0, timeout_ms), -1);
 }
 
 int wait_key_or_fd(int fd)

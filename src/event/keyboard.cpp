@@ -3,6 +3,8 @@
 
 #include <curses.h>
 
+#include "base/utf8.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -20,12 +22,6 @@ constexpr size_t kMaxKeyBytes = 32;
 bool is_final(unsigned char c)
 {
     return c >= 0x40 && c <= 0x7E;
-}
-
-// How many bytes the UTF-8 character led by this byte has; 1 for a byte that leads none.
-size_t utf8_length(unsigned char lead)
-{
-    return lead >= 0xF0 && lead <= 0xF4 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead < 0xE0 ? 2 : 1;
 }
 
 // The length of the escape sequence at the front of `s` (which starts with ESC) by its syntax alone: a

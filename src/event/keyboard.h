@@ -30,7 +30,7 @@ struct KeyDecoder {
     long paste_last_ms = 0;
 };
 
-// Takes bytes read from the keyboard at time `now_ms` (tarvik_now_ms).
+// Takes bytes read from the keyboard at time `now_ms` (clock_now_ms).
 void keyboard_feed(KeyDecoder &d, const char *bytes, size_t len, long now_ms);
 
 // The next event, or an event of kind None when the bytes so far make none yet: an ESC that may start

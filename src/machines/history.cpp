@@ -9,6 +9,8 @@
 // character has no layout: plain text costs its characters and a byte or two.
 #include "machines/history.h"
 
+#include "base/utf8.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -36,37 +38,6 @@ uint64_t get_varint(const uint8_t *&p)
         v |= static_cast<uint64_t>(b & 0x7F) << shift;
         if (!(b & 0x80)) return v;
     }
-}
-
-void put_utf8(std::string &out, uint32_t c)
-{
-    if (c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) c = 0xFFFD;
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// Reads one character of text this file wrote.
-uint32_t get_utf8(const uint8_t *&p)
-{
-    uint32_t c = *p++;
-    if (c < 0x80) return c;
-    int more = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : 1;
-    c &= 0x3F >> more;
-    while (more-- > 0) c = c << 6 | (*p++ & 0x3F);
-    return c;
 }
 
 int chars_in(const TarvikLineCell &cell)
@@ -101,7 +72,7 @@ bool append_text(std::string &out, const TarvikLineCell *cells, int count)
         if (n != 1 || c.width != 1) irregular = true;
         // A cell with nothing written in it shows a blank.
         if (c.width != 0 && n == 0) out += ' ';
-        for (int k = 0; k < n; ++k) put_utf8(out, c.chars[k]);
+        for (int k = 0; k < n; ++k) utf8_append(out, c.chars[k]);
     }
     out.append(block, used);
     return irregular;
@@ -331,14 +302,14 @@ void history_cells(const History &h, uint64_t line, std::vector<TarvikLineCell> 
             TarvikLineCell c{};
             c.width = shape >> 4;
             for (int k = 0; k < (shape & 0xF) && k < kTarvikMaxChars && text < text_end; ++k)
-                c.chars[k] = get_utf8(text);
+                c.chars[k] = utf8_decode(text);
             cells.push_back(c);
         }
     } else {
         while (text < text_end) {
             TarvikLineCell c{};
             c.width = 1;
-            c.chars[0] = get_utf8(text);
+            c.chars[0] = utf8_decode(text);
             cells.push_back(c);
         }
     }

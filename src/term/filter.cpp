@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "base/utf8.h"
 #include "term/vt_internal.h"
 
 namespace {
@@ -43,20 +44,9 @@ int libvterm_width(uint32_t cp)
         return v;
     }();
     // Print a glyph first and move away from it, so that a combining mark cannot join it.
-    char buf[32] = "\x1b[1;5Ha\x1b[1;5H";
-    size_t n = std::strlen(buf);
-    if (cp < 0x800) {
-        buf[n++] = static_cast<char>(0xC0 | (cp >> 6));
-    } else if (cp < 0x10000) {
-        buf[n++] = static_cast<char>(0xE0 | (cp >> 12));
-        buf[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    } else {
-        buf[n++] = static_cast<char>(0xF0 | (cp >> 18));
-        buf[n++] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        buf[n++] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    }
-    buf[n++] = static_cast<char>(0x80 | (cp & 0x3F));
-    vterm_input_write(probe.get(), buf, n);
+    std::string buf = "\x1b[1;5Ha\x1b[1;5H";
+    utf8_append(buf, cp);
+    vterm_input_write(probe.get(), buf.data(), buf.size());
     VTermPos pos;
     vterm_state_get_cursorpos(vterm_obtain_state(probe.get()), &pos);
     return pos.col - 4;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "term/vt_internal.h"
 
 namespace {
@@ -143,18 +144,18 @@ ssize_t pty_read(TarvikVt *vt)
 
 void pty_pump(TarvikVt *vt, int max_ms, int wait_ms)
 {
-    long start = tarvik_now_ms();
+    long start = clock_now_ms();
     for (;;) {
         ssize_t n = pty_read(vt);
         if (n < 0) return;
         if (n > 0) {
-            if (tarvik_now_ms() - start >= max_ms) return;
+            if (clock_now_ms() - start >= max_ms) return;
             // A few bytes were all there was: asking again would only be told so, a system call per
             // terminal with output every turn; what comes later wakes the main loop.
             if (!vt->flooding && wait_ms <= 0) return;
             continue;
         }
-        long left = wait_ms - (tarvik_now_ms() - start);
+        long left = wait_ms - (clock_now_ms() - start);
         if (left <= 0) return;
         pollfd pfd{vt->master.get(), POLLIN, 0};
         if (poll(&pfd, 1, static_cast<int>(left)) <= 0) return;
@@ -194,7 +195,7 @@ void pty_finish_forsaken(TarvikVt *vt)
 void pty_finish_lingering()
 {
     if (g_lingering.empty()) return;
-    long now = tarvik_now_ms();
+    long now = clock_now_ms();
     for (size_t i = g_lingering.size(); i-- > 0;) {
         TarvikVt *vt = g_lingering[i];
         if (now < vt->linger_until) continue;
@@ -221,7 +222,7 @@ void tarvik_vt_forsake_child(TarvikVt *vt, const char *note)
     // that many machines ending together never hold up the program.
     pty_pump(vt, kForsakeReadMs, 0);
     if (!vt->master.valid()) return; // at its end: finished by the read
-    vt->linger_until = tarvik_now_ms() + kLingerMs;
+    vt->linger_until = clock_now_ms() + kLingerMs;
     g_lingering.push_back(vt);
 }
 
@@ -235,5 +236,5 @@ int tarvik_vt_linger_ms()
     if (g_lingering.empty()) return -1;
     long first = g_lingering.front()->linger_until;
     for (const TarvikVt *vt : g_lingering) first = std::min(first, vt->linger_until);
-    return static_cast<int>(std::max(0L, first - tarvik_now_ms()));
+    return static_cast<int>(std::max(0L, first - clock_now_ms()));
 }

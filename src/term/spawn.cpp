@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "term/vt_internal.h"
 
 extern char **environ;
@@ -229,14 +230,14 @@ size_t tarvik_vt_release_children(int max_ms)
     if (g_held.empty()) return 0;
     std::vector<std::string> env = child_environment();
     std::vector<char *> envp = pointers(env);
-    long start = tarvik_now_ms();
+    long start = clock_now_ms();
     size_t started = 0;
     do {
         HeldStart next = std::move(g_held.front());
         g_held.pop_front();
         start_child(next.vt, next.args, envp.data());
         ++started;
-    } while (!g_held.empty() && tarvik_now_ms() - start < max_ms);
+    } while (!g_held.empty() && clock_now_ms() - start < max_ms);
     return started;
 }
 

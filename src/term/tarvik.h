@@ -152,10 +152,6 @@ void tarvik_vt_destroy(TarvikVt *vt);
 // From now on, lines leaving the top of the main screen go to `push` (null: nowhere).
 void tarvik_vt_set_scrollback(TarvikVt *vt, TarvikScrollbackPush push, void *user);
 
-// Milliseconds on a clock that only goes forward, the one the time limits of this layer count on; for
-// the program's own limits too, never for the time of day.
-long tarvik_now_ms();
-
 // Readable state, valid after every update.
 int tarvik_vt_rows(const TarvikVt *vt);
 int tarvik_vt_cols(const TarvikVt *vt);

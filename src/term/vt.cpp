@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "base/clock.h"
 #include "term/vt_internal.h"
 
 namespace {
@@ -108,7 +109,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
     // The flooding screen that was next in line when the time ran out: it goes first next time.
     static unsigned long resume_serial = 0;
     pty_finish_lingering();
-    long start = tarvik_now_ms();
+    long start = clock_now_ms();
     fds.clear();
     owners.clear();
     for (size_t i = 0; i < count; ++i) {
@@ -173,7 +174,7 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
         size_t kept = 0;
         for (size_t i = 0; i < readers.size(); ++i) {
             TarvikVt *vt = readers[i];
-            if (tarvik_now_ms() - start >= kUpdateMaxMs) {
+            if (clock_now_ms() - start >= kUpdateMaxMs) {
                 for (size_t j = i; j < readers.size(); ++j)
                     if (readers[j]->flooding) {
                         resume_serial = readers[j]->serial;
@@ -185,13 +186,6 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
         }
         readers.resize(kept);
     }
-}
-
-long tarvik_now_ms()
-{
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
 unsigned long tarvik_vt_version(const TarvikVt *vt)

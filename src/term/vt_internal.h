@@ -102,7 +102,7 @@ struct TarvikVt {
     Fd master; // invalid before forkpty, after end of file and once forsaken
     pid_t pid = -1;
     // Its child has exited: no input goes to the terminal any more, while the last output is still
-    // taken in until the terminal's end or linger_until (tarvik_now_ms), when the note is written.
+    // taken in until the terminal's end or linger_until (clock_now_ms), when the note is written.
     bool forsaken = false;
     long linger_until = 0;
     std::string exit_note;

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "support/utf8.h"
+#include "base/utf8.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "support/utf8.h"
+#include "base/utf8.h"
 #include "term/vt_internal.h"
 
 std::string vt_row_text(const TarvikVt *vt, int row)
