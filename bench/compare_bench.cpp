@@ -96,6 +96,7 @@ std::string answer_piece(int i, int from, int to, int lines, int odd)
 // on each screen as the remote shell would.
 void send_command()
 {
+    compare_note_sent(std::string(kCommand) + "\r");
     mlist_send_text(std::string(kCommand) + "\r");
     for (int i = 0; i < mlist_count(); ++i)
         vt_feed_output(mlist_machine(i)->term.get(), std::string(kCommand) + "\r\n");

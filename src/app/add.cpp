@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/children.h"
+#include "event/children.h"
 #include "dialogs/minibuf.h"
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "machines/hostrange.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
@@ -42,10 +42,19 @@ constexpr size_t kKeptKeys = 128;
 // How often the end of a command that closed its output is looked for, besides its exit's wake-up.
 constexpr int kExitPollMs = 20;
 
-// The command that lists names, while it runs: its exit is reaped by the program's reaping.
-pid_t g_command_pid = -1;
-bool g_command_exited = false;
-int g_command_status = 0;
+// The command that lists names, while it runs: its exit comes from the wait's reaping.
+struct Command {
+    pid_t pid = -1;
+    bool exited = false;
+    int status = 0;
+};
+
+void command_exited(pid_t, int status, void *ctx)
+{
+    auto *c = static_cast<Command *>(ctx);
+    c->exited = true;
+    c->status = status;
+}
 
 // Control bytes never belong in a machine's name; a NUL would even cut it short without a word. Such
 // words come from a binary file or a command's stray output.
@@ -113,7 +122,7 @@ enum class Read { Whole, Failed, Stopped };
 // Reads names from fd until its end, a read error, or a stop key, and then, for a command, until the
 // command has exited. The keyboard and the machines are served between blocks, so a source that is slow
 // or never ends cannot freeze the program.
-Read read_names(int fd, const char *note, bool command)
+Read read_names(int fd, const char *note, const Command *command)
 {
     redraw_set_note(note, kAttrText);
     WordReader reader;
@@ -124,11 +133,8 @@ Read read_names(int fd, const char *note, bool command)
     // had taken no time.
     std::vector<int> typed;
     for (;;) {
-        if (at_end) {
-            // The command's exit is reaped by the program's reaping, which this wait runs.
-            children_reap();
-            if (!command || g_command_exited) break;
-        }
+        // The command's exit is reaped by the waits here.
+        if (at_end && (!command || command->exited)) break;
         int key = at_end ? wait_key_for(kExitPollMs) : wait_key_or_fd(fd);
         if (key == ERR) continue;
         if (key != kWaitFdReady) {
@@ -136,7 +142,7 @@ Read read_names(int fd, const char *note, bool command)
                 result = Read::Stopped;
                 // A stopped command ends with everything it started; no orphan goes on running.
                 if (!command) break;
-                kill(-g_command_pid, SIGKILL);
+                kill(-command->pid, SIGKILL);
                 at_end = true;
             } else if (key != kKeyPaste && key != kKeyUnknown && typed.size() < kKeptKeys) {
                 typed.push_back(key);
@@ -203,15 +209,15 @@ void add_from_command(WINDOW *mb, const char *command, const std::string &rest)
     // command that reads would take the user's keys and never return.
     std::string line = "exec </dev/null; " + std::string(command) + " " + rest + " 2>/dev/null";
     Fd out;
-    g_command_exited = false;
-    g_command_pid = start_command(line, out);
-    if (g_command_pid < 0) {
+    Command c;
+    c.pid = start_command(line, out);
+    if (c.pid < 0) {
         minibuf_error(mb, "Can't execute command specified by QUILLOR_AT_COMMAND", kAttrError);
         return;
     }
-    Read read = read_names(out.get(), "Adding machines supplied by command...", true);
-    g_command_pid = -1;
-    bool failed = !WIFEXITED(g_command_status) || WEXITSTATUS(g_command_status) != 0;
+    children_on_exit(c.pid, command_exited, &c);
+    Read read = read_names(out.get(), "Adding machines supplied by command...", &c);
+    bool failed = !WIFEXITED(c.status) || WEXITSTATUS(c.status) != 0;
     if (read == Read::Stopped)
         show_stopped(mb);
     else if (failed)
@@ -230,21 +236,13 @@ void add_from_file(WINDOW *mb, const std::string &path)
         minibuf_error(mb, "Can't read that file.", kAttrError);
         return;
     }
-    Read read = read_names(fd.get(), "Adding machines from file...", false);
+    Read read = read_names(fd.get(), "Adding machines from file...", nullptr);
     // The names before the failure stay added, but the user must know the list may be incomplete.
     if (read == Read::Failed) minibuf_error(mb, "Can't read that file.", kAttrError);
     if (read == Read::Stopped) show_stopped(mb);
 }
 
 } // namespace
-
-bool add_child_exited(pid_t pid, int status)
-{
-    if (pid <= 0 || pid != g_command_pid) return false;
-    g_command_exited = true;
-    g_command_status = status;
-    return true;
-}
 
 void add_machines(WINDOW *minibuf_window)
 {

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <curses.h>
-#include <sys/types.h>
 
 #include <string>
 
@@ -13,7 +12,3 @@ void add_machines(WINDOW *minibuf_window);
 // file "@file", or, with QUILLOR_AT_COMMAND set, every name the command prints for "@arguments".
 // Failures are shown in the minibuffer window and wait for a key.
 void add_text(WINDOW *minibuf_window, const std::string &text);
-
-// For the reaping: true when pid was the command listing names (its status is taken), false for any
-// other child.
-bool add_child_exited(pid_t pid, int status);

@@ -7,7 +7,8 @@
 #include "app/quit.h"
 #include "dialogs/menu.h"
 #include "dialogs/minibuf.h"
-#include "dialogs/wait.h"
+#include "event/wait.h"
+#include "machines/compare.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
@@ -30,6 +31,7 @@ void flush_typed()
 {
     if (g_typed.empty()) return;
     note_if_nowhere();
+    compare_note_sent(g_typed);
     mlist_send_text(g_typed);
     g_typed.clear();
 }
@@ -64,6 +66,7 @@ void main_dispatch(int key)
     case KEY_F(7): mlist_toggle_multicast(); break;
     case kKeyPaste:
         note_if_nowhere();
+        compare_note_sent(wait_paste_text());
         mlist_send_paste(wait_paste_text());
         break;
     case kKeyUnknown:

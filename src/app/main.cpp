@@ -1,65 +1,19 @@
 // quillor: ssh into many machines at once, type into one or into all tagged ones.
 #include <signal.h>
 
-#include "base/clock.h"
 #include "app/add.h"
-#include "app/children.h"
 #include "app/fatal.h"
 #include "app/loop.h"
 #include "app/options.h"
+#include "app/serve.h"
 #include "app/suspend.h"
 #include "dialogs/menu.h"
-#include "dialogs/wait.h"
+#include "event/children.h"
 #include "machines/mlist.h"
 #include "screen/layout.h"
 #include "screen/redraw.h"
 #include "screen/screen.h"
 #include "term/tarvik.h"
-
-namespace {
-
-// What the program does whenever the wait wakes for something other than a key.
-void serve_machines()
-{
-    // The repaint after this work sends every cell again, dialogs included.
-    if (suspend_take_resumed()) screen_resume();
-    children_reap();
-    mlist_update();
-}
-
-void terminal_lost()
-{
-    fatal_exit(SIGHUP);
-}
-
-// The user's window changed size: the panels follow it, and every machine takes the terminal panel's
-// new size. A screen too small for the panels keeps the machines at their last size until it grows.
-void follow_screen_size()
-{
-    LayoutSize size;
-    if (layout_resize(&size)) mlist_resize(size.rows, size.cols);
-}
-
-// A machine whose input queue is full holds the keyboard back rather than lose keys or grow without
-// bound; the keys wait in the user's terminal meanwhile. Held for a second at most at a time, so that a
-// machine that never reads cannot keep the user from F1 or F3 for good.
-constexpr long kKeyboardHoldMs = 1000;
-
-bool keyboard_ready()
-{
-    static long full_since = -1;
-    if (mlist_input_room() > 0) {
-        full_since = -1;
-        return true;
-    }
-    long now = clock_now_ms();
-    if (full_since < 0) full_since = now;
-    if (now - full_since < kKeyboardHoldMs) return false;
-    full_since = now;
-    return true;
-}
-
-} // namespace
 
 int main(int argc, char **argv)
 {
@@ -83,12 +37,7 @@ int main(int argc, char **argv)
     menu_init(layout_minibuf_window());
     mlist_init(layout_list_window(), size.rows, size.cols);
     mlist_set_history_lines(options.history_lines);
-    WaitHooks hooks;
-    hooks.work = serve_machines;
-    hooks.terminal_lost = terminal_lost;
-    hooks.resized = follow_screen_size;
-    hooks.keyboard_ready = keyboard_ready;
-    wait_init(hooks);
+    serve_init();
     if (!options.names.empty()) {
         // The frame stays in view while a command lists machines or an error waits for its key.
         redraw(true);

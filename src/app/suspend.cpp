@@ -58,3 +58,8 @@ bool suspend_take_resumed()
 {
     return g_resumed.exchange(false);
 }
+
+bool suspend_resumed()
+{
+    return g_resumed.load();
+}

@@ -7,3 +7,5 @@ void suspend_install_handlers();
 
 // True once after each continue: the caller takes the terminal again (screen_resume) and repaints.
 bool suspend_take_resumed();
+// True while a continue waits to be taken.
+bool suspend_resumed();

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "machines/compare.h"
 #include "machines/hostrange.h"
 #include "machines/mlist.h"
@@ -20,8 +20,7 @@
 
 namespace {
 
-constexpr int kTextLines = 4;     // lines of each group's answer shown under its header
-constexpr int kRecomputeMs = 250; // how often the answers are read again while no key comes
+constexpr int kTextLines = 4; // lines of each group's answer shown under its header
 
 constexpr std::string_view kIndent = "    "; // before each line of an answer
 
@@ -35,6 +34,7 @@ struct Row {
 
 struct View {
     CompareState state;
+    unsigned long version = 0; // of the answers `state` is
     std::vector<Row> rows;
     int selected = 0; // group
     int whole = -1;   // the first machine of the group shown with its whole answer, or -1
@@ -89,7 +89,8 @@ void build_rows(View &v)
         size_t from = 0;
         size_t shown = 0;
         bool all = groups[g].machines.front() == v.whole;
-        const std::string text = all ? compare_answer_text(v.whole) : groups[g].text;
+        const std::string text =
+            all ? compare_answer_text(v.whole) : compare_group_text(groups[g], kTextLines);
         while (from < text.size() && (all || shown < kTextLines)) {
             size_t nl = text.find('\n', from);
             if (nl == std::string::npos) nl = text.size();
@@ -134,9 +135,11 @@ void show_selected(View &v)
     }
 }
 
-void recompute(View &v)
+// Takes the answers as the compare module read them last.
+void take_answers(View &v)
 {
-    v.state = compare_state(kTextLines);
+    v.state = compare_current();
+    v.version = compare_version();
     int groups = static_cast<int>(v.state.groups.size());
     v.selected = std::max(0, std::min(v.selected, groups - 1));
     build_rows(v);
@@ -147,7 +150,9 @@ void paint_view(void *ctx)
 {
     View &v = *static_cast<View *>(ctx);
     WINDOW *term = layout_terminal_window();
-    // The panel follows the screen's size: the view fills it as it is now, its lines wrapped anew.
+    // The answers read again since (the compare module's task reads them as they change), and the panel
+    // at the screen's size now: the view fills it, its lines wrapped anew.
+    if (v.version != compare_version()) take_answers(v);
     v.height = std::max(1, getmaxy(term));
     int cols = getmaxx(term);
     if (cols != v.width) {
@@ -203,17 +208,18 @@ void compareview_show()
     View v;
     v.height = std::max(1, getmaxy(term));
     v.width = std::max(1, getmaxx(term));
-    recompute(v);
+    // The answers as they are now, not as they were at the last refresh.
+    compare_refresh();
+    take_answers(v);
     {
         WaitDialog dialog(paint_view, &v);
         redraw_panels(true);
         paint_view(&v);
         redraw_update();
         for (bool open = true; open;) {
-            int key = wait_key_for(kRecomputeMs);
+            int key = wait_key();
             int groups = static_cast<int>(v.state.groups.size());
             switch (key) {
-            case ERR: break;
             case KEY_UP: v.selected = std::max(0, v.selected - 1); break;
             case KEY_DOWN: v.selected = std::min(groups - 1, v.selected + 1); break;
             case KEY_PPAGE: scroll_to(v, v.top - v.height); break;
@@ -237,7 +243,7 @@ void compareview_show()
             default: break; // nothing typed here reaches a machine
             }
             if (!open) break;
-            recompute(v);
+            build_rows(v);
             if (key == KEY_UP || key == KEY_DOWN || key == ' ') show_selected(v);
             wait_repaint();
         }

@@ -9,7 +9,7 @@
 #include "dialogs/compareview.h"
 #include "dialogs/minibuf.h"
 #include "dialogs/scrollview.h"
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/window.h"

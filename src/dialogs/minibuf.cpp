@@ -4,7 +4,7 @@
 
 #include "base/utf8.h"
 
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "screen/colors.h"
 #include "screen/panel.h"
 #include "screen/redraw.h"

@@ -15,7 +15,7 @@
 
 #include "base/utf8.h"
 #include "dialogs/minibuf.h"
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "machines/history.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"

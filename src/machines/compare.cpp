@@ -6,8 +6,9 @@
 // the machines whose answers may be equal; the lines decide.
 #include "machines/compare.h"
 
+#include "base/clock.h"
+
 #include <algorithm>
-#include <chrono>
 #include <cstring>
 #include <deque>
 #include <random>
@@ -15,123 +16,14 @@
 #include <sstream>
 #include <unordered_map>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "machines/history.h"
+#include "machines/lines.h"
 #include "machines/mlist.h"
 
 namespace {
 
 // ssh options that take the next word as their value: that word is not the destination.
 constexpr std::string_view kOptionsWithValue = "BbcDEeFIiJLlmOoPpQRSWw";
-
-// The cleaned text of every line read, once however many machines show it: an answer is the list of
-// its lines' numbers, so that equal answers are equal lists, and the text of 256 equal answers is
-// held once. Number 0 is the empty line. Numbers no answer holds any more are given again.
-//
-// Found by the text's hash in an open-addressed table of numbers: a compare of 256 machines looks up
-// half a million lines, and a map with a node per line took longer than all the rest of the work.
-struct LineTable {
-    std::deque<std::string> texts; // by number
-    std::vector<uint64_t> hashes;  // by number
-    std::vector<uint8_t> used;     // by number: the number stands for a text now
-    std::vector<uint32_t> unused;
-    std::vector<uint32_t> slots; // number + 1, or 0 for none; a power of two long
-    size_t count = 0;            // numbers in use
-};
-LineTable g_lines;
-
-// The table's hash of a text: keyed with a secret of this run, so that output made to collide (and
-// so to make every look-up walk the whole table) cannot be written in advance; and quick, sixteen
-// bytes to a multiplication, since every line read is hashed.
-uint64_t g_key[2];
-
-uint64_t fold(uint64_t a, uint64_t b)
-{
-    unsigned __int128 product = static_cast<unsigned __int128>(a) * b;
-    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
-}
-
-uint64_t text_hash(std::string_view text)
-{
-    const char *p = text.data();
-    size_t n = text.size();
-    uint64_t h = g_key[0] ^ n;
-    for (; n > 16; p += 16, n -= 16) {
-        uint64_t a, b;
-        std::memcpy(&a, p, 8);
-        std::memcpy(&b, p + 8, 8);
-        h = fold(a ^ g_key[0] ^ h, b ^ g_key[1]);
-    }
-    uint64_t a = 0, b = 0;
-    if (n > 0) std::memcpy(&a, p, std::min<size_t>(n, 8)); // an empty text may have no bytes at all
-    if (n > 8) std::memcpy(&b, p + 8, n - 8);
-    return fold(fold(a ^ g_key[0] ^ h, b ^ g_key[1]), g_key[1] ^ text.size());
-}
-
-void slot_in(uint32_t n)
-{
-    size_t mask = g_lines.slots.size() - 1;
-    size_t at = g_lines.hashes[n] & mask;
-    while (g_lines.slots[at]) at = (at + 1) & mask;
-    g_lines.slots[at] = n + 1;
-}
-
-// Lays the table out again, at most a quarter full.
-void lines_rehash()
-{
-    size_t size = 1024;
-    while (size < 4 * g_lines.count) size *= 2;
-    g_lines.slots.assign(size, 0);
-    for (uint32_t n = 0; n < g_lines.texts.size(); ++n)
-        if (g_lines.used[n]) slot_in(n);
-}
-
-void lines_clear()
-{
-    if (!g_key[0]) {
-        std::random_device random;
-        for (uint64_t &k : g_key) k = (uint64_t{random()} << 32 | random()) | 1;
-    }
-    g_lines = LineTable{};
-    g_lines.texts.emplace_back();
-    g_lines.hashes.push_back(text_hash(""));
-    g_lines.used.push_back(1);
-    g_lines.count = 1;
-    lines_rehash();
-}
-
-uint32_t line_number(std::string_view text)
-{
-    if (g_lines.texts.empty()) lines_clear();
-    uint64_t hash = text_hash(text);
-    size_t mask = g_lines.slots.size() - 1;
-    for (size_t at = hash & mask; g_lines.slots[at]; at = (at + 1) & mask) {
-        uint32_t n = g_lines.slots[at] - 1;
-        if (g_lines.hashes[n] == hash && g_lines.texts[n] == text) return n;
-    }
-    uint32_t n;
-    if (!g_lines.unused.empty()) {
-        n = g_lines.unused.back();
-        g_lines.unused.pop_back();
-        g_lines.texts[n] = text;
-        g_lines.hashes[n] = hash;
-        g_lines.used[n] = 1;
-    } else {
-        n = static_cast<uint32_t>(g_lines.texts.size());
-        g_lines.texts.emplace_back(text);
-        g_lines.hashes.push_back(hash);
-        g_lines.used.push_back(1);
-    }
-    ++g_lines.count;
-    if (2 * g_lines.count > g_lines.slots.size())
-        lines_rehash();
-    else
-        slot_in(n);
-    return n;
-}
 
 // Lines are hashed as the digits of a number in base kBase modulo the prime 2^61 - 1. The hash of the
 // first n lines read then follows from two running values, so lines are added at the end, dropped at
@@ -166,79 +58,6 @@ std::string_view trim_right(std::string_view line)
 {
     size_t end = line.find_last_not_of(' ');
     return end == std::string_view::npos ? std::string_view{} : line.substr(0, end + 1);
-}
-
-// The first place from `at` where the bytes c0 and c1 stand one after the other, or npos. Most lines
-// hold the first byte of a host name many times and the two together rarely; sixteen places are
-// looked at in one step where the processor can.
-size_t find_pair(std::string_view line, size_t at, char c0, char c1)
-{
-    const char *p = line.data();
-    size_t n = line.size();
-#if defined(__SSE2__)
-    const __m128i first = _mm_set1_epi8(c0), second = _mm_set1_epi8(c1);
-    for (; at + 17 <= n; at += 16) {
-        __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at));
-        __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + at + 1));
-        int both =
-            _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(here, first), _mm_cmpeq_epi8(next, second)));
-        if (both) return at + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(both)));
-    }
-#endif
-    for (; at + 1 < n; ++at)
-        if (p[at] == c0 && p[at + 1] == c1) return at;
-    return std::string_view::npos;
-}
-
-// Where `name` (not empty) occurs first in `line` from `at` on, or npos.
-size_t find_name(std::string_view line, std::string_view name, size_t at)
-{
-    if (name.size() == 1) return line.find(name[0], at);
-    for (;; ++at) {
-        at = find_pair(line, at, name[0], name[1]);
-        if (at == std::string_view::npos || at + name.size() > line.size()) return std::string_view::npos;
-        if (std::memcmp(line.data() + at + 2, name.data() + 2, name.size() - 2) == 0) return at;
-    }
-}
-
-// The line with every one of `names` (longest first, none empty) replaced by kCompareHost, in one pass;
-// where two names start at one place the longer is replaced whole. The line itself when it holds none,
-// else the text made in `scratch`.
-std::string_view replace_names(std::string_view line, const std::vector<std::string> &names,
-                               std::string &scratch)
-{
-    size_t at = 0;
-    bool replaced = false;
-    for (;;) {
-        size_t best = std::string_view::npos, length = 0;
-        for (const std::string &name : names) {
-            size_t found = find_name(line, name, at);
-            if (found < best) {
-                best = found;
-                length = name.size();
-            }
-        }
-        if (best == std::string_view::npos) break;
-        if (!replaced) scratch.clear();
-        replaced = true;
-        scratch.append(line.substr(at, best - at));
-        scratch += kCompareHost;
-        at = best + length;
-    }
-    if (!replaced) return line;
-    scratch.append(line.substr(at));
-    return scratch;
-}
-
-// The names to look for, longest first, each once (a list name is often the host too).
-std::vector<std::string> search_order(std::vector<std::string> names)
-{
-    std::erase_if(names, [](const std::string &name) { return name.empty(); });
-    std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-        return a.size() != b.size() ? a.size() > b.size() : a < b;
-    });
-    names.erase(std::unique(names.begin(), names.end()), names.end());
-    return names;
 }
 
 // How many of `count` lines after the command make the answer, and whether the prompt came back: the
@@ -301,7 +120,8 @@ void take_history(AnswerCache &a, const History &h)
     if (a.lines.empty() && a.first < begin) a.first = begin;
     std::string scratch;
     for (uint64_t line = a.first + a.lines.size(); line < end; ++line) {
-        uint32_t n = line_number(replace_names(trim_right(history_text(h, line)), a.names, scratch));
+        uint32_t n = lines_number(
+            lines_replace_names(trim_right(history_text(h, line)), a.names, kCompareHost, scratch));
         a.prefix.push_back(extend(a.prefix.empty() ? a.before : a.prefix.back(), n));
         a.lines.push_back(n);
     }
@@ -347,7 +167,7 @@ void read_answer(Machine &m)
         fresh.command_fixed = a.command_fixed;
         fresh.name = m.name;
         fresh.connection = m.connection;
-        fresh.names = search_order(compare_names(m));
+        fresh.names = lines_search_order(compare_names(m));
         a = std::move(fresh);
     }
     // Nothing of the answer read yet: its first line may be further on than last time, once the
@@ -381,7 +201,8 @@ void read_answer(Machine &m)
     a.tail.clear();
     std::string scratch;
     for (size_t k = in_body; k < lines; ++k) {
-        a.tail.push_back(line_number(replace_names(tail[k - in_body], a.names, scratch)));
+        a.tail.push_back(
+            lines_number(lines_replace_names(tail[k - in_body], a.names, kCompareHost, scratch)));
         a.hash = extend(a.hash, a.tail.back());
     }
     a.read = true;
@@ -416,7 +237,7 @@ std::string answer_text(const AnswerCache &a, size_t lines)
 {
     std::string text;
     for (size_t k = 0; k < std::min(lines, answer_size(a)); ++k) {
-        text += g_lines.texts[answer_line(a, k)];
+        text += lines_text(answer_line(a, k));
         text += '\n';
     }
     return text;
@@ -431,29 +252,38 @@ void lines_collect()
         const AnswerCache &a = mlist_machine(i)->answer;
         held += a.lines.size() + a.tail.size();
     }
-    if (g_lines.count <= 2 * held + 4096) return;
-    std::vector<uint8_t> held_now(g_lines.texts.size(), 0);
-    held_now[0] = 1;
+    if (lines_count() <= 2 * held + 4096) return;
+    std::vector<uint8_t> held_now(lines_capacity(), 0);
     for (int i = 0; i < mlist_count(); ++i) {
         const AnswerCache &a = mlist_machine(i)->answer;
         for (uint32_t n : a.lines) held_now[n] = 1;
         for (uint32_t n : a.tail) held_now[n] = 1;
     }
-    for (uint32_t n = 1; n < held_now.size(); ++n) {
-        if (held_now[n] || !g_lines.used[n]) continue;
-        std::string().swap(g_lines.texts[n]);
-        g_lines.used[n] = 0;
-        g_lines.unused.push_back(n);
-        --g_lines.count;
-    }
-    lines_rehash();
+    lines_release(held_now);
 }
 
-// The marks in the list are set again at most this often: a redraw comes with every piece of output.
-constexpr std::chrono::milliseconds kMarksRefresh{300};
+// The answers are read again at most this often while machines print: the list's marks and the view
+// follow them, and a piece of output comes with every turn.
+constexpr long kRefreshMs = 300;
 
-std::chrono::steady_clock::time_point g_last_refresh;
-bool g_refresh_due = false; // a refresh was held back: the answers may have changed since the last one
+CompareState g_current;
+unsigned long g_version = 1;
+long g_last_refresh = -kRefreshMs;
+// What the answers were read from at the last refresh: each answering machine's screen version, the
+// end of its history and whether it lives. Another value means they may have changed.
+std::vector<uint64_t> g_read_from, g_now;
+
+void answers_source(std::vector<uint64_t> &out)
+{
+    out.clear();
+    for (int i = 0; i < mlist_count(); ++i) {
+        const Machine *m = mlist_machine(i);
+        if (!m->answering) continue;
+        out.push_back(static_cast<uint64_t>(i));
+        out.push_back(tarvik_vt_version(m->term.get()));
+        out.push_back(history_end(m->history) << 1 | (m->alive ? 1 : 0));
+    }
+}
 
 } // namespace
 
@@ -468,13 +298,13 @@ CompareAnswer compare_answer(std::string_view output, const std::vector<std::str
     }
     CompareAnswer answer;
     if (lines.empty()) return answer;
-    std::vector<std::string> sorted = search_order(names);
+    std::vector<std::string> sorted = lines_search_order(names);
     size_t count = answer_lines(
         lines.size() - 1, lines.front(), answer.done, [&](size_t k) { return lines[k + 1].empty(); },
         [&](size_t k) { return lines[k + 1]; });
     std::string scratch;
     for (size_t k = 1; k <= count; ++k) {
-        answer.text += replace_names(lines[k], sorted, scratch);
+        answer.text += lines_replace_names(lines[k], sorted, kCompareHost, scratch);
         answer.text += '\n';
     }
     return answer;
@@ -532,7 +362,11 @@ void compare_mark_sent()
         m->answer.command = trim_right(line_text(m->history, m->term.get(), line));
     }
     lines_clear();
-    g_last_refresh = {};
+    // The answers to the command before are gone; the new ones are read at the next refresh.
+    g_current = CompareState{};
+    g_read_from.clear();
+    g_last_refresh = -kRefreshMs;
+    ++g_version;
 }
 
 CompareState compare_state(size_t text_lines)
@@ -587,31 +421,45 @@ CompareDifference compare_difference(int a, int b)
     size_t n = std::min(answer_size(x), answer_size(y));
     while (d.line < n && answer_line(x, d.line) == answer_line(y, d.line)) ++d.line;
     if (d.line == n) return d;
-    const std::string &s = g_lines.texts[answer_line(x, d.line)], &t = g_lines.texts[answer_line(y, d.line)];
+    const std::string &s = lines_text(answer_line(x, d.line)), &t = lines_text(answer_line(y, d.line));
     while (d.offset < s.size() && d.offset < t.size() && s[d.offset] == t[d.offset]) ++d.offset;
     while (d.offset > 0 && (static_cast<unsigned char>(t[d.offset]) & 0xC0) == 0x80) --d.offset;
     return d;
 }
 
-void compare_refresh_marks()
+void compare_note_sent(const std::string &bytes)
 {
-    bool any = false;
-    for (int i = 0; i < mlist_count() && !any; ++i) any = mlist_machine(i)->answering;
-    g_refresh_due = false;
-    if (!any) return;
-    auto now = std::chrono::steady_clock::now();
-    if (now - g_last_refresh < kMarksRefresh) {
-        g_refresh_due = true;
-        return;
-    }
-    g_last_refresh = now;
-    compare_state(0);
+    // A carriage return, or the Ctrl-J that a shell takes as Enter too.
+    if (mlist_multicast() && bytes.find_first_of("\r\n") != std::string::npos) compare_mark_sent();
 }
 
-int compare_marks_due_ms()
+void compare_refresh()
 {
-    if (!g_refresh_due) return -1;
-    auto left = g_last_refresh + kMarksRefresh - std::chrono::steady_clock::now();
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(
-        0, std::chrono::ceil<std::chrono::milliseconds>(left).count()));
+    g_last_refresh = clock_now_ms();
+    answers_source(g_read_from);
+    g_current = compare_state(0);
+    ++g_version;
+}
+
+int compare_due_ms()
+{
+    answers_source(g_now);
+    if (g_now == g_read_from) return -1;
+    return static_cast<int>(std::max(0L, g_last_refresh + kRefreshMs - clock_now_ms()));
+}
+
+const CompareState &compare_current()
+{
+    return g_current;
+}
+
+unsigned long compare_version()
+{
+    return g_version;
+}
+
+std::string compare_group_text(const CompareGroup &group, size_t lines)
+{
+    const Machine *m = group.machines.empty() ? nullptr : mlist_machine(group.machines.front());
+    return m ? answer_text(m->answer, lines) : std::string();
 }

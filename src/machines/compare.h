@@ -64,11 +64,19 @@ struct CompareDifference {
 };
 CompareDifference compare_difference(int a, int b);
 
-// Sets the machines' odd_answer again when enough time has passed since the last time: cheap to call
-// on every drawing of the list.
-void compare_refresh_marks();
+// Call before bytes go to the machines keys go to now: in multicast, an Enter among them (a carriage
+// return, or the Ctrl-J a shell takes as Enter too) starts new answers, as compare_mark_sent does.
+void compare_note_sent(const std::string &bytes);
 
-// Milliseconds until compare_refresh_marks would set the marks again after it held back while answers
-// arrived; -1 when nothing waits. The last answers may come with no redraw after them: a wait that
-// sleeps no longer than this still shows their marks.
-int compare_marks_due_ms();
+// For the program's wait, a task: milliseconds until the answers should be read again (0: now), -1 while
+// nothing an answer is read from changed since the last refresh. While machines print, a refresh comes
+// at most every few hundred milliseconds.
+int compare_due_ms();
+// Reads the answers again: compare_current() and every machine's odd_answer follow them.
+void compare_refresh();
+// The answers as the last refresh read them, and a number that changes with every refresh and every
+// new command: equal readings mean the same answers.
+const CompareState &compare_current();
+unsigned long compare_version();
+// The first lines of a group's answer, as the last refresh read it.
+std::string compare_group_text(const CompareGroup &group, size_t lines);

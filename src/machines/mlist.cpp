@@ -5,8 +5,6 @@
 #include <memory>
 #include <vector>
 
-#include "machines/compare.h"
-
 namespace {
 
 struct MachineDeleter {
@@ -162,26 +160,13 @@ void mlist_send_key(int key)
     for_each_receiver([&](TarvikVt *vt) { tarvik_vt_keypress(vt, key); });
 }
 
-namespace {
-
-// An Enter typed for several machines starts a new answer on each of them: a carriage return, or the
-// Ctrl-J that a shell takes as Enter too.
-void mark_if_command(const std::string &bytes)
-{
-    if (g_multicast && bytes.find_first_of("\r\n") != std::string::npos) compare_mark_sent();
-}
-
-} // namespace
-
 void mlist_send_text(const std::string &bytes)
 {
-    mark_if_command(bytes);
     for_each_receiver([&](TarvikVt *vt) { tarvik_vt_send(vt, bytes.data(), bytes.size()); });
 }
 
 void mlist_send_paste(const std::string &bytes)
 {
-    mark_if_command(bytes);
     for_each_receiver([&](TarvikVt *vt) { tarvik_vt_paste(vt, bytes.data(), bytes.size()); });
 }
 
@@ -223,6 +208,33 @@ void mlist_children_started()
         m->pid = tarvik_vt_pid(m->term.get());
         if (m->pid < 0) m->alive = 0;
     }
+}
+
+namespace {
+
+// The terminals mlist_watch gave the poll, in the order of their entries.
+std::vector<TarvikVt *> g_watched;
+std::vector<short> g_found;
+
+} // namespace
+
+void mlist_watch(std::vector<pollfd> &fds)
+{
+    g_watched.clear();
+    for (auto &m : g_machines) {
+        TarvikVt *vt = m->term.get();
+        int fd = tarvik_vt_fd(vt);
+        if (fd < 0) continue;
+        fds.push_back({fd, tarvik_vt_poll_events(vt), 0});
+        g_watched.push_back(vt);
+    }
+}
+
+void mlist_ready(const pollfd *fds, size_t count)
+{
+    g_found.resize(count);
+    for (size_t i = 0; i < count; ++i) g_found[i] = fds[i].revents;
+    tarvik_vt_update_ready(g_watched.data(), g_found.data(), std::min(count, g_watched.size()));
 }
 
 void mlist_update()

@@ -3,9 +3,11 @@
 #pragma once
 
 #include <curses.h>
+#include <poll.h>
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "machines/machine.h"
 
@@ -41,11 +43,16 @@ void mlist_send_paste(const std::string &bytes);
 int mlist_tagged_count();
 // How many more bytes of input every machine that keys go to now will take (the least of them).
 size_t mlist_input_room();
-void mlist_child_exited(pid_t pid);
 // After tarvik_vt_release_children: the held machines take their children's pids, and one whose child
 // could not be started is dead. Must come before any of those children is reaped.
 void mlist_children_started();
+// Takes in every terminal's output (looking at all of them first).
 void mlist_update();
+// For the program's wait: adds the descriptor of every machine's terminal that has one, for a poll.
+void mlist_watch(std::vector<pollfd> &fds);
+// The entries mlist_watch added, as the poll found them: each terminal found ready is read, and the
+// input waiting for it sent when it can take it. Nothing may change the list in between.
+void mlist_ready(const pollfd *fds, size_t count);
 void mlist_rename_selected(const std::string &name);
 // The terminal panel's new size: every machine's terminal, live or dead, takes it, and so does every
 // machine added or restarted later. The list window may have other rows now: the scroll stays within

@@ -86,7 +86,6 @@ void mlist_draw_list()
     std::vector<ListRow> &shown = g_list.rows;
     if (!panel_holds(g_list.record, win)) shown.assign(static_cast<size_t>(rows), ListRow{});
     int scroll = mlist_scroll();
-    compare_refresh_marks();
     for (int r = 0; r < rows; ++r) {
         ListRow &row = shown[static_cast<size_t>(r)];
         int i = scroll + r;

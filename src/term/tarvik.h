@@ -85,6 +85,15 @@ void tarvik_vt_resize(TarvikVt *vt, int rows, int cols);
 
 // Applies pending output of the child to the screen; never blocks, and bounded in time per call.
 void tarvik_vt_update(TarvikVt *vt);
+// What a poll of a screen's terminal (tarvik_vt_fd) should wait for: its output, and room for the input
+// waiting for it; 0 for a screen without a terminal.
+short tarvik_vt_poll_events(const TarvikVt *vt);
+// Takes in the output of the screens a poll found ready, each entry of `revents` what it found for the
+// screen beside it (with tarvik_vt_poll_events asked for): exactly those are read, and those that can
+// take their waiting input get it. Bounded in time as tarvik_vt_update_all.
+void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t count);
+// Finishes the forsaken screens whose time to wait for their last output is up (tarvik_vt_linger_ms).
+void tarvik_vt_finish_lingering();
 // Takes in the output waiting on all the screens, found with one look at all their terminals rather
 // than a read on each, and sends their queued input. Bounded in time as a whole however many screens
 // flood: screens with a little output (an echo, a prompt) are read first, the floods share the rest of

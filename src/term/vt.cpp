@@ -101,38 +101,61 @@ void tarvik_vt_update(TarvikVt *vt)
     pty_pump(vt, kUpdateMaxMs, 0);
 }
 
+short tarvik_vt_poll_events(const TarvikVt *vt)
+{
+    if (!vt || !vt->master.valid()) return 0;
+    // Input waiting for the child wakes the poll once the child can take it.
+    return vt->out_queue.pending() > 0 ? POLLIN | POLLOUT : POLLIN;
+}
+
 void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
 {
-    // Kept between calls: the main loop runs this every turn and should not allocate.
-    static std::vector<pollfd> fds, quiet;
+    static std::vector<pollfd> fds;
+    static std::vector<TarvikVt *> polled;
+    static std::vector<short> revents;
+    fds.clear();
+    polled.clear();
+    for (size_t i = 0; i < count; ++i) {
+        if (!vts[i] || !vts[i]->master.valid()) continue;
+        fds.push_back({vts[i]->master.get(), tarvik_vt_poll_events(vts[i]), 0});
+        polled.push_back(vts[i]);
+    }
+    // Most terminals have nothing most of the time; a read on each would be a system call apiece.
+    bool known = poll(fds.data(), fds.size(), 0) >= 0;
+    revents.clear();
+    for (const pollfd &p : fds) revents.push_back(known ? p.revents : POLLIN);
+    tarvik_vt_update_ready(polled.data(), revents.data(), polled.size());
+}
+
+void tarvik_vt_finish_lingering()
+{
+    pty_finish_lingering();
+}
+
+void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t count)
+{
+    // Kept between calls: the wait runs this every turn and should not allocate.
+    static std::vector<pollfd> quiet;
     static std::vector<TarvikVt *> owners, all, readers, quiet_owners;
     // The flooding screen that was next in line when the time ran out: it goes first next time.
     static unsigned long resume_serial = 0;
     pty_finish_lingering();
     long start = clock_now_ms();
-    fds.clear();
     owners.clear();
+    all.clear();
     for (size_t i = 0; i < count; ++i) {
         TarvikVt *vt = vts[i];
         if (!vt || !vt->master.valid()) continue;
-        short events = POLLIN;
-        if (vt->out_queue.pending() > 0) events |= POLLOUT;
-        fds.push_back({vt->master.get(), events, 0});
-        owners.push_back(vt);
-    }
-    if (fds.empty()) return;
-    all = owners;
-    // Most terminals have nothing most of the time; a read on each would be a system call apiece.
-    bool known = poll(fds.data(), fds.size(), 0) >= 0;
-    // Those with output to read stay in `owners`, the rest are struck out.
-    for (size_t i = 0; i < fds.size(); ++i) {
-        if (known && fds[i].revents == 0) {
-            owners[i] = nullptr;
+        all.push_back(vt);
+        // Those with output to read stay in `owners`; the rest are struck out, after taking the input
+        // waiting for them if their terminal can take it now.
+        if (revents[i] == 0) {
+            owners.push_back(nullptr);
             continue;
         }
-        pty_flush(owners[i]);
-        bool readable = !known || (fds[i].revents & ~POLLOUT) != 0;
-        if (!owners[i]->master.valid() || !readable) owners[i] = nullptr;
+        pty_flush(vt);
+        bool readable = (revents[i] & ~POLLOUT) != 0;
+        owners.push_back(vt->master.valid() && readable ? vt : nullptr);
     }
     // Screens that only echo or prompt go first, so that keys are answered whatever floods beside
     // them; the floods follow, from where the last call had to stop, so that each one advances.
@@ -151,10 +174,10 @@ void tarvik_vt_update_all(TarvikVt *const *vts, size_t count)
     // read is then drawn this turn rather than the next.
     quiet.clear();
     quiet_owners.clear();
-    for (size_t i = 0; i < fds.size(); ++i) {
-        if (all[i]->flooding || !all[i]->master.valid()) continue;
-        quiet.push_back({fds[i].fd, POLLIN, 0});
-        quiet_owners.push_back(all[i]);
+    for (TarvikVt *vt : all) {
+        if (vt->flooding || !vt->master.valid()) continue;
+        quiet.push_back({vt->master.get(), POLLIN, 0});
+        quiet_owners.push_back(vt);
     }
     // One read each in turn until every screen has taken in all it had, or the time of the call is up:
     // many floods share that time rather than each taking as much as one would alone.

@@ -14,7 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "screen/colors.h"
 #include "support/curses_screen.h"
 #include "term/tarvik.h"

@@ -15,6 +15,13 @@
 
 namespace {
 
+// Sends the bytes as the main loop sends what was typed: an Enter in multicast starts new answers.
+void typed(const std::string &bytes)
+{
+    compare_note_sent(bytes);
+    mlist_send_text(bytes);
+}
+
 TEST(Compare, AnswerLeavesOutCommandPromptNamesAndTrailingBlanks)
 {
     const std::vector<std::string> names{"web3", "web3.example.com"};
@@ -135,7 +142,7 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     }
     mlist_tag_all(false);
     mlist_toggle_multicast();
-    mlist_send_text("uname -a\r");
+    typed("uname -a\r");
     // More lines than the screen holds: the answer runs through the history.
     for (int i = 0; i < 5; ++i) {
         std::string me = "m" + std::to_string(i);
@@ -160,13 +167,13 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
 
     // Singlecast typing leaves the answers alone; the next multicast Enter starts new ones.
     mlist_toggle_multicast();
-    mlist_send_text("\r");
+    typed("\r");
     EXPECT_EQ(mlist_machine(3)->odd_answer, 1);
     mlist_toggle_multicast();
-    mlist_send_text("x");
+    typed("x");
     EXPECT_EQ(mlist_machine(3)->odd_answer, 1);
     // Ctrl-J is an Enter for a shell too.
-    mlist_send_text("\n");
+    typed("\n");
     EXPECT_EQ(mlist_machine(3)->odd_answer, 0);
 }
 
@@ -186,7 +193,7 @@ TEST_F(CompareList, AWrappedCommandLineIsLeftOutAndItsAnswerEnds)
         for (char c : answer) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
         vt_feed_output(mlist_machine(0)->term.get(), "\r\nm0$ " + command);
         vt_feed_output(mlist_machine(1)->term.get(), "\r\nm1$ ");
-        mlist_send_text("\r");
+        typed("\r");
         vt_feed_output(mlist_machine(0)->term.get(), "\r\n" + out + "m0$ ");
         vt_feed_output(mlist_machine(1)->term.get(), command + "\r\n" + out + "m1$ ");
         CompareState state = compare_state();
@@ -208,7 +215,7 @@ TEST_F(CompareList, AnswersReadAsTheyArriveEqualAnswersReadWhole)
     std::mt19937 rng(20261209);
     for (int round = 0; round < 12; ++round) {
         std::string command = "cmd" + std::to_string(round);
-        mlist_send_text(command + "\r");
+        typed(command + "\r");
         for (int i = 0; i < 4; ++i) vt_feed_output(mlist_machine(i)->term.get(), command + "\r\n");
         for (int step = 0; step < 40; ++step) {
             int i = static_cast<int>(rng() % 4);
@@ -245,7 +252,7 @@ TEST_F(CompareList, LongAnswersAreComparedOnWhatTheHistoryKeeps)
     for (int i = 0; i < 3; ++i) vt_feed_output(mlist_machine(i)->term.get(), "\r\n$ ");
     mlist_tag_all(false);
     mlist_toggle_multicast();
-    mlist_send_text("seq\r");
+    typed("seq\r");
     for (int from = 0; from < 12000; from += 400) {
         for (int i = 0; i < 3; ++i) {
             std::string out = from == 0 ? "seq\r\n" : "";

@@ -1,6 +1,6 @@
 #include "support/curses_screen.h"
 
-#include "dialogs/wait.h"
+#include "event/wait.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dialogs/minibuf.h"
-#include "dialogs/wait.h"
+#include "event/wait.h"
 #include "screen/colors.h"
 #include "support/fuzz_checks.h"
 

@@ -1,36 +1,34 @@
-// The one wait of the program: the keyboard, the machines' terminals and child exits, in one poll.
-#include "base/clock.h"
-#include "dialogs/wait.h"
+// The one wait of the program: the keyboard, what its parts registered, and the signals, in one poll.
+#include "event/wait.h"
 
 #include <errno.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <string_view>
-#include <vector>
 
+#include "base/clock.h"
+#include "event/children.h"
 #include "event/keyboard.h"
 #include "event/signals.h"
-#include "machines/compare.h"
-#include "machines/mlist.h"
-#include "screen/layout.h"
-#include "screen/redraw.h"
-#include "screen/screen.h"
 
 namespace {
 
-WaitHooks g_hooks;
 int g_keyboard_fd = STDIN_FILENO;
+WaitScreen g_screen;
+bool (*g_keyboard_gate)() = nullptr;
 
-// Each start of a held child waits for the kernel to load ssh: starting a batch in slices of this long,
-// one per turn, keeps the screen and the keys served while hundreds of machines start.
-constexpr int kReleaseSliceMs = 20;
 // How often a keyboard held back for a machine that is not reading is looked at again.
 constexpr int kHeldKeyboardMs = 50;
+
+struct RegisteredSource {
+    WaitSource source;
+    size_t first = 0, count = 0; // its entries in this turn's poll
+};
+std::vector<RegisteredSource> g_sources;
+std::vector<WaitTask> g_tasks;
 
 struct OpenDialog {
     WaitPaint paint;
@@ -71,14 +69,23 @@ void on_resize(int)
 // would have reported it, and sit unseen until the next key or output.
 sigset_t g_poll_mask;
 
+bool fits()
+{
+    return !g_screen.fits || g_screen.fits();
+}
+
 bool keyboard_ready()
 {
-    return !g_hooks.keyboard_ready || g_hooks.keyboard_ready();
+    return !g_keyboard_gate || g_keyboard_gate();
+}
+
+void terminal_lost()
+{
+    if (g_screen.lost) g_screen.lost();
 }
 
 // A poll that finds a terminal ready at once returns without taking the signals its mask lets in; with
-// machines printing without pause it never sleeps, so a waiting new size is let in here, for the key
-// read after it to report.
+// machines printing without pause it never sleeps, so a waiting new size is let in here.
 void take_size_change()
 {
     sigset_t pending;
@@ -98,7 +105,7 @@ void follow_resize()
     if ((ioctl(g_keyboard_fd, TIOCGWINSZ, &ws) == 0 || ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0) &&
         ws.ws_row > 0 && ws.ws_col > 0)
         resizeterm(ws.ws_row, ws.ws_col);
-    if (g_hooks.resized) g_hooks.resized();
+    if (g_screen.resized) g_screen.resized();
 }
 
 // Reads what the keyboard has now, without waiting; false when it had nothing.
@@ -112,7 +119,7 @@ bool read_keyboard()
     ssize_t n = read(g_keyboard_fd, buf, sizeof buf);
     if (n < 0 && (errno == EINTR || errno == EAGAIN)) return false;
     if (n <= 0) {
-        if (g_hooks.terminal_lost) g_hooks.terminal_lost();
+        terminal_lost();
         return false;
     }
     keyboard_feed(g_keys, buf, static_cast<size_t>(n), clock_now_ms());
@@ -159,7 +166,7 @@ int take_key()
         if (key == ERR) continue;
         // Behind the too-small notice the user cannot see what a key would do: it does nothing, and a
         // paste that began there is dropped to its end.
-        if (!layout_fits()) {
+        if (!fits()) {
             if (key == kKeyPaste) g_paste_dropped = !ev.last;
             continue;
         }
@@ -171,11 +178,27 @@ int take_key()
     return ERR;
 }
 
+// Runs the tasks of one phase that are due now.
+void run_tasks(bool after_repaint)
+{
+    for (size_t i = 0; i < g_tasks.size(); ++i) {
+        const WaitTask &t = g_tasks[i];
+        if (t.after_repaint == after_repaint && t.due(t.ctx) == 0) t.run(t.ctx);
+    }
+}
+
+// The nearest of `timeout` (negative: none) and `ms` (negative: none).
+int sooner(int timeout, int ms)
+{
+    if (ms < 0) return timeout;
+    return timeout < 0 ? ms : std::min(timeout, ms);
+}
+
 std::vector<pollfd> g_fds;
 
 enum class Woke { Timeout, Keyboard, Fd, Other };
 
-// One poll of everything the program waits on.
+// One poll of everything the program waits on; the sources get their entries back when it found any.
 Woke poll_all(int timeout_ms, int extra_fd)
 {
     g_fds.clear();
@@ -183,70 +206,78 @@ Woke poll_all(int timeout_ms, int extra_fd)
     g_fds.push_back({keys ? g_keyboard_fd : -1, POLLIN, 0});
     g_fds.push_back({extra_fd, POLLIN, 0});
     g_fds.push_back({signal_wake_fd(), POLLIN, 0});
-    for (int i = 0; i < mlist_count(); ++i) {
-        TarvikVt *vt = mlist_machine(i)->term.get();
-        int fd = tarvik_vt_fd(vt);
-        // Input waiting for a child wakes the wait once the child can take it.
-        short events = tarvik_vt_input_room(vt) < kTarvikInputMax ? POLLIN | POLLOUT : POLLIN;
-        if (fd >= 0) g_fds.push_back({fd, events, 0});
+    for (RegisteredSource &r : g_sources) {
+        r.first = g_fds.size();
+        r.source.watch(g_fds, r.source.ctx);
+        r.count = g_fds.size() - r.first;
     }
     timespec ts{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
     int n = ppoll(g_fds.data(), g_fds.size(), timeout_ms < 0 ? nullptr : &ts, &g_poll_mask);
     if (n == 0) return Woke::Timeout;
-    if (n < 0) return Woke::Other; // a signal: the work will see what it brought
-    // Emptied before the work looks at what the handlers set: a signal after this wakes the next wait.
+    if (n < 0) return Woke::Other; // a signal: the next turn sees what it brought
+    // Emptied before anything looks at what the handlers set: a signal after this wakes the next wait.
     if (g_fds[2].revents) signal_wake_drain();
-    if (g_fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        if (g_hooks.terminal_lost) g_hooks.terminal_lost();
-    }
+    for (const RegisteredSource &r : g_sources)
+        if (r.count > 0) r.source.ready(g_fds.data() + r.first, r.count, r.source.ctx);
+    if (g_fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) terminal_lost();
     if (g_fds[0].revents & POLLIN) return Woke::Keyboard;
     if (g_fds[1].revents) return Woke::Fd;
     return Woke::Other;
 }
 
-// Waits until a key, the extra descriptor or the deadline (negative: none); the machines are served
-// and the screen repainted meanwhile.
+// Waits until a key, the extra descriptor or the deadline (negative: none); the program's parts are
+// served and the screen repainted meanwhile.
 int wait_until(long deadline_ms, int extra_fd)
 {
     for (;;) {
         int key = take_key();
         if (key != ERR) return key;
-        if (g_hooks.work) g_hooks.work();
+        children_reap();
+        run_tasks(false);
         wait_repaint();
-        // Held logins start only now that the list shows their machines; they learn their pids before
-        // any of their exits can be reaped.
-        if (tarvik_vt_release_children(kReleaseSliceMs) > 0) mlist_children_started();
-        int timeout = -1;
-        if (deadline_ms >= 0) timeout = static_cast<int>(std::max(0L, deadline_ms - clock_now_ms()));
-        if (tarvik_vt_held_children() > 0) timeout = 0;
-        // A list mark held back while answers poured in is drawn once they stop, with no key needed.
-        int marks = compare_marks_due_ms();
-        if (marks >= 0) timeout = timeout < 0 ? marks : std::min(timeout, marks);
-        // A machine that ended is closed, with its note, when its last output is surely in.
-        int linger = tarvik_vt_linger_ms();
-        if (linger >= 0) timeout = timeout < 0 ? linger : std::min(timeout, linger);
+        run_tasks(true);
+        long now = clock_now_ms();
+        int timeout = deadline_ms < 0 ? -1 : static_cast<int>(std::max(0L, deadline_ms - now));
+        for (const WaitTask &t : g_tasks) timeout = sooner(timeout, t.due(t.ctx));
         // A keyboard held back is looked at again soon, whatever else happens.
-        if (!keyboard_ready()) timeout = timeout < 0 ? kHeldKeyboardMs : std::min(timeout, kHeldKeyboardMs);
+        if (!keyboard_ready()) timeout = sooner(timeout, kHeldKeyboardMs);
         // A lone Escape is told from the start of a key, and a paste that never ends ends, with no byte
         // more to come.
-        int keys = keyboard_due_ms(g_keys, clock_now_ms());
-        if (keys >= 0) timeout = timeout < 0 ? keys : std::min(timeout, keys);
+        timeout = sooner(timeout, keyboard_due_ms(g_keys, now));
         Woke woke = poll_all(timeout, extra_fd);
         if (woke == Woke::Fd) return kWaitFdReady;
         if (deadline_ms >= 0 && clock_now_ms() >= deadline_ms) {
             // A key that came with the deadline is still taken.
-            key = take_key();
-            return key;
+            return take_key();
         }
     }
 }
 
 } // namespace
 
-void wait_init(const WaitHooks &hooks)
+void wait_add_source(const WaitSource &source)
 {
-    g_hooks = hooks;
-    // A new size is the wait's to see, not curses' (whose keys the program no longer reads).
+    g_sources.push_back({source});
+}
+
+void wait_add_task(const WaitTask &task)
+{
+    g_tasks.push_back(task);
+}
+
+void wait_set_screen(const WaitScreen &screen)
+{
+    g_screen = screen;
+}
+
+void wait_set_keyboard_gate(bool (*ready)())
+{
+    g_keyboard_gate = ready;
+}
+
+void wait_init()
+{
+    // A new size is the wait's to see, not curses' (whose keys the program does not read).
     struct sigaction sa {};
     sa.sa_handler = on_resize;
     sigemptyset(&sa.sa_mask);
@@ -275,15 +306,15 @@ WaitDialog::~WaitDialog()
 
 void wait_repaint()
 {
+    if (g_screen.paint) g_screen.paint();
     // Dialogs are drawn only over the panels, never over the too-small notice.
-    if (g_dialogs.empty() || !layout_fits()) {
-        redraw(false);
-        return;
-    }
-    redraw_panels(false);
-    for (const OpenDialog &d : g_dialogs)
-        if (d.paint) d.paint(d.ctx);
-    redraw_update();
+    if (fits())
+        for (const OpenDialog &d : g_dialogs)
+            if (d.paint) d.paint(d.ctx);
+    if (g_screen.update)
+        g_screen.update();
+    else
+        doupdate();
 }
 
 int wait_key()
@@ -306,6 +337,11 @@ int wait_key_now()
     return take_key();
 }
 
+void wait_unread_key(int key)
+{
+    if (key != ERR) g_unread.push_back(key);
+}
+
 const std::string &wait_paste_text()
 {
     return g_paste;
@@ -314,9 +350,4 @@ const std::string &wait_paste_text()
 const std::string &wait_key_bytes()
 {
     return g_unknown;
-}
-
-void wait_unread_key(int key)
-{
-    if (key != ERR) g_unread.push_back(key);
 }

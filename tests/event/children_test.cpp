@@ -8,8 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/children.h"
-#include "dialogs/wait.h"
+#include "event/children.h"
+#include "event/wait.h"
 #include "machines/mlist.h"
 #include "support/curses_screen.h"
 #include "support/proc_files.h"
@@ -39,6 +39,7 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
     WINDOW *list = newwin(22, 10, 1, 0);
     mlist_init(list, 5, 80);
     children_install_handler();
+    children_on_other_exit([](pid_t pid, int status, void *) { mlist_child_exited(pid, status); }, nullptr);
     SilentListener port;
     ASSERT_GT(port.port(), 0);
     for (int i = 0; i < kMachines; ++i) mlist_add(port.name());
@@ -68,42 +69,41 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
 
 namespace {
 
-std::vector<long long> g_work_times;
+std::vector<long long> g_turns;
 std::chrono::steady_clock::time_point g_wait_start;
 
-void record_work()
+// Called before every poll of the wait: one call a turn.
+void record_turn(std::vector<pollfd> &, void *)
 {
-    g_work_times.push_back(
+    g_turns.push_back(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - g_wait_start)
             .count());
-    children_reap();
 }
 
-// An idle wait sleeps: with no key, output or exit it does its work once and then not again until its
-// time is up. An exit wakes it at once through the self-pipe, however long it would have slept.
+// An idle wait sleeps: with no key, output or exit it takes one turn and then not another until its
+// time is up. An exit wakes it at once through the self-pipe, however long it would have slept, and is
+// reaped in that turn.
 TEST(ChildExits, AnExitWakesAnIdleWaitAtOnceAndNothingElseDoes)
 {
     CursesScreen screen(25, 80);
     children_install_handler();
-    WaitHooks hooks;
-    hooks.work = record_work;
-    wait_init(hooks);
+    wait_add_source({record_turn, [](const pollfd *, size_t, void *) {}, nullptr});
+    wait_init();
     pid_t kid = fork();
     if (kid == 0) {
         usleep(300 * 1000);
         _exit(0);
     }
     ASSERT_GT(kid, 0);
-    g_work_times.clear();
+    g_turns.clear();
     g_wait_start = std::chrono::steady_clock::now();
     EXPECT_EQ(wait_key_for(1500), ERR);
-    ASSERT_GE(g_work_times.size(), 2u);
-    EXPECT_LT(g_work_times[0], 100);
-    EXPECT_GE(g_work_times[1], 250) << "woke before the exit";
-    EXPECT_LT(g_work_times[1], 700) << "the exit did not wake the wait";
-    EXPECT_LE(g_work_times.size(), 3u) << "the idle wait woke on its own";
+    ASSERT_GE(g_turns.size(), 2u);
+    EXPECT_LT(g_turns[0], 100);
+    EXPECT_GE(g_turns[1], 250) << "woke before the exit";
+    EXPECT_LT(g_turns[1], 700) << "the exit did not wake the wait";
+    EXPECT_LE(g_turns.size(), 3u) << "the idle wait woke on its own";
     EXPECT_TRUE(process_zombies(getpid()).empty());
-    wait_init(WaitHooks{});
     signal(SIGCHLD, SIG_DFL);
 }
 
