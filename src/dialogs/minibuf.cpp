@@ -173,9 +173,3 @@ void minibuf_error(WINDOW *win, const char *message, int attribute)
     // drawing repaint the whole physical screen.
     wclear(win);
 }
-
-void minibuf_message(WINDOW *win, const char *message, int attribute)
-{
-    show_line(win, message, attribute);
-    wrefresh(win);
-}

@@ -16,6 +16,3 @@ bool minibuf_confirm(WINDOW *win, const char *question, int attribute);
 // Shows the message (none when null) and waits for one key, which is dropped; F1 to F7 only dismiss the
 // message and are read again by whoever reads the next key.
 void minibuf_error(WINDOW *win, const char *message, int attribute);
-
-// Shows the message (a blank line when null) and returns at once.
-void minibuf_message(WINDOW *win, const char *message, int attribute);

@@ -57,11 +57,6 @@ void children_on_other_exit(ChildExited exited, void *ctx)
     g_others = {0, exited, ctx};
 }
 
-int children_pending()
-{
-    return g_pending.load();
-}
-
 void children_reap()
 {
     if (g_pending.load() == 0) return;

@@ -15,8 +15,5 @@ void children_on_exit(pid_t pid, ChildExited exited, void *ctx);
 // The exit of every child nobody asked for goes here (the machines' ssh children).
 void children_on_other_exit(ChildExited exited, void *ctx);
 
-// Child exits counted and not yet taken.
-int children_pending();
-
 // Reaps every child that has exited and hands each exit on; does nothing while none was counted.
 void children_reap();

@@ -1,4 +1,5 @@
-// Painting the panels: machine list, summary column, selected terminal and the mode indicator.
+// Painting the panels in one update: the list, the summary column, the selected terminal, the mode
+// indicator and its note.
 #include "screen/redraw.h"
 
 #include <wchar.h>
@@ -7,48 +8,16 @@
 #include <string>
 #include <vector>
 
-#include "machines/compare.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
+#include "screen/list.h"
 #include "screen/panel.h"
+#include "screen/summary.h"
 
 namespace {
 
-// Attribute byte of a list row: colour by tag and life, red background when selected.
-int list_row_attribute(const Machine &m, bool selected)
-{
-    int attr;
-    if (m.tagged == 1)
-        attr = m.alive ? kAttrRowTagged : kAttrRowTaggedDead;
-    else
-        attr = m.alive ? kAttrRowAlive : kAttrRowDead;
-    return selected ? attr | kAttrRowSelected : attr;
-}
-
-// Writes the name into exactly `width` columns, cleaned, padded with blanks.
-void put_name(WINDOW *win, const std::string &name, int width)
-{
-    int used = 0;
-    panel_put_text(win, name, width, &used);
-    for (; used < width; ++used) waddch(win, ' ');
-}
-
-// What each row of the list shows (see PanelRecord): a row whose text and colour did not change is
-// left as it is.
-struct ListRow {
-    bool shown = false; // false: the row is blank
-    int attr = 0;
-    int tagged = 0;
-    int odd = 0;
-    std::string name;
-};
-struct ListPanel {
-    PanelRecord record;
-    std::vector<ListRow> rows;
-};
-ListPanel g_list;
-
+// The user's terminal cursor: as it was last sent, and as the next update should leave it.
 bool g_cursor_shown = true;
 bool g_cursor_wanted = true;
 
@@ -77,55 +46,7 @@ void redraw_set_note(const char *text, int attribute)
     g_note_attr = attribute;
 }
 
-void mlist_draw_list()
-{
-    WINDOW *win = mlist_window();
-    if (!win) return;
-    int rows = getmaxy(win);
-    int width = getmaxx(win);
-    std::vector<ListRow> &shown = g_list.rows;
-    if (!panel_holds(g_list.record, win)) shown.assign(static_cast<size_t>(rows), ListRow{});
-    int scroll = mlist_scroll();
-    for (int r = 0; r < rows; ++r) {
-        ListRow &row = shown[static_cast<size_t>(r)];
-        int i = scroll + r;
-        if (i >= mlist_count()) {
-            if (row.shown) {
-                set_color(win, kAttrText);
-                wmove(win, r, 0);
-                wclrtoeol(win);
-                row = ListRow{};
-            }
-            continue;
-        }
-        const Machine *m = mlist_machine(i);
-        int attr = list_row_attribute(*m, i == mlist_selected());
-        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.odd == m->odd_answer &&
-            row.name == m->name)
-            continue;
-        set_color(win, attr);
-        wmove(win, r, 0);
-        waddch(win, m->tagged == 1 ? '*' : ' ');
-        put_name(win, m->name, width - 2);
-        // The last column, outside the row's bar: its answer to the last multicast command differs
-        // from most machines'.
-        if (width >= 2 && (m->odd_answer || row.odd)) {
-            if (m->odd_answer)
-                set_color(win, kAttrQuestion);
-            else
-                wattrset(win, A_NORMAL);
-            mvwaddch(win, r, width - 1, m->odd_answer ? '!' : ' ');
-        }
-        row.shown = true;
-        row.attr = attr;
-        row.tagged = m->tagged;
-        row.odd = m->odd_answer;
-        row.name = m->name;
-    }
-    set_color(win, kAttrText);
-}
-
-void mlist_draw_terminal(WINDOW *win)
+void redraw_terminal(WINDOW *win)
 {
     if (!win) return;
     int sel = mlist_selected();
@@ -133,7 +54,7 @@ void mlist_draw_terminal(WINDOW *win)
         const TarvikVt *vt = mlist_machine(sel)->term.get();
         // The screen is as large as the window and covers all of it, so no erase is needed first; and
         // without one, the window keeps the rows that did not change and only the others are painted.
-        tarvik_vt_draw(mlist_machine(sel)->term.get(), win, 0, 0, nullptr);
+        tarvik_vt_draw(mlist_machine(sel)->term.get(), win, 0, 0);
         // A full-screen program that hid its cursor must not get a stray one from us.
         redraw_show_cursor(tarvik_vt_cursor_visible(vt));
     } else {
@@ -142,7 +63,7 @@ void mlist_draw_terminal(WINDOW *win)
     }
 }
 
-void draw_status()
+void redraw_status()
 {
     WINDOW *win = layout_minibuf_window();
     if (!win) return;
@@ -180,21 +101,21 @@ void redraw_panels(bool full)
         wnoutrefresh(stdscr);
     }
     if (WINDOW *list = mlist_window()) {
-        mlist_draw_list();
+        list_draw(list);
         if (full) touchwin(list);
         wnoutrefresh(list);
     }
     if (WINDOW *summary = layout_summary_window()) {
-        mlist_draw_summary(summary);
+        summary_draw(summary);
         if (full) touchwin(summary);
         wnoutrefresh(summary);
     }
     if (WINDOW *term = layout_terminal_window()) {
-        mlist_draw_terminal(term);
+        redraw_terminal(term);
         if (full) touchwin(term);
         wnoutrefresh(term);
     }
-    draw_status();
+    redraw_status();
 }
 
 void redraw(bool full)

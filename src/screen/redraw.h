@@ -19,7 +19,7 @@ void redraw_update();
 // A note shown on the bottom line left of the mode indicator (none when null), until replaced.
 void redraw_set_note(const char *text, int attribute);
 
-void mlist_draw_list();
-void mlist_draw_summary(WINDOW *win); // summary.cpp
-void mlist_draw_terminal(WINDOW *win);
-void draw_status();
+// The selected machine's terminal in its panel, and the cursor where its program wants it.
+void redraw_terminal(WINDOW *win);
+// The mode indicator and the note on the bottom line.
+void redraw_status();

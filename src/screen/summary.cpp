@@ -1,4 +1,6 @@
 // The summary column: each machine's latest text, read backwards from its cursor.
+#include "screen/summary.h"
+
 #include <wchar.h>
 
 #include <cstdint>
@@ -7,7 +9,6 @@
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/panel.h"
-#include "screen/redraw.h"
 
 namespace {
 
@@ -94,7 +95,7 @@ void put_summary_line(WINDOW *win, const std::vector<uint32_t> &line, int len)
 
 } // namespace
 
-void mlist_draw_summary(WINDOW *win)
+void summary_draw(WINDOW *win)
 {
     if (!win) return;
     int rows = getmaxy(win);

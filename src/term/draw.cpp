@@ -173,7 +173,7 @@ bool tarvik_char_is_format(uint32_t ch)
     return false;
 }
 
-void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback)
+void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x)
 {
     if (!vt || !win) return;
     int max_y, max_x;
@@ -200,7 +200,6 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback 
     vterm_state_get_cursorpos(vt->state, &cursor);
     wmove(win, y + std::clamp(cursor.row, 0, std::max(0, rows - 1)),
           x + std::clamp(cursor.col, 0, std::max(0, cols - 1)));
-    if (callback) callback(vt, win, nullptr);
 }
 
 void tarvik_draw_line(WINDOW *win, int y, int x, const TarvikLineCell *cells, int count)

@@ -60,9 +60,6 @@ struct TarvikLineCell {
 // goes on from the line before it (see tarvik_vt_row_wrapped).
 using TarvikScrollbackPush = void (*)(const TarvikLineCell *cells, int count, bool wrapped, void *user);
 
-// Called by tarvik_vt_draw; the program passes none.
-using TarvikDrawCallback = void (*)(TarvikVt *vt, WINDOW *win, void *user);
-
 // A blank screen of rows x cols cells: at least 1 row, and at least 2 columns so a wide character fits.
 TarvikVt *tarvik_vt_create(int rows, int cols);
 
@@ -121,7 +118,7 @@ constexpr size_t kTarvikInputMax = 1 << 20;
 size_t tarvik_vt_input_room(const TarvikVt *vt);
 
 // Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
-void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x, TarvikDrawCallback callback);
+void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x);
 
 // True for a character that is never written to the user's terminal, because a terminal may reorder,
 // join or widen what it shows around it: format characters such as the bidi controls, the line and

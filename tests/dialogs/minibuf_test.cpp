@@ -138,15 +138,4 @@ TEST_F(Minibuffer, ErrorLeavesAFunctionKeyOfTheProgramToBeReadAgain)
     }
 }
 
-TEST_F(Minibuffer, MessageReturnsAtOnceWithoutTakingKeys)
-{
-    screen_.type("k");
-    minibuf_message(minibuf_, "Adding machines from file...", kAttrText);
-    ASSERT_TRUE(wait_row(24, "Adding machines from file... "));
-    EXPECT_FALSE(screen_.terminal().cell(24, 0).bold);
-    minibuf_message(minibuf_, nullptr, kAttrText);
-    EXPECT_TRUE(wait_row(24, std::string(80, ' ')));
-    EXPECT_EQ(leftover_key(), 'k');
-}
-
 } // namespace

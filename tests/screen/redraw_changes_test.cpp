@@ -11,7 +11,9 @@
 
 #include "machines/mlist.h"
 #include "screen/colors.h"
+#include "screen/list.h"
 #include "screen/redraw.h"
+#include "screen/summary.h"
 #include "support/curses_screen.h"
 #include "support/reap.h"
 #include "support/vt_text.h"
@@ -48,8 +50,8 @@ protected:
     // Both panels as one redraw leaves them; the refresh clears the windows' changed marks.
     std::string panels()
     {
-        mlist_draw_list();
-        mlist_draw_summary(summary_);
+        list_draw(mlist_window());
+        summary_draw(summary_);
         std::string dump = window_dump(list_) + "--\n" + window_dump(summary_);
         wnoutrefresh(list_);
         wnoutrefresh(summary_);

@@ -13,7 +13,9 @@
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/layout.h"
+#include "screen/list.h"
 #include "screen/redraw.h"
+#include "screen/summary.h"
 #include "support/curses_screen.h"
 #include "support/reap.h"
 #include "support/vt_text.h"
@@ -78,7 +80,7 @@ TEST_F(Panels, ListRowsShowTagLifeAndSelectionInTheirColours)
     }
     for (int selected = 0; selected < 4; ++selected) {
         while (mlist_selected() < selected) mlist_select_next();
-        mlist_draw_list();
+        list_draw(mlist_window());
         for (int i = 0; i < 4; ++i) {
             int attr = rows[i].attribute | (i == selected ? 0x01 : 0);
             int pair = tarvik_color_pair((attr >> 4) & 7, attr & 7);
@@ -117,7 +119,7 @@ TEST_F(PlainPanels, ListRowsShowSelectionTagAndLifeWithoutColours)
         mlist_machine(i)->tagged = i & 1;
         mlist_machine(i)->alive = !(i & 2);
     }
-    mlist_draw_list();
+    list_draw(mlist_window());
     wrefresh(list);
     screen_.settle();
     for (int i = 0; i < 4; ++i) {
@@ -141,8 +143,8 @@ TEST_F(Panels, NamesAndSummaryShowWhatTheLocaleCannotAsQuestionMarks)
     settle_terminals([&] { return tarvik_vt_cursor_col(mlist_machine(0)->term.get()) >= 9; });
     {
         LocaleScope c_locale("C");
-        mlist_draw_list();
-        mlist_draw_summary(summary);
+        list_draw(mlist_window());
+        summary_draw(summary);
     }
     EXPECT_EQ(window_row(list, 0), " -V caf?? ");
     EXPECT_EQ(window_row(summary, 0), "     ? ? ????z  ");
@@ -154,7 +156,7 @@ TEST_F(Panels, NamesAreCutAndPaddedByDisplayColumns)
     mlist_init(list, 5, 20);
     mlist_add("-V averyverylongname");
     mlist_add("-V 中文字");
-    mlist_draw_list();
+    list_draw(mlist_window());
     EXPECT_EQ(window_row(list, 0), " -V avery ");
     // Two wide characters fill 4 of the 8 columns after "-V ", the third would not fit: one blank.
     EXPECT_EQ(window_row(list, 1), " -V 中文  ");
@@ -170,8 +172,8 @@ TEST_F(Panels, NamesAndSummaryLeaveOutFormatCharacters)
     mlist_add("-V a\u202eb\u2066c");
     show_output(0, 5, 80, "\\n$ x\342\200\256y\342\201\246z\342\200\217 ");
     settle_terminals([&] { return tarvik_vt_cursor_col(mlist_machine(0)->term.get()) >= 6; });
-    mlist_draw_list();
-    mlist_draw_summary(summary);
+    list_draw(mlist_window());
+    summary_draw(summary);
     EXPECT_EQ(window_row(list, 0), " -V abc   ");
     std::string line = window_row(summary, 0);
     for (const char *f : {"\u202e", "\u2066", "\u200f"}) EXPECT_EQ(line.find(f), std::string::npos) << line;
@@ -185,7 +187,7 @@ TEST_F(Panels, SummaryReadsBackwardsFromTheCursorJoiningRows)
     mlist_add("-V a");
     show_output(0, 5, 80, "top\\r\\n$ ls\\r\\na  b\\r\\n$ ");
     settle_terminals([&] { return tarvik_vt_cursor_row(mlist_machine(0)->term.get()) == 3; });
-    mlist_draw_summary(summary);
+    summary_draw(summary);
     EXPECT_EQ(window_row(summary, 0), "  $ ls a  b $   ");
     WindowCell c = window_cell(summary, 0, 2);
     EXPECT_EQ(c.pair, tarvik_color_pair(0, 0));
@@ -204,13 +206,13 @@ TEST_F(Panels, SummaryEdgeCases)
     show_output(1, 5, 80, "top\\r\\n");
     show_output(2, 5, 120, "x\\r\\nab\\344\\270\\255c");
     settle_terminals([&] { return tarvik_vt_cursor_col(mlist_machine(2)->term.get()) == 5; });
-    mlist_draw_summary(summary);
+    summary_draw(summary);
     // A 3-column window shows two characters: the cursor cell and the one before it.
     EXPECT_EQ(window_row(summary, 0), "   "); // cursor on row 0: nothing is read
     EXPECT_EQ(window_row(summary, 1), "   "); // cursor at (1, 0): that cell, a blank
     EXPECT_EQ(window_row(summary, 2), "c  ");
     // A window wider than 80 columns gets lines as wide as itself.
-    mlist_draw_summary(wide);
+    summary_draw(wide);
     std::string line = window_row(wide, 2);
     EXPECT_EQ(line.substr(line.size() - 10), "  ab中c  ");
 }
@@ -220,7 +222,7 @@ TEST_F(Panels, TerminalPanelIsBlankWithoutAMachineAndShowsTheSelectedOne)
     WINDOW *term = window(5, 30, 1, 40);
     mlist_init(window(5, 10, 1, 0), 5, 30);
     mvwaddstr(term, 2, 2, "stale");
-    mlist_draw_terminal(term);
+    redraw_terminal(term);
     for (int r = 0; r < 5; ++r) EXPECT_EQ(window_row(term, r), std::string(30, ' '));
     mlist_add("-V a");
     mlist_add("-V b");
@@ -228,7 +230,7 @@ TEST_F(Panels, TerminalPanelIsBlankWithoutAMachineAndShowsTheSelectedOne)
     show_output(1, 5, 30, "second\\r\\nmachine");
     settle_terminals([&] { return tarvik_vt_cursor_row(mlist_machine(1)->term.get()) == 1; });
     mlist_select_next();
-    mlist_draw_terminal(term);
+    redraw_terminal(term);
     int y, x;
     getyx(term, y, x);
     EXPECT_EQ(y, 1);

@@ -147,7 +147,7 @@ std::string check_colours(const TarvikVt *vt, int r, int c, const cchar_t &cc)
 // than the screen shows its top-left part.
 std::string check_draw(TarvikVt *vt, WINDOW *win)
 {
-    tarvik_vt_draw(vt, win, 0, 0, nullptr);
+    tarvik_vt_draw(vt, win, 0, 0);
     int rows = std::min(getmaxy(win), tarvik_vt_rows(vt)), cols = std::min(getmaxx(win), tarvik_vt_cols(vt));
     int row = std::min(tarvik_vt_cursor_row(vt), rows - 1),
         col = std::min(tarvik_vt_cursor_col(vt), cols - 1);

@@ -29,7 +29,7 @@ std::string window_dump_with_cursor(WINDOW *win)
 // Draws as the main loop does (the refresh clears the window's changed marks), and returns the result.
 std::string draw(TarvikVt *vt, WINDOW *win)
 {
-    tarvik_vt_draw(vt, win, 0, 0, nullptr);
+    tarvik_vt_draw(vt, win, 0, 0);
     std::string dump = window_dump_with_cursor(win);
     wnoutrefresh(win);
     return dump;

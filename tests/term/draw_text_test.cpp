@@ -17,7 +17,7 @@ using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
 void draw_and_show(TarvikVt *vt, WINDOW *win, CursesScreen &screen)
 {
-    tarvik_vt_draw(vt, win, 0, 0, nullptr);
+    tarvik_vt_draw(vt, win, 0, 0);
     wnoutrefresh(win);
     doupdate();
     screen.settle(150);
@@ -92,7 +92,7 @@ TEST(DrawText, WhatTheLocaleCannotShowIsAQuestionMarkInEachColumn)
     vt_feed_output(vt.get(), "caf\u00e9 \u20ac \u65e5\u672c\u8a9ez");
     {
         LocaleScope c_locale("C");
-        tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+        tarvik_vt_draw(vt.get(), win, 0, 0);
     }
     EXPECT_EQ(window_row(win, 0), "caf? ? ??????z      ");
     delwin(win);

@@ -70,7 +70,7 @@ TEST(Palette, ThousandsOfCombinationsOverSeveralPassesKeepTheirExactColours)
             std::string bytes = "\033[" + std::to_string(row + 1) + ";1H";
             for (int bg = 0; bg < 256; ++bg) bytes += colored(fg, bg, "X");
             vt_feed_output(vt.get(), bytes);
-            tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+            tarvik_vt_draw(vt.get(), win, 0, 0);
             shown_fg[row / 2] = fg;
             for (int bg = 0; bg < 256; ++bg)
                 ASSERT_EQ(cell_colors(win, row + bg / kCols, bg % kCols), (Colors{fg, bg}))
@@ -110,7 +110,7 @@ TEST(Palette, WhenPairsRunOutTheLeastRecentlyDrawnIsReusedNeverOneOfThisFrame)
         std::string bytes = "\033[1;1H";
         for (int k = 0; k < 30; ++k) bytes += colored(16 + (frame * 30 + k) % 240, 100 + k, "o");
         vt_feed_output(vt.get(), bytes);
-        tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+        tarvik_vt_draw(vt.get(), win, 0, 0);
         for (int k = 0; k < 30; ++k)
             ASSERT_EQ(cell_colors(win, 0, k), (Colors{16 + (frame * 30 + k) % 240, 100 + k}))
                 << "frame " << frame << ", cell " << k;
@@ -121,7 +121,7 @@ TEST(Palette, WhenPairsRunOutTheLeastRecentlyDrawnIsReusedNeverOneOfThisFrame)
     std::string crowded = "\033[2;1H";
     for (int k = 0; k < 60; ++k) crowded += colored(200, 17 + k, "c");
     vt_feed_output(vt.get(), crowded);
-    tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+    tarvik_vt_draw(vt.get(), win, 0, 0);
     for (int k = 0; k < 36; ++k) EXPECT_EQ(cell_colors(win, 1, k), (Colors{200, 17 + k})) << "cell " << k;
     for (int k = 36; k < 60; ++k) EXPECT_LT(window_cell(win, 1, k).pair, 64) << "cell " << k;
     wnoutrefresh(win);

@@ -224,7 +224,7 @@ TEST(Scrollback, KeptLineDrawsLikeTheScreenRow)
     feed_text(vt, "\x1b[1;4;31;44mab\x1b[0m \x1b[38;5;123mcd\x1b[48;2;200;10;10m e\xe5\xad\x97\x1b[7mf"
                   "\x1b[0m\x1b[9m g\xcc\x81\x1b[0m  \x1b[42m  ");
     WINDOW *a = newwin(1, 30, 0, 0), *b = newwin(1, 30, 2, 0);
-    tarvik_vt_draw(vt.get(), a, 0, 0, nullptr);
+    tarvik_vt_draw(vt.get(), a, 0, 0);
     std::vector<TarvikLineCell> cells(30);
     int n = tarvik_vt_line(vt.get(), 0, cells.data());
     EXPECT_EQ(n, 16);

@@ -208,7 +208,7 @@ TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysI
 
     CursesScreen screen(10, 50);
     WINDOW *win = newwin(5, 40, 2, 3);
-    tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+    tarvik_vt_draw(vt.get(), win, 0, 0);
     int y, x;
     getyx(win, y, x);
     EXPECT_EQ(y, tarvik_vt_cursor_row(vt.get()));
@@ -274,7 +274,7 @@ TEST(TerminalLayer, DrawShowsAttributesColoursAndWideCharacters)
     CursesScreen screen(10, 30);
     start_color();
     WINDOW *win = newwin(4, 20, 0, 0);
-    tarvik_vt_draw(vt.get(), win, 0, 0, nullptr);
+    tarvik_vt_draw(vt.get(), win, 0, 0);
     WindowCell r = window_cell(win, 0, 0);
     EXPECT_EQ(r.text, "R");
     EXPECT_TRUE(r.attrs & A_BOLD);

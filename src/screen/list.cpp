@@ -1,0 +1,95 @@
+// The list panel: a row per machine, its tag, its name and the mark of an odd answer, in the colours of
+// its state.
+#include "screen/list.h"
+
+#include <string>
+#include <vector>
+
+#include "machines/mlist.h"
+#include "screen/colors.h"
+#include "screen/panel.h"
+
+namespace {
+
+// Attribute byte of a list row: colour by tag and life, red background when selected.
+int list_row_attribute(const Machine &m, bool selected)
+{
+    int attr;
+    if (m.tagged == 1)
+        attr = m.alive ? kAttrRowTagged : kAttrRowTaggedDead;
+    else
+        attr = m.alive ? kAttrRowAlive : kAttrRowDead;
+    return selected ? attr | kAttrRowSelected : attr;
+}
+
+// Writes the name into exactly `width` columns, cleaned, padded with blanks.
+void put_name(WINDOW *win, const std::string &name, int width)
+{
+    int used = 0;
+    panel_put_text(win, name, width, &used);
+    for (; used < width; ++used) waddch(win, ' ');
+}
+
+// What each row of the list shows (see PanelRecord): a row whose text and colour did not change is
+// left as it is.
+struct ListRow {
+    bool shown = false; // false: the row is blank
+    int attr = 0;
+    int tagged = 0;
+    int odd = 0;
+    std::string name;
+};
+struct ListPanel {
+    PanelRecord record;
+    std::vector<ListRow> rows;
+};
+ListPanel g_list;
+
+} // namespace
+
+void list_draw(WINDOW *win)
+{
+    if (!win) return;
+    int rows = getmaxy(win);
+    int width = getmaxx(win);
+    std::vector<ListRow> &shown = g_list.rows;
+    if (!panel_holds(g_list.record, win)) shown.assign(static_cast<size_t>(rows), ListRow{});
+    int scroll = mlist_scroll();
+    for (int r = 0; r < rows; ++r) {
+        ListRow &row = shown[static_cast<size_t>(r)];
+        int i = scroll + r;
+        if (i >= mlist_count()) {
+            if (row.shown) {
+                set_color(win, kAttrText);
+                wmove(win, r, 0);
+                wclrtoeol(win);
+                row = ListRow{};
+            }
+            continue;
+        }
+        const Machine *m = mlist_machine(i);
+        int attr = list_row_attribute(*m, i == mlist_selected());
+        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.odd == m->odd_answer &&
+            row.name == m->name)
+            continue;
+        set_color(win, attr);
+        wmove(win, r, 0);
+        waddch(win, m->tagged == 1 ? '*' : ' ');
+        put_name(win, m->name, width - 2);
+        // The last column, outside the row's bar: its answer to the last multicast command differs
+        // from most machines'.
+        if (width >= 2 && (m->odd_answer || row.odd)) {
+            if (m->odd_answer)
+                set_color(win, kAttrQuestion);
+            else
+                wattrset(win, A_NORMAL);
+            mvwaddch(win, r, width - 1, m->odd_answer ? '!' : ' ');
+        }
+        row.shown = true;
+        row.attr = attr;
+        row.tagged = m->tagged;
+        row.odd = m->odd_answer;
+        row.name = m->name;
+    }
+    set_color(win, kAttrText);
+}
