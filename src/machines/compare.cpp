@@ -145,7 +145,7 @@ constexpr int kMaxWrappedRows = 1000;
 // terminal wrapped it onto (its echo may come after the mark, as with a paste).
 uint64_t answer_begin(const Machine &m)
 {
-    uint64_t line = m.answer_mark + 1;
+    uint64_t line = m.answer.mark + 1;
     for (int k = 0; k < kMaxWrappedRows && history_line_wrapped(m.history, m.term.get(), line); ++k) ++line;
     return line;
 }
@@ -153,7 +153,7 @@ uint64_t answer_begin(const Machine &m)
 // Reads the machine's answer again if its screen or history changed since the last reading.
 void read_answer(Machine &m)
 {
-    AnswerCache &a = m.answer;
+    AnswerCache &a = m.answer.cache;
     const History &h = m.history;
     const TarvikVt *vt = m.term.get();
     if (a.read && a.version == tarvik_vt_version(vt) && a.history_begin == history_begin(h) &&
@@ -249,13 +249,13 @@ void lines_collect()
 {
     size_t held = 0;
     for (int i = 0; i < mlist_count(); ++i) {
-        const AnswerCache &a = mlist_machine(i)->answer;
+        const AnswerCache &a = mlist_machine(i)->answer.cache;
         held += a.lines.size() + a.tail.size();
     }
     if (lines_count() <= 2 * held + 4096) return;
     std::vector<uint8_t> held_now(lines_capacity(), 0);
     for (int i = 0; i < mlist_count(); ++i) {
-        const AnswerCache &a = mlist_machine(i)->answer;
+        const AnswerCache &a = mlist_machine(i)->answer.cache;
         for (uint32_t n : a.lines) held_now[n] = 1;
         for (uint32_t n : a.tail) held_now[n] = 1;
     }
@@ -278,7 +278,7 @@ void answers_source(std::vector<uint64_t> &out)
     out.clear();
     for (int i = 0; i < mlist_count(); ++i) {
         const Machine *m = mlist_machine(i);
-        if (!m->answering) continue;
+        if (!m->answer.answering) continue;
         out.push_back(static_cast<uint64_t>(i));
         out.push_back(tarvik_vt_version(m->term.get()));
         out.push_back(history_end(m->history) << 1 | (m->alive ? 1 : 0));
@@ -345,21 +345,21 @@ void compare_mark_sent()
 {
     for (int i = 0; i < mlist_count(); ++i) {
         Machine *m = mlist_machine(i);
-        m->answering = m->tagged;
-        m->odd_answer = 0;
-        m->answer = AnswerCache{};
-        if (!m->answering) continue;
-        m->answer_mark = history_mark(m->history, m->term.get());
+        m->answer.answering = m->tagged;
+        m->answer.odd = false;
+        m->answer.cache = AnswerCache{};
+        if (!m->answer.answering) continue;
+        m->answer.mark = history_mark(m->history, m->term.get());
         // The command's line starts where the prompt is, above the cursor when the command wrapped.
-        uint64_t line = m->answer_mark;
+        uint64_t line = m->answer.mark;
         for (int k = 0; k < kMaxWrappedRows && line > history_begin(m->history) &&
                         history_line_wrapped(m->history, m->term.get(), line);
              ++k)
             --line;
-        m->answer.command_line = line;
+        m->answer.cache.command_line = line;
         // The prompt, at least, is known now: an answer longer than the history may take the command's
         // line away before anything reads it, and the prompt coming back must still be seen.
-        m->answer.command = trim_right(line_text(m->history, m->term.get(), line));
+        m->answer.cache.command = trim_right(line_text(m->history, m->term.get(), line));
     }
     lines_clear();
     // The answers to the command before are gone; the new ones are read at the next refresh.
@@ -376,13 +376,13 @@ CompareState compare_state(size_t text_lines)
     std::vector<int> index;
     for (int i = 0; i < mlist_count(); ++i) {
         Machine *m = mlist_machine(i);
-        m->odd_answer = 0;
-        if (!m->answering) continue;
+        m->answer.odd = false;
+        if (!m->answer.answering) continue;
         state.any = true;
         read_answer(*m);
-        if (m->answer_mark + 1 < history_begin(m->history)) state.clipped = true;
+        if (m->answer.mark + 1 < history_begin(m->history)) state.clipped = true;
         // A dead machine's answer is all it will ever say.
-        if (!m->answer.done && m->alive) {
+        if (!m->answer.cache.done && m->alive) {
             state.printing.push_back(i);
             continue;
         }
@@ -390,26 +390,28 @@ CompareState compare_state(size_t text_lines)
         index.push_back(i);
     }
     auto groups = group_by(
-        answered.size(), [&](size_t k) { return answered[k]->answer.hash; },
-        [&](size_t k, size_t l) { return same_answer(answered[k]->answer, answered[l]->answer); });
+        answered.size(), [&](size_t k) { return answered[k]->answer.cache.hash; },
+        [&](size_t k, size_t l) {
+            return same_answer(answered[k]->answer.cache, answered[l]->answer.cache);
+        });
     for (const std::vector<int> &group : groups) {
         CompareGroup g;
         for (int k : group) g.machines.push_back(index[static_cast<size_t>(k)]);
-        const AnswerCache &answer = answered[static_cast<size_t>(group.front())]->answer;
+        const AnswerCache &answer = answered[static_cast<size_t>(group.front())]->answer.cache;
         g.text = answer_text(answer, text_lines);
         g.lines = answer_size(answer);
         state.groups.push_back(std::move(g));
     }
     for (size_t k = 1; k < state.groups.size(); ++k)
-        for (int i : state.groups[k].machines) mlist_machine(i)->odd_answer = 1;
+        for (int i : state.groups[k].machines) mlist_machine(i)->answer.odd = true;
     lines_collect();
     return state;
 }
 
 std::string compare_answer_text(int i)
 {
-    if (i < 0 || i >= mlist_count() || !mlist_machine(i)->answering) return "";
-    return answer_text(mlist_machine(i)->answer, SIZE_MAX);
+    if (i < 0 || i >= mlist_count() || !mlist_machine(i)->answer.answering) return "";
+    return answer_text(mlist_machine(i)->answer.cache, SIZE_MAX);
 }
 
 CompareDifference compare_difference(int a, int b)
@@ -417,7 +419,7 @@ CompareDifference compare_difference(int a, int b)
     CompareDifference d;
     const Machine *ma = mlist_machine(a), *mb = mlist_machine(b);
     if (!ma || !mb) return d;
-    const AnswerCache &x = ma->answer, &y = mb->answer;
+    const AnswerCache &x = ma->answer.cache, &y = mb->answer.cache;
     size_t n = std::min(answer_size(x), answer_size(y));
     while (d.line < n && answer_line(x, d.line) == answer_line(y, d.line)) ++d.line;
     if (d.line == n) return d;
@@ -461,5 +463,5 @@ unsigned long compare_version()
 std::string compare_group_text(const CompareGroup &group, size_t lines)
 {
     const Machine *m = group.machines.empty() ? nullptr : mlist_machine(group.machines.front());
-    return m ? answer_text(m->answer, lines) : std::string();
+    return m ? answer_text(m->answer.cache, lines) : std::string();
 }

@@ -27,7 +27,7 @@ void machine_start(Machine *m, int rows, int cols)
     std::string command = "/usr/bin/ssh " + m->connection;
     m->pid = tarvik_vt_forkpty(m->term.get(), command.c_str());
     // No child will ever report an exit: show the machine dead at once instead of alive for good.
-    m->alive = m->pid < 0 ? 0 : 1;
+    m->alive = m->pid >= 0;
 }
 
 // How the child ended, in a line short enough for a narrow screen.
@@ -65,8 +65,8 @@ void machine_exited(Machine *m, int wait_status)
 {
     if (!m) return;
     // A dead machine's old pid may come round again for another child: its note is written once.
-    bool was_alive = m->alive == 1;
-    m->alive = 0;
+    bool was_alive = m->alive;
+    m->alive = false;
     // Never waits: the note goes below ssh's last words once they are in.
     if (was_alive) tarvik_vt_forsake_child(m->term.get(), exit_note(wait_status).c_str());
 }
@@ -75,4 +75,11 @@ void machine_restart(Machine *m, int rows, int cols)
 {
     if (!m) return;
     machine_start(m, rows, cols);
+}
+
+void machine_child_started(Machine *m)
+{
+    if (!m || m->pid != 0) return;
+    m->pid = tarvik_vt_pid(m->term.get());
+    if (m->pid < 0) m->alive = false;
 }

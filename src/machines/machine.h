@@ -11,20 +11,27 @@
 #include "machines/history.h"
 #include "term/tarvik.h"
 
+// What the compare module (compare.cpp, the only one that writes it) keeps of a machine: its answer to
+// the last command sent in multicast.
+struct MachineAnswer {
+    bool answering = false; // it received that command
+    bool odd = false;       // its answer is outside the largest group of equal answers
+    uint64_t mark = 0;      // where the answer starts, as history_mark gave it
+    AnswerCache cache;
+};
+
+// Each field is written by one module only: the name, the connection, `alive` and the terminal by
+// machine.cpp, `tagged` by the machine list, `answer` by the compare module.
 struct Machine {
     std::string name;
     std::string connection; // the name it was added by: what ssh is given, whatever a rename shows
-    uint8_t tagged = 0;
-    uint8_t alive = 1;
+    bool tagged = false;
+    bool alive = true;
     // Before the terminal, which writes into it to its end and so must go first.
     History history;
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
-    pid_t pid = -1; // 0 while its start is held: see mlist_children_started
-    // Its answer to the last command sent to several machines: see compare.h.
-    uint8_t answering = 0;    // it received that command
-    uint8_t odd_answer = 0;   // its answer is outside the largest group of equal answers
-    uint64_t answer_mark = 0; // where the answer starts, as history_mark gave it
-    AnswerCache answer;
+    pid_t pid = -1; // 0 while its start is held: see machine_child_started
+    MachineAnswer answer;
 };
 
 // A new machine whose terminal of rows x cols runs "/usr/bin/ssh <name>" (the name split at blanks
@@ -43,3 +50,7 @@ void machine_exited(Machine *m, int wait_status);
 
 // Starts the machine's connection again on a fresh screen of rows x cols; its name and tag stay.
 void machine_restart(Machine *m, int rows, int cols);
+
+// After the terminal layer released a held start: the machine takes its child's pid, or is dead when
+// its child could not be started. Does nothing for a machine whose start was not held.
+void machine_child_started(Machine *m);

@@ -37,7 +37,7 @@ template <typename Use> void for_each_receiver(Use use)
 {
     if (g_multicast) {
         for (auto &m : g_machines)
-            if (m->tagged == 1) use(m->term.get());
+            if (m->tagged) use(m->term.get());
     } else if (has_selection()) {
         use(g_machines[static_cast<size_t>(g_selected)]->term.get());
     }
@@ -93,14 +93,14 @@ void mlist_delete_selected()
 
 void mlist_delete_tagged()
 {
-    std::erase_if(g_machines, [](const MachinePtr &m) { return m->tagged == 1; });
+    std::erase_if(g_machines, [](const MachinePtr &m) { return m->tagged; });
     fix_selection();
 }
 
 void mlist_delete_dead()
 {
     for (int i = count() - 1; i >= 0; --i)
-        if (g_machines[static_cast<size_t>(i)]->alive == 0) delete_at(i);
+        if (!g_machines[static_cast<size_t>(i)]->alive) delete_at(i);
 }
 
 void mlist_delete_all()
@@ -125,24 +125,24 @@ void mlist_toggle_tag()
 {
     if (has_selection()) {
         Machine *m = g_machines[static_cast<size_t>(g_selected)].get();
-        m->tagged = m->tagged ? 0 : 1;
+        m->tagged = !m->tagged;
     }
 }
 
 void mlist_tag_all(bool live_only)
 {
-    for (auto &m : g_machines) m->tagged = live_only ? m->alive : 1;
+    for (auto &m : g_machines) m->tagged = live_only ? m->alive : true;
 }
 
 void mlist_toggle_tag_all(bool live_only)
 {
     for (auto &m : g_machines)
-        if (m->alive == 1 || !live_only) m->tagged = m->tagged ? 0 : 1;
+        if (m->alive || !live_only) m->tagged = !m->tagged;
 }
 
 void mlist_untag_all()
 {
-    for (auto &m : g_machines) m->tagged = 0;
+    for (auto &m : g_machines) m->tagged = false;
 }
 
 void mlist_toggle_multicast()
@@ -179,8 +179,8 @@ size_t mlist_input_room()
 
 int mlist_tagged_count()
 {
-    return static_cast<int>(std::count_if(g_machines.begin(), g_machines.end(),
-                                          [](const MachinePtr &m) { return m->tagged == 1; }));
+    return static_cast<int>(
+        std::count_if(g_machines.begin(), g_machines.end(), [](const MachinePtr &m) { return m->tagged; }));
 }
 
 void mlist_child_exited(pid_t pid, int wait_status)
@@ -194,7 +194,7 @@ void mlist_reconnect_dead()
 {
     bool holding = false;
     for (auto &m : g_machines) {
-        if (m->alive == 1) continue;
+        if (m->alive) continue;
         if (!holding) tarvik_vt_hold_children();
         holding = true;
         machine_restart(m.get(), g_term_rows, g_term_cols);
@@ -203,11 +203,7 @@ void mlist_reconnect_dead()
 
 void mlist_children_started()
 {
-    for (auto &m : g_machines) {
-        if (m->pid != 0) continue;
-        m->pid = tarvik_vt_pid(m->term.get());
-        if (m->pid < 0) m->alive = 0;
-    }
+    for (auto &m : g_machines) machine_child_started(m.get());
 }
 
 namespace {

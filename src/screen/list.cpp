@@ -15,7 +15,7 @@ namespace {
 int list_row_attribute(const Machine &m, bool selected)
 {
     int attr;
-    if (m.tagged == 1)
+    if (m.tagged)
         attr = m.alive ? kAttrRowTagged : kAttrRowTaggedDead;
     else
         attr = m.alive ? kAttrRowAlive : kAttrRowDead;
@@ -35,8 +35,8 @@ void put_name(WINDOW *win, const std::string &name, int width)
 struct ListRow {
     bool shown = false; // false: the row is blank
     int attr = 0;
-    int tagged = 0;
-    int odd = 0;
+    bool tagged = false;
+    bool odd = false;
     std::string name;
 };
 struct ListPanel {
@@ -69,26 +69,26 @@ void list_draw(WINDOW *win)
         }
         const Machine *m = mlist_machine(i);
         int attr = list_row_attribute(*m, i == mlist_selected());
-        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.odd == m->odd_answer &&
+        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.odd == m->answer.odd &&
             row.name == m->name)
             continue;
         set_color(win, attr);
         wmove(win, r, 0);
-        waddch(win, m->tagged == 1 ? '*' : ' ');
+        waddch(win, m->tagged ? '*' : ' ');
         put_name(win, m->name, width - 2);
         // The last column, outside the row's bar: its answer to the last multicast command differs
         // from most machines'.
-        if (width >= 2 && (m->odd_answer || row.odd)) {
-            if (m->odd_answer)
+        if (width >= 2 && (m->answer.odd || row.odd)) {
+            if (m->answer.odd)
                 set_color(win, kAttrQuestion);
             else
                 wattrset(win, A_NORMAL);
-            mvwaddch(win, r, width - 1, m->odd_answer ? '!' : ' ');
+            mvwaddch(win, r, width - 1, m->answer.odd ? '!' : ' ');
         }
         row.shown = true;
         row.attr = attr;
         row.tagged = m->tagged;
-        row.odd = m->odd_answer;
+        row.odd = m->answer.odd;
         row.name = m->name;
     }
     set_color(win, kAttrText);

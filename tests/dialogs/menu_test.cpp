@@ -36,8 +36,8 @@ protected:
     {
         mlist_init(list_, 5, 20);
         for (const char *name : {"a.invalid", "b.invalid", "c.invalid", "d.invalid"}) mlist_add(name);
-        mlist_machine(0)->tagged = 1;
-        mlist_machine(2)->tagged = 1;
+        mlist_machine(0)->tagged = true;
+        mlist_machine(2)->tagged = true;
         for (int i : {2, 3}) {
             pid_t pid = mlist_machine(i)->pid;
             kill(pid, SIGKILL);

@@ -51,7 +51,7 @@ TEST(ChildExits, FiftyEndingAtOnceAreAllDeadAfterOneTurnAndNoZombieRemains)
     children_reap();
     for (int i = 0; i < kMachines; ++i) {
         const Machine *m = mlist_machine(i);
-        EXPECT_EQ(m->alive, 0) << "machine " << i;
+        EXPECT_FALSE(m->alive) << "machine " << i;
         EXPECT_NE(vt_flat_text(m->term.get()).find("Connection reset"), std::string::npos) << "machine " << i;
     }
     EXPECT_TRUE(process_zombies(getpid()).empty());

@@ -110,9 +110,9 @@ void expect_as_read_whole()
     std::vector<std::string> texts;
     for (int i = 0; i < mlist_count(); ++i) {
         Machine *m = mlist_machine(i);
-        if (!m->answering) continue;
+        if (!m->answer.answering) continue;
         CompareAnswer whole =
-            compare_answer(history_text_since(m->history, m->term.get(), m->answer_mark), compare_names(*m));
+            compare_answer(history_text_since(m->history, m->term.get(), m->answer.mark), compare_names(*m));
         if (!whole.done && m->alive) {
             printing.push_back(i);
         } else {
@@ -159,7 +159,7 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     EXPECT_EQ(state.groups[1].machines, (std::vector<int>{3}));
     EXPECT_EQ(state.printing, (std::vector<int>{4}));
     EXPECT_FALSE(state.clipped);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(mlist_machine(i)->odd_answer, i == 3 ? 1 : 0) << i;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(mlist_machine(i)->answer.odd, i == 3) << i;
     // The view asks for the first lines only, and learns how long the answer is.
     state = compare_state(2);
     EXPECT_EQ(state.groups[1].text, "Linux <host> 6.2 line 0\nLinux <host> 6.2 line 1\n");
@@ -168,13 +168,13 @@ TEST_F(CompareList, OddMachineStandsOutUntilTheNextMulticastEnter)
     // Singlecast typing leaves the answers alone; the next multicast Enter starts new ones.
     mlist_toggle_multicast();
     typed("\r");
-    EXPECT_EQ(mlist_machine(3)->odd_answer, 1);
+    EXPECT_TRUE(mlist_machine(3)->answer.odd);
     mlist_toggle_multicast();
     typed("x");
-    EXPECT_EQ(mlist_machine(3)->odd_answer, 1);
+    EXPECT_TRUE(mlist_machine(3)->answer.odd);
     // Ctrl-J is an Enter for a shell too.
     typed("\n");
-    EXPECT_EQ(mlist_machine(3)->odd_answer, 0);
+    EXPECT_FALSE(mlist_machine(3)->answer.odd);
 }
 
 // A command wider than the terminal wraps onto more rows: its line is every row it takes, whether its
@@ -200,7 +200,7 @@ TEST_F(CompareList, AWrappedCommandLineIsLeftOutAndItsAnswerEnds)
         ASSERT_EQ(state.groups.size(), 1u);
         EXPECT_EQ(state.groups[0].machines, (std::vector<int>{0, 1}));
         EXPECT_EQ(state.groups[0].text, answer);
-        for (int i = 0; i < 2; ++i) EXPECT_TRUE(mlist_machine(i)->answer.done) << i;
+        for (int i = 0; i < 2; ++i) EXPECT_TRUE(mlist_machine(i)->answer.cache.done) << i;
     }
 }
 

@@ -19,8 +19,8 @@ TEST(Machine, UnresolvableNameGivesAnSshChildWhoseExitIsReportedByItsPid)
     Machine *m = machine_create("nonexistent.invalid", 10, 80);
     ASSERT_NE(m, nullptr);
     EXPECT_EQ(m->name, "nonexistent.invalid");
-    EXPECT_EQ(m->tagged, 0);
-    EXPECT_EQ(m->alive, 1);
+    EXPECT_FALSE(m->tagged);
+    EXPECT_TRUE(m->alive);
     ASSERT_GT(m->pid, 0);
     int status = reap_child(m->pid, 10000);
     ASSERT_TRUE(WIFEXITED(status));

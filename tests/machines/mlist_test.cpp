@@ -159,8 +159,8 @@ TEST_F(MachineList, SelectionIsAPositionWhenTaggedMachinesBeforeItGo)
     mlist_select_next();
     mlist_toggle_tag(); // machine 2 is not deleted below: untag it again
     mlist_toggle_tag();
-    mlist_machine(0)->tagged = 1;
-    mlist_machine(1)->tagged = 1;
+    mlist_machine(0)->tagged = true;
+    mlist_machine(1)->tagged = true;
     mlist_delete_tagged();
     EXPECT_EQ(names(), (std::vector<std::string>{"-V m2", "-V m3", "-V m4"}));
     EXPECT_EQ(mlist_selected(), 2);
@@ -172,8 +172,8 @@ TEST_F(MachineList, TagOperationsTreatLiveAndDeadMachinesAsTold)
     add(4);
     kill_machine(1);
     kill_machine(3);
-    ASSERT_EQ(mlist_machine(1)->alive, 0);
-    ASSERT_EQ(mlist_machine(0)->alive, 1);
+    ASSERT_FALSE(mlist_machine(1)->alive);
+    ASSERT_TRUE(mlist_machine(0)->alive);
     auto tags = [] {
         std::string s;
         for (int i = 0; i < mlist_count(); ++i) s += static_cast<char>('0' + mlist_machine(i)->tagged);
@@ -218,7 +218,7 @@ TEST_F(MachineList, HeldMachinesTakeTheirPidsAsTheyAreReleased)
     add(3);
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(mlist_machine(i)->pid, 0);
-        EXPECT_EQ(mlist_machine(i)->alive, 1);
+        EXPECT_TRUE(mlist_machine(i)->alive);
     }
     mlist_delete_selected(); // machine 0, never started
     ASSERT_EQ(tarvik_vt_release_children(0), 1u);
@@ -231,8 +231,8 @@ TEST_F(MachineList, HeldMachinesTakeTheirPidsAsTheyAreReleased)
     EXPECT_NE(mlist_machine(0)->pid, mlist_machine(1)->pid);
     kill_machine(1);
     EXPECT_EQ(names(), (std::vector<std::string>{"-V m1", "-V m2"}));
-    EXPECT_EQ(mlist_machine(0)->alive, 1);
-    EXPECT_EQ(mlist_machine(1)->alive, 0);
+    EXPECT_TRUE(mlist_machine(0)->alive);
+    EXPECT_FALSE(mlist_machine(1)->alive);
 }
 
 // The screen of machine i, rows joined by "|".
@@ -288,7 +288,7 @@ TEST_F(MachineList, ReconnectRestartsDeadMachinesInPlaceOnTheirOriginalConnectio
 {
     mlist_init(win_, 6, 40);
     add(3);
-    mlist_machine(0)->tagged = 1;
+    mlist_machine(0)->tagged = true;
     mlist_rename_selected("renamed");
     const pid_t live = mlist_machine(1)->pid;
     kill_machine(0);
@@ -300,12 +300,12 @@ TEST_F(MachineList, ReconnectRestartsDeadMachinesInPlaceOnTheirOriginalConnectio
     mlist_children_started();
     EXPECT_EQ(names(), (std::vector<std::string>{"renamed", "-V m1", "-V m2"}));
     for (int i : {0, 2}) {
-        EXPECT_EQ(mlist_machine(i)->alive, 1);
+        EXPECT_TRUE(mlist_machine(i)->alive);
         EXPECT_GT(mlist_machine(i)->pid, 0);
         EXPECT_EQ(screen_of(i).find("[ssh"), std::string::npos) << screen_of(i);
     }
-    EXPECT_EQ(mlist_machine(0)->tagged, 1);
-    EXPECT_EQ(mlist_machine(2)->tagged, 0);
+    EXPECT_TRUE(mlist_machine(0)->tagged);
+    EXPECT_FALSE(mlist_machine(2)->tagged);
     EXPECT_EQ(mlist_machine(1)->pid, live);
     EXPECT_TRUE(update_until([] { return screen_of(0).find("OpenSSH") != std::string::npos; }))
         << screen_of(0);

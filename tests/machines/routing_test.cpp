@@ -64,11 +64,11 @@ TEST(KeyRouting, MulticastReachesEveryTaggedMachineDeadOnesIncludedAndSinglecast
     int status = 0;
     ASSERT_EQ(waitpid(dead, &status, 0), dead);
     mlist_child_exited(dead, status);
-    ASSERT_EQ(mlist_machine(3)->alive, 0);
+    ASSERT_FALSE(mlist_machine(3)->alive);
 
-    mlist_machine(0)->tagged = 1;
-    mlist_machine(2)->tagged = 1;
-    mlist_machine(3)->tagged = 1;
+    mlist_machine(0)->tagged = true;
+    mlist_machine(2)->tagged = true;
+    mlist_machine(3)->tagged = true;
     mlist_select_prev();
     mlist_select_prev(); // machine 1, untagged, is selected
     ASSERT_EQ(mlist_selected(), 1);

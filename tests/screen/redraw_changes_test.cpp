@@ -83,7 +83,7 @@ TEST_F(PanelChanges, EveryChangeLooksAsAfterAFullRepaint)
         {"output that scrolls", [&] { output(2, "\r\n1\r\n2\r\n3\r\n4\r\n5\r\n$ "); }},
         {"the selection moves", [] { mlist_select_next(); }},
         {"a tag", [] { mlist_toggle_tag(); }},
-        {"a machine dies", [] { mlist_machine(1)->alive = 0; }},
+        {"a machine dies", [] { mlist_machine(1)->alive = false; }},
         {"a rename", [] { mlist_rename_selected("renamed-machine"); }},
         {"more machines than rows",
          [&] {
