@@ -141,7 +141,7 @@ std::string check_colours(const TarvikVt *vt, int r, int c, const cchar_t &cc)
 }
 
 // Draws the screen as the redraw does, over what the window showed before, and reads it back: every
-// column shows what the screen holds there, or a blank or the replacement character where that cannot
+// column shows what the screen holds there, or a blank, the replacement character or a ? where that cannot
 // be shown as it is (a format character, one the locale lacks or whose width the C library sees
 // otherwise, a wide one cut by the window's edge), never anything left from before. A window smaller
 // than the screen shows its top-left part.
@@ -169,7 +169,8 @@ std::string check_draw(TarvikVt *vt, WINDOW *win)
             auto shown = static_cast<uint32_t>(wch[0]);
             TarvikCell cell = tarvik_vt_cell(vt, r, c);
             uint32_t want = cell.ch;
-            bool stand_in = shown == ' ' || shown == 0xFFFD; // a blank or the replacement
+            // A blank, the replacement, or a ? for a character the locale cannot show.
+            bool stand_in = shown == ' ' || shown == 0xFFFD || shown == '?';
             if (cell.width == 0) {
                 // curses repeats a wide character in the column it covers.
                 TarvikCell left = tarvik_vt_cell(vt, r, c - 1);
