@@ -1,17 +1,17 @@
 // The terminal-emulation layer: one emulated screen with a child process on its own pseudo-terminal.
+// It uses no header of the program above it; what it needs of the program (colour pairs to draw with,
+// where scrolled lines go) is handed to it.
 //
-// The two ways bytes travel:
-//   key to child: wait_key (dialogs/wait.cpp) reads the key with wgetch for the main loop
-//     (app/loop.cpp) or a dialog; mlist_send_key picks the selected or tagged machines;
-//     tarvik_vt_keypress (keys.cpp) turns the key into the bytes a terminal sends (tarvik_vt_send and
-//     tarvik_vt_paste take typed text and pastes whole); pty_send (pty.cpp) queues them and writes
-//     what the pseudo-terminal takes.
-//   child to user: poll() in wait_key wakes; the program's work (app/main.cpp) has mlist_update call
-//     tarvik_vt_update_all, which has pty_pump (pty.cpp) read the master; vt_write (filter.cpp) passes
-//     on what libvterm handles safely; libvterm's state layer paints into the program's own cells
-//     (cells.cpp), noting damaged rows; the redraw (screen/redraw.cpp) calls tarvik_vt_draw
-//     (draw.cpp), which copies the damaged rows into the curses window with colour pairs from
-//     palette.cpp; doupdate sends the difference to the user's terminal.
+// The two ways bytes travel through it:
+//   to the child: tarvik_vt_keypress (keys.cpp) turns a curses key into the bytes a terminal sends,
+//     tarvik_vt_send and tarvik_vt_paste take typed text and pastes whole; pty_send (pty.cpp) queues
+//     them and writes what the pseudo-terminal takes, the rest when a poll finds it writable.
+//   from the child: the caller polls the masters (tarvik_vt_fd, tarvik_vt_poll_events) and hands the
+//     ready ones to tarvik_vt_update_ready; pty_read (pty.cpp) reads them; vt_write (filter.cpp) passes
+//     on what libvterm handles safely; libvterm's state layer paints into the layer's own cells
+//     (cells.cpp), noting damaged rows and handing lines that leave the top to the scrollback;
+//     tarvik_vt_draw (draw.cpp) copies the damaged rows into a curses window with colour pairs from
+//     palette.cpp.
 //
 // Order of calls for one handle: create; forkpty once; any mix of update, keypress and draw (these go on
 // working after forsake_child); forsake_child after the child exited (again is harmless); destroy once.
