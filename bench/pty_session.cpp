@@ -1,5 +1,7 @@
 #include "pty_session.h"
 
+#include "support/pty_spawn.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -13,6 +15,8 @@
 #include <array>
 #include <thread>
 
+extern char **environ;
+
 double ms_between(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();
@@ -20,21 +24,8 @@ double ms_between(Clock::time_point from, Clock::time_point to)
 
 PtySession::PtySession(const std::vector<std::string> &argv, int rows, int cols) : screen_(rows, cols)
 {
-    std::vector<char *> cargv;
-    for (const auto &a : argv) cargv.push_back(const_cast<char *>(a.c_str()));
-    cargv.push_back(nullptr);
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(rows);
-    ws.ws_col = static_cast<unsigned short>(cols);
-    pid_ = forkpty(&master_, nullptr, nullptr, &ws);
-    if (pid_ == 0) {
-        execv(cargv[0], cargv.data());
-        _exit(127);
-    }
-    if (pid_ > 0) {
-        fcntl(master_, F_SETFD, FD_CLOEXEC);
-        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    }
+    pid_ = pty_spawn(argv, rows, cols, environ, &master_);
+    if (pid_ > 0) fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
 }
 
 PtySession::~PtySession()

@@ -326,24 +326,6 @@ TEST_F(Menu, QuestionsStandOnTheBottomLineBelowTheMenu)
     }
 }
 
-TEST_F(Menu, FillWindowWritesEveryCellInTheCurrentAttributes)
-{
-    WINDOW *win = newwin(3, 4, 2, 76); // its last cell is the screen's right edge
-    set_color(win, kAttrHighlight);
-    fill_window(win, '.');
-    EXPECT_EQ(getcury(win), 0);
-    EXPECT_EQ(getcurx(win), 0);
-    for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 4; ++c) {
-            WindowCell cell = window_cell(win, r, c);
-            EXPECT_EQ(cell.text, ".") << r << "," << c;
-            EXPECT_EQ(cell.pair, tarvik_color_pair(COLOR_CYAN, COLOR_BLUE)) << r << "," << c;
-            EXPECT_EQ(cell.attrs, A_BOLD) << r << "," << c;
-        }
-    delwin(win);
-    fill_window(nullptr, '.');
-}
-
 // The menu only reports the confirmed quit: ending the program belongs to its caller, which hangs up
 // the machines first. Anything but a "y" keeps the program running.
 TEST_F(Menu, QuitIsReportedOnlyWhenConfirmed)

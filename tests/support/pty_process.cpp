@@ -1,5 +1,7 @@
 #include "support/pty_process.h"
 
+#include "support/pty_spawn.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -34,24 +36,11 @@ PtyProcess::PtyProcess(const std::vector<std::string> &argv, int rows, int cols,
         if (e.rfind("TERM=", 0) == 0) has_term = true;
     }
     if (!has_term) envs.emplace_back("TERM=xterm-256color");
-    std::vector<char *> cargv, cenv;
-    for (const auto &a : argv) cargv.push_back(const_cast<char *>(a.c_str()));
-    cargv.push_back(nullptr);
+    std::vector<char *> cenv;
     for (auto &e : envs) cenv.push_back(e.data());
     cenv.push_back(nullptr);
-
-    winsize ws{};
-    ws.ws_row = static_cast<unsigned short>(rows);
-    ws.ws_col = static_cast<unsigned short>(cols);
-    pid_ = forkpty(&master_, nullptr, nullptr, &ws);
-    if (pid_ == 0) {
-        execve(cargv[0], cargv.data(), cenv.data());
-        _exit(127);
-    }
-    if (pid_ > 0) {
-        fcntl(master_, F_SETFD, FD_CLOEXEC);
-        thread_ = std::thread([this] { reader(); });
-    }
+    pid_ = pty_spawn(argv, rows, cols, cenv.data(), &master_);
+    if (pid_ > 0) thread_ = std::thread([this] { reader(); });
 }
 
 PtyProcess::~PtyProcess()

@@ -1,5 +1,7 @@
 #include "support/vt_text.h"
 
+#include "support/reap.h"
+
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,4 +89,21 @@ Script::Script(const std::string &body)
 Script::~Script()
 {
     unlink(path.c_str());
+}
+
+VtScript::VtScript(int rows, int cols, const std::string &body)
+    : script(body), vt(tarvik_vt_create(rows, cols)), pid(tarvik_vt_forkpty(vt.get(), script.path.c_str()))
+{
+}
+
+VtScript::~VtScript()
+{
+    vt.reset();
+    if (pid > 0 && !reaped_) reap_child(pid);
+}
+
+int VtScript::reap()
+{
+    reaped_ = true;
+    return reap_child(pid);
 }

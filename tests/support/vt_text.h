@@ -1,7 +1,10 @@
 // Helpers for tests of the terminal layer: a screen's text, and a shell script to run as a child.
 #pragma once
 
+#include <sys/types.h>
+
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "term/tarvik.h"
@@ -34,4 +37,21 @@ struct Script {
     ~Script();
     Script(const Script &) = delete;
     Script &operator=(const Script &) = delete;
+};
+
+// A screen of rows x cols with a shell script as its child. When it goes, the screen is destroyed,
+// which hangs the child up, and the child is reaped unless reap() did that already.
+struct VtScript {
+    Script script;
+    std::unique_ptr<TarvikVt, TarvikVtDeleter> vt;
+    pid_t pid;
+    VtScript(int rows, int cols, const std::string &body);
+    ~VtScript();
+    VtScript(const VtScript &) = delete;
+    VtScript &operator=(const VtScript &) = delete;
+    // Waits for the child to end (killed after 5 s) and reaps it: its wait status.
+    int reap();
+
+private:
+    bool reaped_ = false;
 };

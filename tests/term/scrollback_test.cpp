@@ -104,12 +104,36 @@ std::string scrolling_output(std::mt19937 &rng, int rows, int tokens)
     return out;
 }
 
+// The colours scrolling_output sets, as libvterm's screen holds them and as a line of the scrollback must:
+// written out, not worked out, so that a fault in the layer's conversion cannot hide in a copy of it.
+struct ColorCase {
+    bool indexed, is_default;
+    uint8_t index, r, g, b;
+    uint32_t code;
+};
+constexpr ColorCase kColors[] = {
+    {false, true, 0, 0, 0, 0, kTarvikDefaultColor},
+    {true, false, 1, 0, 0, 0, 1},
+    {true, false, 2, 0, 0, 0, 2},
+    {true, false, 200, 0, 0, 0, 200},
+    {false, false, 0, 10, 200, 30, kTarvikRgbColor | 0x0AC81E},
+    // Black as libvterm's own screen holds some of the cells it fills itself.
+    {false, false, 0, 0, 0, 0, kTarvikRgbColor},
+};
+
 uint32_t ref_color(const VTermColor &c, bool fg)
 {
-    if (fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return kTarvikDefaultColor;
-    if (VTERM_COLOR_IS_INDEXED(&c)) return c.indexed.idx;
-    return kTarvikRgbColor | static_cast<uint32_t>(c.rgb.red) << 16 |
-           static_cast<uint32_t>(c.rgb.green) << 8 | c.rgb.blue;
+    bool is_default = fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c);
+    for (const ColorCase &k : kColors) {
+        if (k.is_default != is_default) continue;
+        if (is_default) return k.code;
+        if (k.indexed && VTERM_COLOR_IS_INDEXED(&c) && c.indexed.idx == k.index) return k.code;
+        if (!k.indexed && VTERM_COLOR_IS_RGB(&c) && c.rgb.red == k.r && c.rgb.green == k.g &&
+            c.rgb.blue == k.b)
+            return k.code;
+    }
+    ADD_FAILURE() << "a colour the output never sets";
+    return 0;
 }
 
 TarvikStyle ref_style(const VTermScreenCell &c)

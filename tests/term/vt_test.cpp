@@ -48,31 +48,25 @@ bool pump_until_text(TarvikVt *vt, const std::string &text)
 
 TEST(TerminalLayer, OutputLandsInCellsAndMovesTheCursor)
 {
-    Script s("printf 'hello\\r\\nworld'; sleep 5");
-    Vt vt(tarvik_vt_create(10, 40));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(pump_until_text(vt.get(), "world"));
-    EXPECT_EQ(row_text(vt.get(), 0), "hello");
-    EXPECT_EQ(row_text(vt.get(), 1), "world");
-    EXPECT_EQ(tarvik_vt_cursor_row(vt.get()), 1);
-    EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 5);
-    EXPECT_TRUE(tarvik_vt_cursor_visible(vt.get()));
-    vt.reset();
-    reap_child(pid);
+    VtScript c(10, 40, "printf 'hello\\r\\nworld'; sleep 5");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_GT(c.pid, 0);
+    ASSERT_TRUE(pump_until_text(vt, "world"));
+    EXPECT_EQ(row_text(vt, 0), "hello");
+    EXPECT_EQ(row_text(vt, 1), "world");
+    EXPECT_EQ(tarvik_vt_cursor_row(vt), 1);
+    EXPECT_EQ(tarvik_vt_cursor_col(vt), 5);
+    EXPECT_TRUE(tarvik_vt_cursor_visible(vt));
 }
 
 TEST(TerminalLayer, ChildSeesTheScreenSizeAndTerm)
 {
-    Script s("stty size; echo TERM=$TERM; echo END; sleep 5");
-    Vt vt(tarvik_vt_create(13, 57));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_TRUE(pump_until_text(vt.get(), "END"));
-    std::string text = vt_screen_text(vt.get());
+    VtScript c(13, 57, "stty size; echo TERM=$TERM; echo END; sleep 5");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_TRUE(pump_until_text(vt, "END"));
+    std::string text = vt_screen_text(vt);
     EXPECT_NE(text.find("13 57"), std::string::npos) << text;
     EXPECT_NE(text.find("TERM=xterm-256color"), std::string::npos) << text;
-    vt.reset();
-    reap_child(pid);
 }
 
 TEST(TerminalLayer, ChildHoldsOnlyItsOwnTerminal)
@@ -100,54 +94,48 @@ TEST(TerminalLayer, ChildHoldsOnlyItsOwnTerminal)
 
 TEST(TerminalLayer, KeysReachTheChildIncludingArrowsInApplicationMode)
 {
-    Vt vt(tarvik_vt_create(10, 60));
-    Script s(
+    VtScript c(
+        10, 60,
         "stty raw -echo; printf '\\033[?1h'; echo READY; dd bs=1 count=6 2>/dev/null | od -An -c; sleep 5");
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_TRUE(pump_until_text(vt.get(), "READY"));
+    TarvikVt *vt = c.vt.get();
+    ASSERT_TRUE(pump_until_text(vt, "READY"));
     // The remote switched the cursor keys to application mode: Up must arrive as ESC O A.
-    tarvik_vt_keypress(vt.get(), 'q');
-    tarvik_vt_keypress(vt.get(), KEY_UP);
-    tarvik_vt_keypress(vt.get(), KEY_BACKSPACE);
-    tarvik_vt_keypress(vt.get(), 3);
-    ASSERT_TRUE(pump_until_text(vt.get(), "177"));
-    std::string text = vt_screen_text(vt.get());
+    tarvik_vt_keypress(vt, 'q');
+    tarvik_vt_keypress(vt, KEY_UP);
+    tarvik_vt_keypress(vt, KEY_BACKSPACE);
+    tarvik_vt_keypress(vt, 3);
+    ASSERT_TRUE(pump_until_text(vt, "177"));
+    std::string text = vt_screen_text(vt);
     EXPECT_NE(text.find("q 033   O   A 177 003"), std::string::npos) << text;
-    vt.reset();
-    reap_child(pid);
 }
 
 TEST(TerminalLayer, Utf8AndWideCharactersLandInTheirCellsEvenWhenSplitAcrossReads)
 {
     // The euro sign's three bytes arrive in two writes with a pause between them.
-    Script s("printf 'a\\342\\202'; sleep 0.3; printf '\\254b\\344\\270\\255c'; sleep 5");
-    Vt vt(tarvik_vt_create(5, 20));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_GT(pid, 0);
-    ASSERT_TRUE(pump_until(vt.get(), [&] { return tarvik_vt_cell(vt.get(), 0, 5).ch == 'c'; }));
-    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 0).ch, 'a');
-    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 1).ch, 0x20ACu); // not U+FFFD
-    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 2).ch, 'b');
-    TarvikCell wide = tarvik_vt_cell(vt.get(), 0, 3);
+    VtScript c(5, 20, "printf 'a\\342\\202'; sleep 0.3; printf '\\254b\\344\\270\\255c'; sleep 5");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_GT(c.pid, 0);
+    ASSERT_TRUE(pump_until(vt, [&] { return tarvik_vt_cell(vt, 0, 5).ch == 'c'; }));
+    EXPECT_EQ(tarvik_vt_cell(vt, 0, 0).ch, 'a');
+    EXPECT_EQ(tarvik_vt_cell(vt, 0, 1).ch, 0x20ACu); // not U+FFFD
+    EXPECT_EQ(tarvik_vt_cell(vt, 0, 2).ch, 'b');
+    TarvikCell wide = tarvik_vt_cell(vt, 0, 3);
     EXPECT_EQ(wide.ch, 0x4E2Du);
     EXPECT_EQ(wide.width, 2);
-    EXPECT_EQ(tarvik_vt_cell(vt.get(), 0, 4).width, 0); // covered by the wide character
-    EXPECT_EQ(tarvik_vt_cursor_col(vt.get()), 6);
-    vt.reset();
-    reap_child(pid);
+    EXPECT_EQ(tarvik_vt_cell(vt, 0, 4).width, 0); // covered by the wide character
+    EXPECT_EQ(tarvik_vt_cursor_col(vt), 6);
 }
 
 TEST(TerminalLayer, CursorPositionQueryIsAnswered)
 {
     // The shell asks where the cursor is and prints the reply it reads back.
-    Script s("stty raw -echo; printf 'ab\\033[6n'; r=$(dd bs=1 count=6 2>/dev/null | od -An -c | tr -d ' '); "
-             "stty sane; echo; echo \"R=$r\"; sleep 5");
-    Vt vt(tarvik_vt_create(10, 40));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_TRUE(pump_until_text(vt.get(), "R="));
-    EXPECT_NE(vt_screen_text(vt.get()).find("R=033[1;3R"), std::string::npos) << vt_screen_text(vt.get());
-    vt.reset();
-    reap_child(pid);
+    VtScript c(
+        10, 40,
+        "stty raw -echo; printf 'ab\\033[6n'; r=$(dd bs=1 count=6 2>/dev/null | od -An -c | tr -d ' '); "
+        "stty sane; echo; echo \"R=$r\"; sleep 5");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_TRUE(pump_until_text(vt, "R="));
+    EXPECT_NE(vt_screen_text(vt).find("R=033[1;3R"), std::string::npos) << vt_screen_text(vt);
 }
 
 TEST(TerminalLayer, CommandLineRunsNoShell)
@@ -190,29 +178,28 @@ TEST(TerminalLayer, FailedExecShowsTheReasonAndExits127)
 // the note; from the forsake on, keys reach nothing, and a forsaken screen stays drawable.
 TEST(TerminalLayer, LastOutputBeforeExitSurvivesForsakingAndForsakenHandleStaysInert)
 {
-    Script s("printf 'first\\r\\n'; sleep 0.2; printf 'last words'");
-    Vt vt(tarvik_vt_create(5, 40));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_GT(pid, 0);
-    int status = reap_child(pid);
+    VtScript c(5, 40, "printf 'first\\r\\n'; sleep 0.2; printf 'last words'");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_GT(c.pid, 0);
+    int status = c.reap();
     EXPECT_TRUE(WIFEXITED(status));
     const auto start = std::chrono::steady_clock::now();
-    tarvik_vt_forsake_child(vt.get(), "[ended]");
+    tarvik_vt_forsake_child(vt, "[ended]");
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
-    tarvik_vt_keypress(vt.get(), 'x');
-    tarvik_vt_keypress(vt.get(), KEY_F(5));
-    tarvik_vt_forsake_child(vt.get(), "[twice]");
-    ASSERT_TRUE(vt_settle_forsaken([&] { tarvik_vt_update(vt.get()); }));
-    EXPECT_EQ(tarvik_vt_fd(vt.get()), -1);
-    EXPECT_EQ(vt_screen_text(vt.get()), "first\nlast words\n[ended]\n\n\n");
+    tarvik_vt_keypress(vt, 'x');
+    tarvik_vt_keypress(vt, KEY_F(5));
+    tarvik_vt_forsake_child(vt, "[twice]");
+    ASSERT_TRUE(vt_settle_forsaken([&] { tarvik_vt_update(vt); }));
+    EXPECT_EQ(tarvik_vt_fd(vt), -1);
+    EXPECT_EQ(vt_screen_text(vt), "first\nlast words\n[ended]\n\n\n");
 
     CursesScreen screen(10, 50);
     WINDOW *win = newwin(5, 40, 2, 3);
-    tarvik_vt_draw(vt.get(), win, 0, 0);
+    tarvik_vt_draw(vt, win, 0, 0);
     int y, x;
     getyx(win, y, x);
-    EXPECT_EQ(y, tarvik_vt_cursor_row(vt.get()));
-    EXPECT_EQ(x, tarvik_vt_cursor_col(vt.get()));
+    EXPECT_EQ(y, tarvik_vt_cursor_row(vt));
+    EXPECT_EQ(x, tarvik_vt_cursor_col(vt));
     EXPECT_EQ(window_row(win, 1).substr(0, 10), "last words");
     delwin(win);
 }
@@ -224,19 +211,19 @@ TEST(TerminalLayer, ForsakenTerminalHeldByAnotherProcessIsClosedSoonAfter)
 {
     // The helper outlives the hang-up that the child's end sends to its process group: the child ends
     // only once the helper has said so.
-    Script s("f=/tmp/quillor-helper-$$; (trap '' HUP; : >$f; sleep 0.05; printf 'helper'; sleep 1) & "
-             "while [ ! -e $f ]; do sleep 0.01; done; rm -f $f; printf 'child\\r\\n'");
-    Vt vt(tarvik_vt_create(5, 40));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_GT(pid, 0);
-    reap_child(pid);
-    tarvik_vt_forsake_child(vt.get(), "[ended]");
+    VtScript c(5, 40,
+               "f=/tmp/quillor-helper-$$; (trap '' HUP; : >$f; sleep 0.05; printf 'helper'; sleep 1) & "
+               "while [ ! -e $f ]; do sleep 0.01; done; rm -f $f; printf 'child\\r\\n'");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_GT(c.pid, 0);
+    c.reap();
+    tarvik_vt_forsake_child(vt, "[ended]");
     EXPECT_GE(tarvik_vt_linger_ms(), 0);
     const auto start = std::chrono::steady_clock::now();
-    ASSERT_TRUE(vt_settle_forsaken([&] { tarvik_vt_update(vt.get()); }));
+    ASSERT_TRUE(vt_settle_forsaken([&] { tarvik_vt_update(vt); }));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    EXPECT_EQ(vt_screen_text(vt.get()), "child\nhelper\n[ended]\n\n\n");
-    EXPECT_EQ(tarvik_vt_fd(vt.get()), -1);
+    EXPECT_EQ(vt_screen_text(vt), "child\nhelper\n[ended]\n\n\n");
+    EXPECT_EQ(tarvik_vt_fd(vt), -1);
 }
 
 // A child that ends with the cursor back at the start of its last line, in insert mode and with line
@@ -267,14 +254,14 @@ TEST(TerminalLayer, CharacterCutShortByTheEndOfOutputShowsAsReplacement)
 
 TEST(TerminalLayer, DrawShowsAttributesColoursAndWideCharacters)
 {
-    Script s("printf '\\033[1;31mR\\033[0m\\033[44mB\\033[0m\\344\\270\\255\\033[7mV\\033[0m'; sleep 5");
-    Vt vt(tarvik_vt_create(4, 20));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_TRUE(pump_until(vt.get(), [&] { return tarvik_vt_cell(vt.get(), 0, 4).ch == 'V'; }));
+    VtScript c(4, 20,
+               "printf '\\033[1;31mR\\033[0m\\033[44mB\\033[0m\\344\\270\\255\\033[7mV\\033[0m'; sleep 5");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_TRUE(pump_until(vt, [&] { return tarvik_vt_cell(vt, 0, 4).ch == 'V'; }));
     CursesScreen screen(10, 30);
     start_color();
     WINDOW *win = newwin(4, 20, 0, 0);
-    tarvik_vt_draw(vt.get(), win, 0, 0);
+    tarvik_vt_draw(vt, win, 0, 0);
     WindowCell r = window_cell(win, 0, 0);
     EXPECT_EQ(r.text, "R");
     EXPECT_TRUE(r.attrs & A_BOLD);
@@ -287,36 +274,30 @@ TEST(TerminalLayer, DrawShowsAttributesColoursAndWideCharacters)
     EXPECT_TRUE(v.attrs & A_REVERSE);
     EXPECT_EQ(window_cell(win, 0, 5).pair, 0); // default colours stay the user's own
     delwin(win);
-    vt.reset();
-    reap_child(pid);
 }
 
 TEST(TerminalLayer, HiddenCursorAndAlternateScreenAreFollowed)
 {
-    Script s("printf 'shell text'; sleep 0.3; printf '\\033[?1049h\\033[?25lFULLSCREEN'; sleep 0.3; "
-             "printf '\\033[?1049l\\033[?25h'; echo; echo BACK; sleep 5");
-    Vt vt(tarvik_vt_create(6, 40));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_TRUE(pump_until_text(vt.get(), "FULLSCREEN"));
-    EXPECT_FALSE(tarvik_vt_cursor_visible(vt.get()));
-    EXPECT_EQ(vt_screen_text(vt.get()).find("shell text"), std::string::npos);
-    ASSERT_TRUE(pump_until_text(vt.get(), "BACK"));
-    EXPECT_TRUE(tarvik_vt_cursor_visible(vt.get()));
-    EXPECT_EQ(row_text(vt.get(), 0), "shell text");
-    EXPECT_EQ(vt_screen_text(vt.get()).find("FULLSCREEN"), std::string::npos);
-    vt.reset();
-    reap_child(pid);
+    VtScript c(6, 40,
+               "printf 'shell text'; sleep 0.3; printf '\\033[?1049h\\033[?25lFULLSCREEN'; sleep 0.3; "
+               "printf '\\033[?1049l\\033[?25h'; echo; echo BACK; sleep 5");
+    TarvikVt *vt = c.vt.get();
+    ASSERT_TRUE(pump_until_text(vt, "FULLSCREEN"));
+    EXPECT_FALSE(tarvik_vt_cursor_visible(vt));
+    EXPECT_EQ(vt_screen_text(vt).find("shell text"), std::string::npos);
+    ASSERT_TRUE(pump_until_text(vt, "BACK"));
+    EXPECT_TRUE(tarvik_vt_cursor_visible(vt));
+    EXPECT_EQ(row_text(vt, 0), "shell text");
+    EXPECT_EQ(vt_screen_text(vt).find("FULLSCREEN"), std::string::npos);
 }
 
 TEST(TerminalLayer, DestroyHangsUpARunningChild)
 {
-    Script s("trap 'exit 0' HUP; while :; do sleep 0.05; done");
-    Vt vt(tarvik_vt_create(5, 20));
-    pid_t pid = tarvik_vt_forkpty(vt.get(), s.path.c_str());
-    ASSERT_GT(pid, 0);
+    VtScript c(5, 20, "trap 'exit 0' HUP; while :; do sleep 0.05; done");
+    ASSERT_GT(c.pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    vt.reset();
-    EXPECT_NE(reap_child(pid), -1) << "the child outlived its terminal";
+    c.vt.reset();
+    EXPECT_NE(c.reap(), -1) << "the child outlived its terminal";
 }
 
 TEST(TerminalLayer, FloodingChildIsShownWithinBoundedUpdates)
