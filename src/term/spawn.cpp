@@ -204,7 +204,8 @@ pid_t tarvik_vt_forkpty(TarvikVt *vt, const char *command_line)
         return -1;
     }
     if (!open_terminal(vt)) return -1;
-    if (g_holding) {
+    // Behind children still held, so that starts keep the order they were asked in.
+    if (g_holding || !g_held.empty()) {
         vt->pid = 0;
         g_held.push_back({vt, std::move(args)});
         return 0;
@@ -224,10 +225,10 @@ void tarvik_vt_hold_children()
     g_holding = true;
 }
 
-size_t tarvik_vt_release_children(int max_ms)
+size_t tarvik_vt_release_children(int max_ms, size_t max_count)
 {
     g_holding = false;
-    if (g_held.empty()) return 0;
+    if (g_held.empty() || max_count == 0) return 0;
     std::vector<std::string> env = child_environment();
     std::vector<char *> envp = pointers(env);
     long start = clock_now_ms();
@@ -237,7 +238,7 @@ size_t tarvik_vt_release_children(int max_ms)
         g_held.pop_front();
         start_child(next.vt, next.args, envp.data());
         ++started;
-    } while (!g_held.empty() && clock_now_ms() - start < max_ms);
+    } while (!g_held.empty() && started < max_count && clock_now_ms() - start < max_ms);
     return started;
 }
 

@@ -191,9 +191,10 @@ int tarvik_vt_fd(const TarvikVt *vt);
 // before its release, or of a program that ends before it, never exists.
 void tarvik_vt_hold_children();
 // Ends the holding, then starts held children in the order they were asked for, for about max_ms but
-// at least one; returns how many it released, 0 when none was held (tarvik_vt_pid then tells each
-// one's pid, or -1 for one that could not start). The rest stay held for the next call.
-size_t tarvik_vt_release_children(int max_ms);
+// at least one, and never more than max_count; returns how many it released, 0 when none was held
+// (tarvik_vt_pid then tells each one's pid, or -1 for one that could not start). The rest stay held
+// for the next call, and a child asked for meanwhile is held behind them.
+size_t tarvik_vt_release_children(int max_ms, size_t max_count = SIZE_MAX);
 // How many children are held.
 size_t tarvik_vt_held_children();
 

@@ -106,6 +106,24 @@ TEST(HeldChildren, ADestroyedOrForsakenHeldTerminalNeverStartsAndTheOthersStillG
     unlink(marker.c_str());
 }
 
+// The pacing of logins lets a few go at a time: a release starts no more than it is allowed, and a start
+// asked for while others are still held waits behind them, even with the holding over.
+TEST(HeldChildren, AReleaseStartsNoMoreThanAllowedAndLaterStartsWaitBehind)
+{
+    tarvik_vt_hold_children();
+    Vt a(tarvik_vt_create(3, 40)), b(tarvik_vt_create(3, 40)), c(tarvik_vt_create(3, 40));
+    ASSERT_EQ(tarvik_vt_forkpty(a.get(), "/bin/echo a"), 0);
+    ASSERT_EQ(tarvik_vt_forkpty(b.get(), "/bin/echo b"), 0);
+    EXPECT_EQ(tarvik_vt_release_children(10000, 1), 1u);
+    EXPECT_EQ(tarvik_vt_forkpty(c.get(), "/bin/echo c"), 0);
+    EXPECT_EQ(tarvik_vt_release_children(10000, 0), 0u);
+    EXPECT_EQ(tarvik_vt_held_children(), 2u);
+    EXPECT_EQ(tarvik_vt_release_children(10000), 2u);
+    for (TarvikVt *vt : {a.get(), b.get(), c.get()}) ASSERT_GT(tarvik_vt_pid(vt), 0);
+    EXPECT_LT(tarvik_vt_pid(b.get()), tarvik_vt_pid(c.get())) << "started out of order";
+    for (TarvikVt *vt : {a.get(), b.get(), c.get()}) EXPECT_EQ(reap_child(tarvik_vt_pid(vt)), 0);
+}
+
 // Allows no descriptor beyond those open now, for as long as it lives.
 struct NoMoreDescriptors {
     rlimit saved{};
