@@ -37,6 +37,7 @@ int main(int argc, char **argv)
     menu_init(layout_minibuf_window());
     mlist_init(layout_list_window(), size.rows, size.cols);
     mlist_set_history_lines(options.history_lines);
+    mlist_set_pacing(options.pacing);
     serve_init();
     if (!options.names.empty()) {
         // The frame stays in view while a command lists machines or an error waits for its key.

@@ -1,4 +1,4 @@
-// Parsing the options (-W, -T, -S, and --help and --version, which answer at once) and the names.
+// Parsing the options (-W, -T, -S, -P, -I, and --help and --version, which answer at once) and the names.
 #include "app/options.h"
 
 #include <fcntl.h>
@@ -18,7 +18,8 @@
 
 namespace {
 
-const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n"
+const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [-P logins] [-I ms]\n"
+                      "                [name | @source]...\n"
                       "        quillor -h | --help | --version\n\n"
                       "     -W        specifies width of machine list area\n"
                       "               (default is 8 characters)\n\n"
@@ -26,6 +27,10 @@ const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines
                       "               (default is 80 characters)\n\n"
                       "     -S        specifies lines of history kept per machine\n"
                       "               (default is 2000 lines, 0 keeps none)\n\n"
+                      "     -P        specifies logins in progress at once\n"
+                      "               (default is 8, 0 is no limit)\n\n"
+                      "     -I        specifies least milliseconds between two logins\n"
+                      "               (default is 0)\n\n"
                       "     name      machine to log into, as typed at the F5 prompt\n"
                       "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
                       "     @source   every machine named in a file, or printed by\n"
@@ -55,6 +60,28 @@ constexpr option kLongOptions[] = {
     std::exit(std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1);
 }
 
+// A count for an option, 0 or more. Unlike the widths, a count that cannot be read is refused: taking
+// it as 0 would silently keep no history, or lift the pacing of logins.
+int parse_count(const char *what, const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    long value = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0') {
+        std::fprintf(stderr, QUILLOR_NAME ": %s not a number: %s\n", what, text);
+        usage_exit();
+    }
+    if (errno == ERANGE || value > INT_MAX) {
+        std::fprintf(stderr, QUILLOR_NAME ": %s too many: %s\n", what, text);
+        usage_exit();
+    }
+    if (value < 0) {
+        std::fprintf(stderr, QUILLOR_NAME ": %s must not be negative: %ld\n", what, value);
+        usage_exit();
+    }
+    return static_cast<int>(value);
+}
+
 } // namespace
 
 Options options_parse(int argc, char **argv)
@@ -67,7 +94,7 @@ Options options_parse(int argc, char **argv)
     char name[] = QUILLOR_NAME;
     args[0] = name;
     int c;
-    while ((c = getopt_long(argc, args.data(), "hW:T:S:", kLongOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, args.data(), "hW:T:S:P:I:", kLongOptions, nullptr)) != -1) {
         switch (c) {
         case 'h': print_exit(kUsage);
         case kOptVersion: print_exit(QUILLOR_NAME " " QUILLOR_VERSION "\n");
@@ -86,27 +113,9 @@ Options options_parse(int argc, char **argv)
                 usage_exit();
             }
             break;
-        case 'S': {
-            // Unlike the widths, a count that cannot be read is refused: taking it as 0 would silently
-            // keep no history at all.
-            char *end = nullptr;
-            errno = 0;
-            long lines = std::strtol(optarg, &end, 10);
-            if (end == optarg || *end != '\0') {
-                std::fprintf(stderr, QUILLOR_NAME ": history lines not a number: %s\n", optarg);
-                usage_exit();
-            }
-            if (errno == ERANGE || lines > INT_MAX) {
-                std::fprintf(stderr, QUILLOR_NAME ": history lines too many: %s\n", optarg);
-                usage_exit();
-            }
-            if (lines < 0) {
-                std::fprintf(stderr, QUILLOR_NAME ": history lines must not be negative: %ld\n", lines);
-                usage_exit();
-            }
-            o.history_lines = static_cast<int>(lines);
-            break;
-        }
+        case 'S': o.history_lines = parse_count("history lines", optarg); break;
+        case 'P': o.pacing.at_once = parse_count("logins at once", optarg); break;
+        case 'I': o.pacing.interval_ms = parse_count("milliseconds between logins", optarg); break;
         default: // getopt has printed its own diagnostic
             usage_exit();
         }

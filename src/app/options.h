@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 #include "machines/history.h"
+#include "machines/logins.h"
 #include "screen/screen.h"
 
 struct Options {
@@ -12,6 +13,7 @@ struct Options {
     // The arguments after the options, each one as if typed at the add prompt, in order.
     std::vector<std::string> names;
     int history_lines = kDefaultHistoryLines; // lines each machine keeps of what scrolled away
+    LoginPacing pacing;                       // logins at once, and the least time between two starts
 };
 
 // Parses the options and collects the names; on an error writes the reason and the usage text to

@@ -74,16 +74,27 @@ void machines_ready(const pollfd *fds, size_t count, void *)
     mlist_ready(fds, count);
 }
 
-// Held logins start only once the list shows their machines: after a repaint. They learn their pids
-// before any of their exits can be reaped.
+// Queued logins start only once the list shows their machines, after a repaint, as many as the pacing
+// lets go. They learn their pids before any of their exits can be reaped.
 int logins_due(void *)
 {
-    return tarvik_vt_held_children() > 0 ? 0 : -1;
+    return mlist_start_due_ms();
 }
 
 void start_logins(void *)
 {
-    if (tarvik_vt_release_children(kReleaseSliceMs) > 0) mlist_children_started();
+    mlist_start_logins(kReleaseSliceMs);
+}
+
+// A login's quiet or time-out passes with nothing printed; a start is shown in the counts at once.
+int login_changes_due(void *)
+{
+    return mlist_logins_due_ms();
+}
+
+void follow_logins(void *)
+{
+    mlist_follow_logins();
 }
 
 // A machine that ended is closed, with its note, when its last output is surely in.
@@ -127,6 +138,7 @@ void serve_init()
     wait_add_task({continued_due, take_terminal_again, nullptr, false});
     wait_add_task({forsaken_due, close_forsaken, nullptr, false});
     wait_add_task({answers_due, read_answers, nullptr, false});
+    wait_add_task({login_changes_due, follow_logins, nullptr, false});
     wait_add_task({logins_due, start_logins, nullptr, true});
     WaitScreen screen;
     screen.paint = paint_panels;

@@ -12,6 +12,7 @@
 #include "event/wait.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
+#include "screen/redraw.h"
 #include "screen/window.h"
 
 namespace {
@@ -48,6 +49,8 @@ constexpr MenuCommand kMenuCommands[] = {
     {'R', "reconnect dead machines", "each starts again in its place"},
     {'s', "scroll back selected machine", "its history, keys below"},
     {'c', "compare answers", "to the last command sent in multicast, keys below"},
+    {'D', "tag dead machines", "those whose ssh has ended; untags the others"},
+    {'a', "tag machines asking for a password", "or a yes/no; untags the others"},
 };
 
 // The help's first lines, which fill the popup on the smallest screen.
@@ -96,6 +99,7 @@ const char *const kHelpMore[] = {
     "      to web12; {db[1-3,7]} adds db1, db2, db3 and db7; {r[1-2]n[1-3]} adds six.",
     "{In the list}: {*} marks a tagged machine, a dark row one whose ssh has ended,",
     "      and {!} in the last column one whose answer differs from most (see {c}).",
+    "{Bottom line}: how many machines are up, logging in, queued ({-P}), asking, dead.",
     "{This help}: Space shows the next page, PageUp the one before; any other key",
     "      closes it. Everything in full: {man quillor}.",
 };
@@ -264,6 +268,14 @@ bool confirm(const char *question)
     return minibuf_confirm(menu_minibuf, question, kAttrQuestion);
 }
 
+// Tags exactly the machines in one state, so that what is typed in multicast next reaches those alone,
+// and says how many.
+void tag_only(FleetState state)
+{
+    const std::string said = std::to_string(mlist_tag_only(state)) + " tagged";
+    redraw_set_note(said.c_str(), kAttrText);
+}
+
 void rename_selected()
 {
     std::string name;
@@ -340,6 +352,8 @@ bool menu_show()
         break;
     case 'q': return confirm("Really quit application [y/n]?");
     case 'R': mlist_reconnect_dead(); break;
+    case 'D': tag_only(FleetState::Dead); break;
+    case 'a': tag_only(FleetState::Asking); break;
     default: break;
     }
     return false;

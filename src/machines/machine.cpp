@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <string>
+
+#include "base/clock.h"
 
 namespace {
 
@@ -28,6 +31,26 @@ void machine_start(Machine *m, int rows, int cols)
     m->pid = tarvik_vt_forkpty(m->term.get(), command.c_str());
     // No child will ever report an exit: show the machine dead at once instead of alive for good.
     m->alive = m->pid >= 0;
+    if (m->pid == 0)
+        login_queue(m->login);
+    else if (m->pid > 0)
+        login_start(m->login, tarvik_vt_version(m->term.get()), clock_now_ms());
+    else
+        login_end(m->login);
+}
+
+// The text of the cursor's row from its first column up to the cursor: where a prompt or a question
+// leaves the cursor after itself.
+std::u32string cursor_line(const TarvikVt *vt)
+{
+    std::u32string line;
+    const int row = tarvik_vt_cursor_row(vt);
+    const int end = std::min(tarvik_vt_cursor_col(vt), tarvik_vt_cols(vt));
+    for (int col = 0; col < end; ++col) {
+        TarvikCell cell = tarvik_vt_cell(vt, row, col);
+        if (cell.width > 0) line.push_back(static_cast<char32_t>(cell.ch));
+    }
+    return line;
 }
 
 // How the child ended, in a line short enough for a narrow screen.
@@ -67,6 +90,7 @@ void machine_exited(Machine *m, int wait_status)
     // A dead machine's old pid may come round again for another child: its note is written once.
     bool was_alive = m->alive;
     m->alive = false;
+    login_end(m->login);
     // Never waits: the note goes below ssh's last words once they are in.
     if (was_alive) tarvik_vt_forsake_child(m->term.get(), exit_note(wait_status).c_str());
 }
@@ -81,5 +105,19 @@ void machine_child_started(Machine *m)
 {
     if (!m || m->pid != 0) return;
     m->pid = tarvik_vt_pid(m->term.get());
-    if (m->pid < 0) m->alive = false;
+    if (m->pid > 0) {
+        login_start(m->login, tarvik_vt_version(m->term.get()), clock_now_ms());
+    } else if (m->pid < 0) {
+        m->alive = false;
+        login_end(m->login);
+    }
+}
+
+void machine_follow_login(Machine *m, long now_ms)
+{
+    if (!m) return;
+    const TarvikVt *vt = m->term.get();
+    const unsigned long version = tarvik_vt_version(vt);
+    if (version != m->login.seen) login_see(m->login, version, prompts_look(cursor_line(vt)), now_ms);
+    login_tick(m->login, now_ms);
 }

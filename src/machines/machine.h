@@ -9,6 +9,7 @@
 
 #include "machines/answer.h"
 #include "machines/history.h"
+#include "machines/logins.h"
 #include "term/tarvik.h"
 
 // What the compare module (compare.cpp, the only one that writes it) keeps of a machine: its answer to
@@ -31,6 +32,7 @@ struct Machine {
     History history;
     std::unique_ptr<TarvikVt, TarvikVtDeleter> term;
     pid_t pid = -1; // 0 while its start is held: see machine_child_started
+    Login login;    // from the start of its ssh to its shell: written by logins.cpp's functions alone
     MachineAnswer answer;
 };
 
@@ -54,3 +56,6 @@ void machine_restart(Machine *m, int rows, int cols);
 // After the terminal layer released a held start: the machine takes its child's pid, or is dead when
 // its child could not be started. Does nothing for a machine whose start was not held.
 void machine_child_started(Machine *m);
+// Looks at what its screen shows now, for its login (see logins.h): after its output was read, and
+// when time alone may have changed its login.
+void machine_follow_login(Machine *m, long now_ms);

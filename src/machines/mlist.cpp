@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "base/clock.h"
+
 namespace {
 
 struct MachineDeleter {
@@ -20,6 +22,9 @@ WINDOW *g_window = nullptr;
 int g_term_rows = 24;
 int g_term_cols = 80;
 int g_history_lines = kDefaultHistoryLines;
+LoginPacing g_pacing;
+long g_last_start_ms = -1;
+bool g_starts_unseen = false; // logins started since they were last followed: the counts must show them
 
 int count()
 {
@@ -206,11 +211,22 @@ void mlist_children_started()
     for (auto &m : g_machines) machine_child_started(m.get());
 }
 
+void mlist_set_pacing(const LoginPacing &pacing)
+{
+    g_pacing = pacing;
+}
+
 namespace {
 
 // The terminals mlist_watch gave the poll, in the order of their entries.
 std::vector<TarvikVt *> g_watched;
 std::vector<short> g_found;
+
+size_t logins_holding()
+{
+    return static_cast<size_t>(std::count_if(g_machines.begin(), g_machines.end(),
+                                             [](const MachinePtr &m) { return login_holds_slot(m->login); }));
+}
 
 } // namespace
 
@@ -226,11 +242,48 @@ void mlist_watch(std::vector<pollfd> &fds)
     }
 }
 
+int mlist_start_due_ms()
+{
+    if (tarvik_vt_held_children() == 0) return -1;
+    return static_cast<int>(logins_start_due_ms(g_pacing, logins_holding(), g_last_start_ms, clock_now_ms()));
+}
+
+void mlist_start_logins(int slice_ms)
+{
+    if (tarvik_vt_held_children() == 0) return;
+    const long now = clock_now_ms();
+    const size_t startable = logins_startable(g_pacing, logins_holding(), g_last_start_ms, now);
+    if (startable == 0 || tarvik_vt_release_children(slice_ms, startable) == 0) return;
+    g_last_start_ms = now;
+    g_starts_unseen = true;
+    mlist_children_started();
+}
+
+int mlist_logins_due_ms()
+{
+    if (g_starts_unseen) return 0;
+    const long now = clock_now_ms();
+    long due = -1;
+    for (auto &m : g_machines) {
+        const long ms = login_due_ms(m->login, now);
+        if (ms >= 0 && (due < 0 || ms < due)) due = ms;
+    }
+    return static_cast<int>(std::min(due, kLoginTimeoutMs));
+}
+
+void mlist_follow_logins()
+{
+    g_starts_unseen = false;
+    const long now = clock_now_ms();
+    for (auto &m : g_machines) machine_follow_login(m.get(), now);
+}
+
 void mlist_ready(const pollfd *fds, size_t count)
 {
     g_found.resize(count);
     for (size_t i = 0; i < count; ++i) g_found[i] = fds[i].revents;
     tarvik_vt_update_ready(g_watched.data(), g_found.data(), std::min(count, g_watched.size()));
+    mlist_follow_logins();
 }
 
 void mlist_update()
@@ -239,6 +292,24 @@ void mlist_update()
     terms.clear();
     for (auto &m : g_machines) terms.push_back(m->term.get());
     tarvik_vt_update_all(terms.data(), terms.size());
+    mlist_follow_logins();
+}
+
+FleetCounts mlist_fleet_counts()
+{
+    FleetCounts counts{};
+    for (auto &m : g_machines) ++counts[static_cast<size_t>(login_state(m->login))];
+    return counts;
+}
+
+int mlist_tag_only(FleetState state)
+{
+    int tagged = 0;
+    for (auto &m : g_machines) {
+        m->tagged = login_state(m->login) == state;
+        tagged += m->tagged ? 1 : 0;
+    }
+    return tagged;
 }
 
 void mlist_rename_selected(const std::string &name)

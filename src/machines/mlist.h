@@ -46,13 +46,31 @@ size_t mlist_input_room();
 // After tarvik_vt_release_children: the held machines take their children's pids, and one whose child
 // could not be started is dead. Must come before any of those children is reaped.
 void mlist_children_started();
-// Takes in every terminal's output (looking at all of them first).
+// Takes in every terminal's output (looking at all of them first), and follows each login.
 void mlist_update();
 // For the program's wait: adds the descriptor of every machine's terminal that has one, for a poll.
 void mlist_watch(std::vector<pollfd> &fds);
 // The entries mlist_watch added, as the poll found them: each terminal found ready is read, and the
-// input waiting for it sent when it can take it. Nothing may change the list in between.
+// input waiting for it sent when it can take it; then each login is followed by what its screen shows.
+// Nothing may change the list in between.
 void mlist_ready(const pollfd *fds, size_t count);
+// How logins are paced from now on (see logins.h); kDefaultLoginsAtOnce at a time until set.
+void mlist_set_pacing(const LoginPacing &pacing);
+// Milliseconds until a queued login may start (0: now); -1 while none is queued or every slot is held.
+int mlist_start_due_ms();
+// Starts as many queued logins as the pacing lets go now, for about slice_ms at most, as
+// tarvik_vt_release_children and mlist_children_started do.
+void mlist_start_logins(int slice_ms);
+// Milliseconds until a login changes with nothing printed (its quiet, its time-out), or 0 when one
+// started since the counts were last followed; -1 when only output, an exit or a deletion can change
+// anything.
+int mlist_logins_due_ms();
+// Follows every login by what its screen shows and the time.
+void mlist_follow_logins();
+// How many machines are up, logging in, queued, asking and dead.
+FleetCounts mlist_fleet_counts();
+// Tags every machine in this state and untags the others; returns how many it tagged.
+int mlist_tag_only(FleetState state);
 void mlist_rename_selected(const std::string &name);
 // The terminal panel's new size: every machine's terminal, live or dead, takes it, and so does every
 // machine added or restarted later. The list window may have other rows now: the scroll stays within

@@ -1,5 +1,5 @@
-// The list panel: a row per machine, its tag, its name and the mark of an odd answer, in the colours of
-// its state.
+// The list panel: a row per machine, its tag, its name and the mark of an odd answer, a question or a
+// queued login, in the colours of its state.
 #include "screen/list.h"
 
 #include <string>
@@ -30,13 +30,26 @@ void put_name(WINDOW *win, const std::string &name, int width)
     for (; used < width; ++used) waddch(win, ' ');
 }
 
+// The list's last column, outside the row's bar: the machine's answer to the last multicast command
+// differs from most machines' (!), it asks for a password or a yes/no (?), or its login waits in the
+// queue for a slot (~).
+char list_mark(const Machine &m)
+{
+    if (m.answer.odd) return '!';
+    switch (login_state(m.login)) {
+    case FleetState::Asking: return '?';
+    case FleetState::Queued: return '~';
+    default: return ' ';
+    }
+}
+
 // What each row of the list shows (see PanelRecord): a row whose text and colour did not change is
 // left as it is.
 struct ListRow {
     bool shown = false; // false: the row is blank
     int attr = 0;
     bool tagged = false;
-    bool odd = false;
+    char mark = ' ';
     std::string name;
 };
 struct ListPanel {
@@ -69,26 +82,25 @@ void list_draw(WINDOW *win)
         }
         const Machine *m = mlist_machine(i);
         int attr = list_row_attribute(*m, i == mlist_selected());
-        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.odd == m->answer.odd &&
+        const char mark = list_mark(*m);
+        if (row.shown && row.attr == attr && row.tagged == m->tagged && row.mark == mark &&
             row.name == m->name)
             continue;
         set_color(win, attr);
         wmove(win, r, 0);
         waddch(win, m->tagged ? '*' : ' ');
         put_name(win, m->name, width - 2);
-        // The last column, outside the row's bar: its answer to the last multicast command differs
-        // from most machines'.
-        if (width >= 2 && (m->answer.odd || row.odd)) {
-            if (m->answer.odd)
-                set_color(win, kAttrQuestion);
-            else
+        if (width >= 2 && (mark != ' ' || row.mark != ' ')) {
+            if (mark == ' ')
                 wattrset(win, A_NORMAL);
-            mvwaddch(win, r, width - 1, m->answer.odd ? '!' : ' ');
+            else
+                set_color(win, mark == '~' ? kAttrText : kAttrQuestion);
+            mvwaddch(win, r, width - 1, static_cast<chtype>(mark));
         }
         row.shown = true;
         row.attr = attr;
         row.tagged = m->tagged;
-        row.odd = m->answer.odd;
+        row.mark = mark;
         row.name = m->name;
     }
     set_color(win, kAttrText);

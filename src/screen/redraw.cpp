@@ -4,12 +4,14 @@
 
 #include <wchar.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "machines/mlist.h"
 #include "screen/colors.h"
+#include "screen/counts.h"
 #include "screen/layout.h"
 #include "screen/list.h"
 #include "screen/panel.h"
@@ -69,13 +71,24 @@ void redraw_status()
     if (!win) return;
     bool multicast = mlist_multicast();
     const char *text = multicast ? "!!! MULTICAST MODE !!!" : "singlecast mode";
+    const int cols = getmaxx(win);
+    const int indicator_x = cols - static_cast<int>(std::strlen(text));
     set_color(win, multicast ? kAttrMulticast : kAttrSinglecast);
     werase(win);
-    mvwaddstr(win, 0, getmaxx(win) - static_cast<int>(std::strlen(text)), text);
+    mvwaddstr(win, 0, indicator_x, text);
+    int note_end = 0;
     if (!g_note.empty()) {
         set_color(win, g_note_attr);
         wmove(win, 0, 0);
-        panel_put_text(win, g_note, getmaxx(win) - static_cast<int>(std::strlen(text)) - 1);
+        panel_put_text(win, g_note, indicator_x - 1, &note_end);
+    }
+    // The fleet's counts stand against the indicator, in what the note leaves of the line.
+    const int gap = 2;
+    const int room = indicator_x - gap - (note_end > 0 ? note_end + gap : 0);
+    const std::string counts = counts_text(mlist_fleet_counts(), room);
+    if (!counts.empty()) {
+        set_color(win, kAttrText);
+        mvwaddstr(win, 0, indicator_x - gap - static_cast<int>(counts.size()), counts.c_str());
     }
     // With leaveok on, this window does not claim the visible cursor. curses would still leave the
     // cursor after the last character it wrote, so the terminal panel (leaveok off) is refreshed last

@@ -44,7 +44,7 @@ TEST(E2eManPage, NamesEveryMenuCommandEveryOptionAndTheVersion)
         ++options;
         EXPECT_NE(tags.find(w), std::string::npos) << w;
     }
-    EXPECT_GE(options, 7) << "-W -T -S -h --help --version @source";
+    EXPECT_GE(options, 9) << "-W -T -S -P -I -h --help --version @source";
 
     // Every command the menu shows is a paragraph: its key, then its words as the menu has them.
     QuillorSession q({}, 25, 80);

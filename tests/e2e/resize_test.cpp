@@ -33,14 +33,16 @@ std::string first_difference(const ScreenReader &a, const ScreenReader &b)
     return {};
 }
 
-// The frame's separator, the key-help bar and the mode indicator where the session's size puts them.
+// The frame's separator, the key-help bar and the mode indicator where the session's size puts them
+// (the machines' counts may stand left of it).
 bool frame_in_place(const QuillorSession &q)
 {
     const ScreenReader &s = q.screen();
     if (s.cell(0, q.sep_x()).text != "\u252c" || s.cell(q.rows() - 3, q.sep_x()).text != "\u2502")
         return false;
+    const std::string bottom = q.minibuf_text();
     return s.row_text(q.rows() - 2).find("F7:mcast") != std::string::npos &&
-           q.minibuf_text() == std::string(q.cols() - 15, ' ') + "singlecast mode";
+           static_cast<int>(bottom.size()) == q.cols() && bottom.ends_with("  singlecast mode");
 }
 
 // True when the popup with this caption is `cols` wide and stands in the middle of the screen.
@@ -198,7 +200,7 @@ TEST(E2eResize, DialogsStayOpenAcrossNewSizes)
     q.resize(30, 100);
     // As tall as the screen, its pages as long as the new size has room for.
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {
-        return popup_centred(s, "[ Help ]", 80) && screen_cells(s, 29, 13, 20) == "[ 1/2  ";
+        return popup_centred(s, "[ Help ]", 80) && screen_cells(s, 29, 13, 17) == "[ 1/";
     })) << q.dump();
     q.send("q");
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &s) {

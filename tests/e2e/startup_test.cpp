@@ -9,7 +9,8 @@
 
 namespace {
 
-const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [name | @source]...\n"
+const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [-P logins] [-I ms]\n"
+                           "                [name | @source]...\n"
                            "        quillor -h | --help | --version\n\n"
                            "     -W        specifies width of machine list area\n"
                            "               (default is 8 characters)\n\n"
@@ -17,6 +18,10 @@ const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S 
                            "               (default is 80 characters)\n\n"
                            "     -S        specifies lines of history kept per machine\n"
                            "               (default is 2000 lines, 0 keeps none)\n\n"
+                           "     -P        specifies logins in progress at once\n"
+                           "               (default is 8, 0 is no limit)\n\n"
+                           "     -I        specifies least milliseconds between two logins\n"
+                           "               (default is 0)\n\n"
                            "     name      machine to log into, as typed at the F5 prompt\n"
                            "               (web[01-12] names twelve; after -- if it begins with -)\n\n"
                            "     @source   every machine named in a file, or printed by\n"
@@ -63,6 +68,8 @@ TEST(E2eStartup, CommandLineAnswersOrRefusesBeforeTakingTheTerminal)
         {{}, {"TERM=dumb"}, false, 1, "quillor: TERM=dumb names a terminal that cannot move its cursor.\n"},
         {{}, {"TERM=nonesuch"}, false, 1, "quillor: found no terminal description for TERM=nonesuch.\n"},
         {{}, {"TERM="}, false, 1, "quillor: needs TERM set to the name of your terminal; it is not set.\n"},
+        {{"-P", "-1"}, {}, false, 2, "quillor: logins at once must not be negative: -1\n" + kUsage},
+        {{"-I", "soon"}, {}, false, 2, "quillor: milliseconds between logins not a number: soon\n" + kUsage},
     };
     for (const CommandLine &c : cases) {
         std::string shown = c.piped ? "| " : "";

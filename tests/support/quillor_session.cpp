@@ -382,7 +382,15 @@ bool QuillorSession::terminal_modes_reset() const
 
 std::string QuillorSession::list_row(int i) const
 {
-    return screen_cells(screen(), i + 1, 0, 10);
+    std::string row = screen_cells(screen(), i + 1, 0, 10);
+    if (row.size() == 10 && row.back() == '~') row.back() = ' ';
+    return row;
+}
+
+char QuillorSession::list_mark(int i) const
+{
+    const std::string mark = screen_cells(screen(), i + 1, 9, 10);
+    return mark.size() == 1 ? mark[0] : ' ';
 }
 
 ReadCell QuillorSession::list_cell(int i) const

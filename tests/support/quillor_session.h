@@ -89,7 +89,10 @@ public:
     int cols() const { return cols_; }
     int sep_x() const { return term_x() - 1; }
     int term_x() const { return cols_ - 80 > 11 ? cols_ - 80 : 11; }
-    std::string list_row(int i) const; // the list window's row i: tag mark and name
+    // The list window's row i: tag mark, name and the last column's mark, except the queue's "~",
+    // which comes and goes with the pacing of logins (list_mark reads it).
+    std::string list_row(int i) const;
+    char list_mark(int i) const;       // the last column of list row i: '!', '?', '~' or ' '
     ReadCell list_cell(int i) const;   // the first name cell of list row i
     int list_count() const;            // rows of the list that show a machine
     std::string terminal_text() const; // the terminal panel, rows joined with "\n"

@@ -21,6 +21,10 @@ struct Sshd {
     // Ends the server and every session it still serves, then removes the directory. Safe to repeat.
     void stop();
 
+    // sshd's MaxStartups, read by start(): how many connections that have not logged in yet it takes
+    // before it drops them. High enough by default that hundreds of logins at once all get in.
+    std::string max_startups = "300:30:600";
+
     std::string dir;    // temporary directory holding keys, configs and the log
     std::string config; // <dir>/ssh_config: client config with the Host aliases
     std::string home;   // <dir>/home: the empty HOME of remote shells
