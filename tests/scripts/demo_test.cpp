@@ -157,6 +157,38 @@ TEST(ScriptsDemo, EveryEndingStopsTheSshdAndRemovesItsDirectory)
     }
 }
 
+// Sixteen more machines added at once all log in (the demo's sshd turns none away), and each has a home
+// of its own: a file one leaves there is not on the next.
+TEST(ScriptsDemo, AddedMachinesAllLogInEachInAHomeOfItsOwn)
+{
+    TempDir root;
+    PtyProcess demo({"/bin/bash", kDemo, QUILLOR_BINARY}, kRows, kCols, demo_env(root.path));
+    auto bottom_says = [&](const std::string &text) {
+        return demo.wait_for(
+            [&](const ScreenReader &s) { return s.row_text(kRows - 1).find(text) != std::string::npos; },
+            60000);
+    };
+    ASSERT_TRUE(bottom_says("4 up")) << demo.screen().all_text();
+    demo.send(keys::F5);
+    ASSERT_TRUE(demo.wait_for_text("Add: ")) << demo.screen().all_text();
+    demo.send("demo[5-20]" + keys::Enter);
+    ASSERT_TRUE(bottom_says("20 up  singlecast mode")) << demo.screen().all_text();
+
+    // demo5, then demo6.
+    demo.send(keys::F3 + keys::F3 + keys::F3 + keys::F3);
+    demo.send("touch left-by-5; pwd\r");
+    ASSERT_TRUE(demo.wait_for_text("/home/demo5", 10000)) << demo.screen().all_text();
+    demo.send(keys::F3);
+    demo.send("ls left-by-5\r");
+    EXPECT_TRUE(demo.wait_for_text("No such file", 10000)) << demo.screen().all_text();
+    demo.send(keys::F1);
+    ASSERT_TRUE(demo.wait_for_text("Select an option: ")) << demo.screen().all_text();
+    demo.send("qy" + keys::Enter);
+    const int status = demo.wait_exit(20000);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(entries(root.path).empty()) << "the demo's directory is still there";
+}
+
 // An ordinary user's sshd runs as that user and lets in only that user: the aliases must still work,
 // and everything go afterwards.
 TEST(ScriptsDemo, OrdinaryUserGetsAnSshdOfItsOwn)
