@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "fleet.h"
 #include "measures.h"
 #include "procs.h"
 #include "stats.h"
@@ -22,13 +23,12 @@
 namespace {
 
 constexpr int kHosts = 256;
-constexpr char kSystemSshConfig[] = "/etc/ssh/ssh_config";
 
 void usage()
 {
     std::fprintf(stderr, "usage: quillor_bench --quillor PATH [--runs N] [--heavy-runs N] [--keys N]\n"
                          "                     [--only echo,seq,paste,typed,mpaste,fanout,idle,menu,\n"
-                         "                             startup,flood,history,compare]\n");
+                         "                             startup,flood,history,compare,fleet]\n");
     std::exit(2);
 }
 
@@ -273,6 +273,32 @@ int main(int argc, char **argv)
             }
         }
     }
+    // -P 8, the default, and -P 0, every login at once as before the pacing.
+    const int pacings[2] = {8, 0};
+    Figure fleet_s[2], fleet_dead[2];
+    if (wanted("fleet")) {
+        // A second sshd with sshd's default MaxStartups, its aliases over the harness's for these runs.
+        Sshd fleet;
+        fleet.max_startups = kDefaultMaxStartups;
+        if (!fleet.start(kHosts)) return 1;
+        ClientConfigOver over(fleet.config);
+        if (!over.ok()) return 1;
+        const std::string hosts = bench_hosts_file(b, kHosts);
+        for (int r = 0; r < heavy_runs; ++r) {
+            for (int i = 0; i < 2; ++i) {
+                const double load = proc_load1();
+                FleetRun run = measure_fleet(b.quillor, hosts, kHosts, fleet.pid, pacings[i]);
+                if (run.settled_s) {
+                    fleet_s[i].runs.push_back(*run.settled_s);
+                    fleet_dead[i].runs.push_back(run.dead);
+                }
+                std::fprintf(
+                    stderr,
+                    "run %d quillor -P %d, load %.2f: %d logins settled after %.1f s, %d up, %d dead\n",
+                    r + 1, pacings[i], load, kHosts, run.settled_s.value_or(0), run.up, run.dead);
+            }
+        }
+    }
     double load_after = proc_load1();
     sshd.stop();
 
@@ -343,6 +369,11 @@ int main(int argc, char **argv)
     rows.push_back({"  while printing, 10 pieces (ms)", cmp_pieces, none, none, 3, "", ""});
     rows.push_back({"compare view, 256 (ms)", cmp_view[0], cmp_view[1], none, 1, "", ""});
     rows.push_back({"  quillor from c; tmux loop (ms)", cmp_view_c, cmp_tmux_loop, none, 1, "", ""});
+    rows.push_back({"256 logins, -P 8: all up (s)", fleet_s[0], none, none, 1, "none dead",
+                    judge(known({&fleet_dead[0]}), fleet_dead[0].max() == 0)});
+    rows.push_back({"  dead of 256, -P 8", fleet_dead[0], none, none, 0, "", ""});
+    rows.push_back({"256 logins, -P 0: settled (s)", fleet_s[1], none, none, 1, "", ""});
+    rows.push_back({"  dead of 256, -P 0", fleet_dead[1], none, none, 0, "", ""});
 
     char date[64];
     std::time_t now = std::time(nullptr);

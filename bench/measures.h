@@ -10,6 +10,9 @@
 
 enum class Target { Quillor, Tmux, Ssh };
 
+// The system-wide ssh client config, which the harness replaces in its own mount namespace.
+constexpr char kSystemSshConfig[] = "/etc/ssh/ssh_config";
+
 const char *target_name(Target t);
 
 // What every measurement needs: the programs, the server, and files of host names.
