@@ -136,7 +136,7 @@ void encode(std::vector<uint8_t> &out, const TarvikLineCell *cells, int count, b
         put_varint(out, list.size());
         for (const auto &[n, style] : list) {
             put_varint(out, static_cast<uint64_t>(n));
-            out.push_back(style.attrs);
+            put_varint(out, style.attrs);
             put_varint(out, color_code(style.fg));
             put_varint(out, color_code(style.bg));
         }
@@ -290,7 +290,7 @@ void history_cells(const History &h, uint64_t line, std::vector<TarvikLineCell> 
         for (uint64_t n = get_varint(p); n > 0; --n) {
             uint64_t len = get_varint(p);
             TarvikStyle style;
-            style.attrs = *p++;
+            style.attrs = static_cast<uint16_t>(get_varint(p));
             style.fg = color_of(get_varint(p));
             style.bg = color_of(get_varint(p));
             runs.push_back({len, style});

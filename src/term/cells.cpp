@@ -11,8 +11,9 @@
 
 namespace {
 
-constexpr uint8_t kBold = kTarvikBold, kUnderline = kTarvikUnderline, kItalic = kTarvikItalic,
-                  kBlink = kTarvikBlink, kReverse = kTarvikReverse, kStrike = kTarvikStrike, kProtected = 64;
+constexpr uint16_t kBold = kTarvikBold, kUnderline = kTarvikUnderline, kItalic = kTarvikItalic,
+                   kBlink = kTarvikBlink, kReverse = kTarvikReverse, kStrike = kTarvikStrike,
+                   kDoubleUnderline = kTarvikDoubleUnderline;
 static_assert(kTarvikMaxChars == VTERM_MAX_CHARS_PER_CELL);
 
 // Versions are drawn from one counter, so that no two screens ever share one.
@@ -37,8 +38,9 @@ VtCell *line(TarvikVt *vt, int row)
 // no colour or line.
 bool shows_nothing(const VtCell &c)
 {
-    return (c.chars[0] == 0 || c.chars[0] == ' ') && VTERM_COLOR_IS_DEFAULT_BG(&c.bg) &&
-           !(c.attrs & (kReverse | kUnderline | kStrike));
+    return (c.chars[0] == 0 || c.chars[0] == ' ' || (c.attrs & kCellConcealed)) &&
+           VTERM_COLOR_IS_DEFAULT_BG(&c.bg) &&
+           !(c.attrs & (kReverse | kUnderline | kStrike | kTarvikOverline));
 }
 
 // Notes that cells of the row left of column `right` may show something.
@@ -102,7 +104,8 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
     for (; i < VTERM_MAX_CHARS_PER_CELL; ++i) c->chars[i] = 0;
     c->fg = vt->pen.fg;
     c->bg = vt->pen.bg;
-    c->attrs = static_cast<uint8_t>(vt->pen.attrs | (info->protected_cell ? kProtected : 0));
+    c->attrs = static_cast<uint16_t>(vt->pen.attrs | vt->filter.now.extra |
+                                     (info->protected_cell ? kCellProtected : 0));
     if (width == 2) {
         VtCell &covered = c[1];
         covered = *c;
@@ -134,7 +137,7 @@ int on_erase(VTermRect rect, int selective, void *user)
     for (int row = top; row < bottom; ++row) {
         VtCell *l = line(vt, row);
         for (int col = left; col < right; ++col)
-            if (!selective || !(l[col].attrs & kProtected)) l[col] = with;
+            if (!selective || !(l[col].attrs & kCellProtected)) l[col] = with;
         if (left == 0 && !selective) active(vt).wrapped[active(vt).rows[static_cast<size_t>(row)]] = 0;
         if (!shows_nothing(with)) widen(vt, row, right);
     }
@@ -196,7 +199,7 @@ int line_cells(const TarvikVt *vt, int row, TarvikLineCell *out)
 {
     int n = used_width(vt, row);
     const VtCell *l = (vt->alt_active ? vt->alt : vt->primary).line(row, vt->cols);
-    uint8_t flip = vt->reverse_video ? kReverse : 0;
+    uint16_t flip = vt->reverse_video ? kReverse : 0;
     for (int col = 0; col < n; ++col) {
         const VtCell &c = l[col];
         TarvikLineCell &o = out[col];
@@ -205,7 +208,7 @@ int line_cells(const TarvikVt *vt, int row, TarvikLineCell *out)
         if (c.chars[1] == 0 && c.chars[0] < 0xD800 && !covers_next) {
             // One narrow character, or none: most cells.
             o.width = 1;
-            o.chars[0] = c.chars[0] ? c.chars[0] : ' ';
+            o.chars[0] = c.chars[0] && !(c.attrs & kCellConcealed) ? c.chars[0] : ' ';
         } else if (c.chars[0] == kCoveredChar) {
             // A covered cell whose wide character is gone is a blank.
             bool orphan = col == 0 || l[col - 1].chars[0] == kCoveredChar;
@@ -213,13 +216,14 @@ int line_cells(const TarvikVt *vt, int row, TarvikLineCell *out)
             o.chars[0] = orphan ? ' ' : 0;
         } else {
             o.width = covers_next ? 2 : 1;
-            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i)
+            // Concealed text shows as blanks, here and wherever the screen is read.
+            for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i] && !(c.attrs & kCellConcealed); ++i)
                 o.chars[i] = valid_char(c.chars[i]);
             if (o.chars[0] == 0) o.chars[0] = ' ';
         }
         o.style.fg = color_code(c.fg, true);
         o.style.bg = color_code(c.bg, false);
-        o.style.attrs = static_cast<uint8_t>((c.attrs & ~kProtected) ^ flip);
+        o.style.attrs = static_cast<uint16_t>((c.attrs & ~(kCellProtected | kCellConcealed)) ^ flip);
     }
     return n;
 }
@@ -286,12 +290,16 @@ int on_initpen(void *user)
 int on_setpenattr(VTermAttr attr, VTermValue *val, void *user)
 {
     VtPen &pen = owner(user)->pen;
-    auto flag = [&](uint8_t bit, bool on) {
-        pen.attrs = static_cast<uint8_t>(on ? pen.attrs | bit : pen.attrs & ~bit);
+    auto flag = [&](uint16_t bit, bool on) {
+        pen.attrs = static_cast<uint16_t>(on ? pen.attrs | bit : pen.attrs & ~bit);
     };
     switch (attr) {
     case VTERM_ATTR_BOLD: flag(kBold, val->boolean); break;
-    case VTERM_ATTR_UNDERLINE: flag(kUnderline, val->number != 0); break;
+    case VTERM_ATTR_UNDERLINE:
+        // Curly and other underlines are single ones here.
+        flag(kUnderline, val->number != VTERM_UNDERLINE_OFF);
+        flag(kDoubleUnderline, val->number == VTERM_UNDERLINE_DOUBLE);
+        break;
     case VTERM_ATTR_ITALIC: flag(kItalic, val->boolean); break;
     case VTERM_ATTR_BLINK: flag(kBlink, val->boolean); break;
     case VTERM_ATTR_REVERSE: flag(kReverse, val->boolean); break;
@@ -469,7 +477,9 @@ bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)
     cell.fg = c.fg;
     cell.bg = c.bg;
     cell.attrs.bold = (c.attrs & kBold) != 0;
-    cell.attrs.underline = (c.attrs & kUnderline) != 0;
+    cell.attrs.underline = c.attrs & kDoubleUnderline ? VTERM_UNDERLINE_DOUBLE
+                           : c.attrs & kUnderline     ? VTERM_UNDERLINE_SINGLE
+                                                      : VTERM_UNDERLINE_OFF;
     cell.attrs.italic = (c.attrs & kItalic) != 0;
     cell.attrs.blink = (c.attrs & kBlink) != 0;
     cell.attrs.reverse = ((c.attrs & kReverse) != 0) != vt->reverse_video;
@@ -485,43 +495,12 @@ bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)
         }
         return true;
     }
+    if (c.attrs & kCellConcealed) {
+        cell.chars[0] = ' ';
+        return true;
+    }
     for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && c.chars[i]; ++i) cell.chars[i] = valid_char(c.chars[i]);
     return true;
-}
-
-VTermScreenCell vt_screen_cell(const TarvikLineCell &cell)
-{
-    auto color = [](uint32_t code, uint8_t default_flag) {
-        VTermColor c;
-        if (code == kTarvikDefaultColor) {
-            vterm_color_rgb(&c, 0, 0, 0);
-            c.type = static_cast<uint8_t>(c.type | default_flag);
-        } else if (code & kTarvikRgbColor) {
-            vterm_color_rgb(&c, static_cast<uint8_t>(code >> 16), static_cast<uint8_t>(code >> 8),
-                            static_cast<uint8_t>(code));
-        } else {
-            vterm_color_indexed(&c, static_cast<uint8_t>(code));
-        }
-        return c;
-    };
-    VTermScreenCell out{};
-    if (cell.width == 0) {
-        out.chars[0] = kCoveredChar;
-        out.width = 1;
-    } else {
-        for (int i = 0; i < kTarvikMaxChars && cell.chars[i]; ++i) out.chars[i] = valid_char(cell.chars[i]);
-        out.width = cell.width == 2 ? 2 : 1;
-    }
-    out.fg = color(cell.style.fg, VTERM_COLOR_DEFAULT_FG);
-    out.bg = color(cell.style.bg, VTERM_COLOR_DEFAULT_BG);
-    uint8_t a = cell.style.attrs;
-    out.attrs.bold = (a & kBold) != 0;
-    out.attrs.underline = (a & kUnderline) != 0;
-    out.attrs.italic = (a & kItalic) != 0;
-    out.attrs.blink = (a & kBlink) != 0;
-    out.attrs.reverse = (a & kReverse) != 0;
-    out.attrs.strike = (a & kStrike) != 0;
-    return out;
 }
 
 void tarvik_vt_set_scrollback(TarvikVt *vt, TarvikScrollbackPush push, void *user)

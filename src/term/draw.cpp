@@ -8,50 +8,15 @@
 
 namespace {
 
-// The nearest of the eight basic colours.
-int basic_color(uint8_t r, uint8_t g, uint8_t b)
-{
-    return (r >= 128 ? 1 : 0) | (g >= 128 ? 2 : 0) | (b >= 128 ? 4 : 0);
-}
-
-// The colour number for curses: 0-7 directly, 0-255 on a terminal with 256 colours; -1 for the
-// terminal's default.
-int curses_color(VTermColor col, bool foreground)
-{
-    if (foreground ? VTERM_COLOR_IS_DEFAULT_FG(&col) : VTERM_COLOR_IS_DEFAULT_BG(&col)) return -1;
-    if (VTERM_COLOR_IS_INDEXED(&col)) {
-        int idx = col.indexed.idx;
-        if (idx < 8) return idx;
-        if (COLORS >= 256) return idx;
-        // The bright eight as the basic ones; tarvik_color_pair finds the nearest for the rest.
-        return idx < 16 ? idx - 8 : idx;
-    }
-    if (COLORS >= 256) {
-        // The xterm 6x6x6 cube is close enough for RGB cells.
-        auto level = [](uint8_t v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
-        return 16 + 36 * level(col.rgb.red) + 6 * level(col.rgb.green) + level(col.rgb.blue);
-    }
-    return basic_color(col.rgb.red, col.rgb.green, col.rgb.blue);
-}
-
-int cell_pair(const VTermScreenCell &cell)
-{
-    int fg = curses_color(cell.fg, true);
-    int bg = curses_color(cell.bg, false);
-    if (fg < 0 && bg < 0) return 0; // the user's own colours
-    if (fg < 0) fg = COLOR_WHITE;
-    if (bg < 0) bg = COLOR_BLACK;
-    return tarvik_color_pair(fg, bg);
-}
-
-attr_t cell_attrs(const VTermScreenCell &cell)
+attr_t cell_attrs(const TarvikStyle &style)
 {
     attr_t a = A_NORMAL;
-    if (cell.attrs.bold) a |= A_BOLD;
-    if (cell.attrs.underline) a |= A_UNDERLINE;
-    if (cell.attrs.italic) a |= A_ITALIC;
-    if (cell.attrs.blink) a |= A_BLINK;
-    if (cell.attrs.reverse) a |= A_REVERSE;
+    if (style.attrs & kTarvikBold) a |= A_BOLD;
+    if (style.attrs & kTarvikFaint) a |= A_DIM;
+    if (style.attrs & kTarvikUnderline) a |= A_UNDERLINE;
+    if (style.attrs & kTarvikItalic) a |= A_ITALIC;
+    if (style.attrs & kTarvikBlink) a |= A_BLINK;
+    if (style.attrs & kTarvikReverse) a |= A_REVERSE;
     return a;
 }
 
@@ -83,10 +48,10 @@ wchar_t replacement_char()
 constexpr wchar_t kUnshowableChar = L'?';
 
 // What a cell shows in `width` columns (its own width, or 1 where the window's edge cuts it): the
-// character and its combining marks; a blank for an empty cell, a format character or one cut by the
-// edge; kUnshowableChar for a character the locale cannot show; the replacement where the widths
-// disagree. Returns what the right column of a wide cell shows when the text is narrower.
-wchar_t cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW_MAX + 1])
+// character and its combining marks; a blank for a format character or one cut by the edge;
+// kUnshowableChar for a character the locale cannot show; the replacement where the widths disagree.
+// Returns what the right column of a wide cell shows when the text is narrower.
+wchar_t cell_text(const TarvikLineCell &cell, int width, wchar_t (&text)[CCHARW_MAX + 1])
 {
     text[0] = L' ';
     text[1] = 0;
@@ -103,10 +68,11 @@ wchar_t cell_text(const VTermScreenCell &cell, int width, wchar_t (&text)[CCHARW
     }
     text[0] = static_cast<wchar_t>(base);
     int n = 1;
-    for (int i = 1; i < VTERM_MAX_CHARS_PER_CELL && cell.chars[i] && n < CCHARW_MAX; ++i) {
-        auto mark = static_cast<wchar_t>(cell.chars[i]);
+    for (int i = 1; i < kTarvikMaxChars && cell.chars[i] && n < CCHARW_MAX; ++i) {
+        uint32_t mark = cell.chars[i];
         // Only marks that both sides draw on the character itself; anything else would move columns.
-        if (wcwidth(mark) == 0 && !tarvik_char_is_format(cell.chars[i])) text[n++] = mark;
+        if (!tarvik_char_is_format(mark) && wcwidth(static_cast<wchar_t>(mark)) == 0)
+            text[n++] = static_cast<wchar_t>(mark);
     }
     text[n] = 0;
     return L' ';
@@ -140,15 +106,15 @@ void remember_drawn(const TarvikVt *vt, WINDOW *win, int y, int x)
 }
 
 // Paints one cell at (y, x); `room` is how many columns the window has from x on.
-void paint_cell(WINDOW *win, int y, int x, const VTermScreenCell &cell, int room)
+void paint_cell(WINDOW *win, int y, int x, const TarvikLineCell &cell, int room)
 {
     // A wide character cut by the window's edge would wrap: it gets one column, and a blank.
     int width = cell.width == 2 && room >= 2 ? 2 : 1;
     wchar_t text[CCHARW_MAX + 1];
     wchar_t right = cell_text(cell, width, text);
     cchar_t cc;
-    int pair = cell_pair(cell);
-    attr_t attrs = cell_attrs(cell);
+    int pair = palette_pair(cell.style.fg, cell.style.bg);
+    attr_t attrs = cell_attrs(cell.style);
     if (setcchar(&cc, text, attrs, static_cast<short>(pair), &pair) == ERR) {
         const wchar_t blank[] = L" ";
         setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
@@ -188,11 +154,19 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x)
     vt->damage_top = vt->damage_bottom = 0;
     remember_drawn(vt, win, y, x);
     palette_next_frame();
+    // Kept between calls: every frame comes through here.
+    static std::vector<TarvikLineCell> cells;
+    cells.resize(static_cast<size_t>(vt->cols));
+    // What the cells after a row's last one that shows anything look like.
+    TarvikLineCell blank{};
+    blank.chars[0] = ' ';
+    blank.width = 1;
+    if (vt->reverse_video) blank.style.attrs = kTarvikReverse;
     for (int row = from; row < to; ++row) {
+        int n = tarvik_vt_line(vt, row, cells.data());
         for (int col = 0; col < cols; ++col) {
-            VTermScreenCell cell;
-            if (!vt_get_cell(vt, row, col, cell)) continue;
-            if (cell.chars[0] == kCoveredChar) continue; // covered by the wide character on its left
+            const TarvikLineCell &cell = col < n ? cells[static_cast<size_t>(col)] : blank;
+            if (cell.width == 0) continue; // covered by the wide character on its left
             paint_cell(win, y + row, x + col, cell, cols - col);
         }
     }
@@ -210,6 +184,6 @@ void tarvik_draw_line(WINDOW *win, int y, int x, const TarvikLineCell *cells, in
     // takes another's pair.
     for (int col = 0; col < count && col < room; ++col) {
         if (cells[col].width == 0) continue;
-        paint_cell(win, y, x + col, vt_screen_cell(cells[col]), room - col);
+        paint_cell(win, y, x + col, cells[col], room - col);
     }
 }

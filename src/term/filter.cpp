@@ -2,18 +2,15 @@
 //
 // The libvterm the program is built with overwrites its own memory on a control sequence with more
 // than 16 parameters, reads past its input on some cut string sequences, moves the cursor backwards
-// for a C1 control sent as UTF-8, on a repeat (REP, CSI Pn b) loops for ever when the glyph has no
-// width and writes past the line when a wide one reaches the last column, and puts a saved cursor back
-// outside a screen that shrank since. One machine's output must never take the program down, so every
-// byte for the screen passes this parser first: text goes through as whole UTF-8 characters (U+FFFD
-// for malformed ones, nothing for C1 controls and DEL), C0 controls as they are, escape and control
-// sequences only whole and within libvterm's limits, a restored cursor within the screen, and strings
-// (titles, device control, application commands), which nothing here shows, not at all.
+// for a C1 control sent as UTF-8, and has faults in some sequences that it does take (mend.cpp keeps
+// those away). One machine's output must never take the program down, so every byte for the screen
+// passes this parser first: text goes through as whole UTF-8 characters (U+FFFD for malformed ones,
+// nothing for C1 controls and DEL), C0 controls as they are, escape and control sequences only whole
+// and within libvterm's limits, and strings (titles, device control, application commands), which
+// nothing here shows, not at all. However the output is cut into reads, libvterm gets the same.
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
-#include "base/utf8.h"
 #include "term/vt_internal.h"
 
 namespace {
@@ -34,50 +31,35 @@ bool is_intermediate(unsigned char c)
     return c >= 0x20 && c <= 0x2F;
 }
 
-// The columns libvterm moves the cursor for the code point printed on its own.
-int libvterm_width(uint32_t cp)
-{
-    static std::unique_ptr<VTerm, VTermFree> probe = [] {
-        std::unique_ptr<VTerm, VTermFree> v(vterm_new(1, 10));
-        vterm_set_utf8(v.get(), 1);
-        vterm_state_reset(vterm_obtain_state(v.get()), 1);
-        return v;
-    }();
-    // Print a glyph first and move away from it, so that a combining mark cannot join it.
-    std::string buf = "\x1b[1;5Ha\x1b[1;5H";
-    utf8_append(buf, cp);
-    vterm_input_write(probe.get(), buf.data(), buf.size());
-    VTermPos pos;
-    vterm_state_get_cursorpos(vterm_obtain_state(probe.get()), &pos);
-    return pos.col - 4;
-}
-
-// The width of the last glyph printed, which a repeat repeats; 0 when nothing was printed yet.
-int last_glyph_width(const OutputFilter &f)
-{
-    if (f.last_char == 0) return 0;
-    if (f.last_char < 0x80) return 1; // ASCII is one column in every character set
-    return libvterm_width(f.last_char);
-}
-
 void utf8_reset(OutputFilter &f)
 {
     f.utf8_need = 0;
     f.utf8_len = 0;
 }
 
-// A character cut short by something that is not its continuation shows as U+FFFD, as libvterm would.
-void utf8_abandon(OutputFilter &f)
+// A character beyond ASCII, whole, as it goes to libvterm.
+void put_char(TarvikVt *vt, const char *bytes, size_t len, uint32_t cp)
 {
+    OutputFilter &f = vt->filter;
+    mend_char(vt, cp);
+    f.out.append(bytes, len);
+    f.last_char = cp;
+    f.glyph_open = true;
+}
+
+// A character cut short by something that is not its continuation shows as U+FFFD, as libvterm would.
+void utf8_abandon(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
     if (f.utf8_need == 0) return;
     utf8_reset(f);
-    f.out += kReplacement;
-    f.last_char = 0xFFFD;
+    put_char(vt, kReplacement, 3, 0xFFFD);
 }
 
 // One byte of text (32 and up, ESC excepted), passed on only as part of a whole character.
-void text_byte(OutputFilter &f, unsigned char c)
+void text_byte(TarvikVt *vt, unsigned char c)
 {
+    OutputFilter &f = vt->filter;
     if (f.utf8_need > 0) {
         // The second byte decides overlong forms, UTF-16 halves and code points past U+10FFFF.
         unsigned char lo = 0x80, hi = 0xBF;
@@ -89,8 +71,8 @@ void text_byte(OutputFilter &f, unsigned char c)
             if (lead == 0xF4) hi = 0x8F;
         }
         if (c < lo || c > hi) {
-            utf8_abandon(f);
-            text_byte(f, c);
+            utf8_abandon(vt);
+            text_byte(vt, c);
             return;
         }
         f.utf8[f.utf8_len++] = c;
@@ -100,34 +82,37 @@ void text_byte(OutputFilter &f, unsigned char c)
         int len = f.utf8_len;
         utf8_reset(f);
         if (cp < 0xA0) return; // a C1 control: libvterm would move the cursor backwards for it
-        f.out.append(reinterpret_cast<const char *>(f.utf8), static_cast<size_t>(len));
-        f.last_char = cp;
+        put_char(vt, reinterpret_cast<const char *>(f.utf8), static_cast<size_t>(len), cp);
         return;
     }
     if (c < 0x80) {
-        if (c == kDel) return; // prints nothing
-        f.out.push_back(static_cast<char>(c));
+        if (c == kDel) return; // prints nothing, and is no character for a repeat either
+        if (f.plain)
+            f.out.push_back(static_cast<char>(c));
+        else
+            mend_ascii(vt, c);
         f.last_char = c;
+        f.glyph_open = true;
     } else if (c >= 0xC2 && c <= 0xF4) {
         f.utf8[0] = c;
         f.utf8_len = 1;
         f.utf8_need = c <= 0xDF ? 1 : c <= 0xEF ? 2 : 3;
         f.utf8_cp = c & (0x3Fu >> f.utf8_need);
     } else {
-        f.out += kReplacement; // a stray continuation byte, or a lead byte no character has
-        f.last_char = 0xFFFD;
+        put_char(vt, kReplacement, 3, 0xFFFD); // a stray continuation byte, or a lead byte no character has
     }
 }
 
-void pass_control(OutputFilter &f, unsigned char c)
+void pass_control(TarvikVt *vt, unsigned char c)
 {
-    utf8_abandon(f);
-    f.out.push_back(static_cast<char>(c));
+    utf8_abandon(vt);
+    mend_control(vt, c);
 }
 
-void start_sequence(OutputFilter &f, State state, unsigned char c)
+void start_sequence(TarvikVt *vt, State state, unsigned char c)
 {
-    utf8_abandon(f);
+    OutputFilter &f = vt->filter;
+    utf8_abandon(vt);
     f.state = state;
     f.seq.assign(1, static_cast<char>(kEsc));
     if (state == State::Csi) f.seq.push_back(static_cast<char>(c));
@@ -145,73 +130,13 @@ void collect(OutputFilter &f, unsigned char c)
         f.valid = false;
 }
 
-// Gives libvterm what the filter let through so far.
-void pass_on(TarvikVt *vt)
-{
-    OutputFilter &f = vt->filter;
-    if (f.out.empty()) return;
-    // std::string keeps a NUL after its bytes, so libvterm never reads past them.
-    vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
-    if (f.copy_to) f.copy_to->append(f.out);
-    f.out.clear();
-}
-
-// libvterm puts the glyph again every glyph width from the cursor up to the count or the end of the
-// line. With no width it never gets there; a wide glyph started in the last column writes past the
-// line. So a repeat of nothing is dropped, and one of a wide glyph stops where the last one fits.
-void pass_repeat(TarvikVt *vt)
-{
-    OutputFilter &f = vt->filter;
-    int width = last_glyph_width(f);
-    std::string_view params(f.seq.data() + 2, f.seq.size() - 3);
-    // Only the plain form repeats; with a leader or intermediates it means nothing.
-    if (width < 1 || width > 2 || params.find_first_not_of("0123456789;:") != std::string_view::npos) return;
-    if (width == 1) {
-        f.out += f.seq;
-        return;
-    }
-    long count = 0;
-    for (char c : params.substr(0, params.find_first_of(";:")))
-        count = std::min(count * 10 + (c - '0'), 1L << 20);
-    if (count == 0) count = 1;
-    // Where the cursor stands depends on everything before the repeat, so libvterm takes that first.
-    pass_on(vt);
-    VTermPos pos;
-    vterm_state_get_cursorpos(vt->state, &pos);
-    long fit = pos.col >= 0 && pos.col <= vt->cols - 2 ? (vt->cols - 2 - pos.col) / 2 + 1 : 0;
-    long glyphs = std::min((count + 1) / 2, fit);
-    if (glyphs > 0) f.out += "\x1b[" + std::to_string(2 * glyphs - 1) + "b";
-}
-
-// libvterm puts a saved cursor back (ESC 8) without looking at the screen's size, and after the
-// screen shrank that can be outside it, where the next character is written past libvterm's tables.
-// Any control sequence that it acts on brings the cursor back inside; a private mode that does not
-// exist changes nothing else.
-void pass_cursor_restore(TarvikVt *vt)
-{
-    OutputFilter &f = vt->filter;
-    f.out += f.seq;
-    pass_on(vt);
-    VTermPos pos;
-    vterm_state_get_cursorpos(vt->state, &pos);
-    if (pos.row >= vt->rows || pos.col >= vt->cols) f.out += "\x1b[?0h";
-}
-
 void finish_sequence(TarvikVt *vt, unsigned char final)
 {
     OutputFilter &f = vt->filter;
     collect(f, final);
-    bool repeat = f.state == State::Csi && final == 'b';
-    bool restore = f.state == State::Escape && f.intermediates == 0 && final == '8';
+    bool control = f.state == State::Csi;
     f.state = State::Ground;
-    if (!f.valid)
-        return;
-    else if (repeat)
-        pass_repeat(vt);
-    else if (restore)
-        pass_cursor_restore(vt);
-    else
-        f.out += f.seq;
+    if (f.valid) mend_sequence(vt, control);
 }
 
 // One byte after ESC, or after ESC and intermediates.
@@ -219,7 +144,7 @@ void escape_byte(TarvikVt *vt, unsigned char c)
 {
     OutputFilter &f = vt->filter;
     if (f.intermediates == 0 && c == '[') {
-        start_sequence(f, State::Csi, c);
+        start_sequence(vt, State::Csi, c);
     } else if (f.intermediates == 0 && (c == ']' || c == 'P' || c == 'X' || c == '^' || c == '_')) {
         f.state = State::String;
     } else if (is_intermediate(c)) {
@@ -258,11 +183,11 @@ void filter_byte(TarvikVt *vt, unsigned char c)
     OutputFilter &f = vt->filter;
     if (f.state == State::Ground) {
         if (c == kEsc)
-            start_sequence(f, State::Escape, c);
+            start_sequence(vt, State::Escape, c);
         else if (c < 0x20)
-            pass_control(f, c);
+            pass_control(vt, c);
         else
-            text_byte(f, c);
+            text_byte(vt, c);
         return;
     }
     if (f.state == State::String || f.state == State::StringEscape) {
@@ -271,7 +196,7 @@ void filter_byte(TarvikVt *vt, unsigned char c)
         if (f.state == State::StringEscape && c == '\\') {
             f.state = State::Ground;
         } else if (f.state == State::StringEscape) {
-            start_sequence(f, State::Escape, kEsc);
+            start_sequence(vt, State::Escape, kEsc);
             filter_byte(vt, c);
         } else if (c == 0x07 || c == kCan || c == kSub) {
             f.state = State::Ground;
@@ -282,11 +207,11 @@ void filter_byte(TarvikVt *vt, unsigned char c)
     }
     // Inside an escape or control sequence.
     if (c == kEsc) {
-        start_sequence(f, State::Escape, c); // drops what came so far
+        start_sequence(vt, State::Escape, c); // drops what came so far
     } else if (c == kCan || c == kSub) {
         f.state = State::Ground; // cancelled
     } else if (c < 0x20) {
-        pass_control(f, c); // a control inside a sequence acts at once, as on a terminal
+        pass_control(vt, c); // a control inside a sequence acts at once, as on a terminal
     } else if (c == kDel) {
         // ignored inside sequences
     } else if (c >= 0x80) {
@@ -301,6 +226,16 @@ void filter_byte(TarvikVt *vt, unsigned char c)
 
 } // namespace
 
+void vt_pass_on(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    if (f.out.empty()) return;
+    // std::string keeps a NUL after its bytes, so libvterm never reads past them.
+    vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
+    if (f.copy_to) f.copy_to->append(f.out);
+    f.out.clear();
+}
+
 void vt_write(TarvikVt *vt, const char *bytes, size_t len)
 {
     OutputFilter &f = vt->filter;
@@ -308,31 +243,32 @@ void vt_write(TarvikVt *vt, const char *bytes, size_t len)
     const auto *p = reinterpret_cast<const unsigned char *>(bytes);
     const unsigned char *end = p + len;
     while (p < end) {
-        if (f.state == State::Ground && f.utf8_need == 0) {
+        if (f.state == State::Ground && f.utf8_need == 0 && f.plain) {
             // The bulk of the output is plain ASCII text; pass it in runs.
             const unsigned char *run = p;
             while (p < end && *p >= 0x20 && *p < kDel) ++p;
             if (p > run) {
                 f.out.append(reinterpret_cast<const char *>(run), static_cast<size_t>(p - run));
                 f.last_char = p[-1];
+                f.glyph_open = true;
             }
             if (p == end) break;
         }
         filter_byte(vt, *p++);
     }
-    pass_on(vt);
+    vt_pass_on(vt);
 }
 
 void vt_write_end(TarvikVt *vt)
 {
-    OutputFilter &f = vt->filter;
-    f.out.clear();
-    utf8_abandon(f);
-    pass_on(vt);
+    vt->filter.out.clear();
+    utf8_abandon(vt);
+    vt_pass_on(vt);
 }
 
 void vt_write_own(TarvikVt *vt, const std::string &bytes)
 {
     vterm_input_write(vt->vt.get(), bytes.data(), bytes.size());
     if (vt->filter.copy_to) vt->filter.copy_to->append(bytes);
+    vt->filter.glyph_open = false;
 }

@@ -149,6 +149,32 @@ int tarvik_color_pair(int fg, int bg)
     return kFixedPairs + i;
 }
 
+int palette_pair(uint32_t fg, uint32_t bg)
+{
+    // The colour number for curses: 0-7 directly, 0-255 on a terminal with 256 colours; -1 for the
+    // terminal's default.
+    auto number = [](uint32_t code) {
+        if (code == kTarvikDefaultColor) return -1;
+        if (!(code & kTarvikRgbColor)) {
+            int idx = static_cast<int>(code & 0xFF);
+            if (idx < 8 || COLORS >= kColors) return idx;
+            // The bright eight as the basic ones; tarvik_color_pair finds the nearest for the rest.
+            return idx < 16 ? idx - 8 : idx;
+        }
+        int r = static_cast<int>(code >> 16 & 0xFF), g = static_cast<int>(code >> 8 & 0xFF),
+            b = static_cast<int>(code & 0xFF);
+        if (COLORS >= kColors) {
+            // The xterm 6x6x6 cube is close enough for RGB cells.
+            auto level = [](int v) { return v < 48 ? 0 : v < 115 ? 1 : (v - 35) / 40; };
+            return 16 + 36 * level(r) + 6 * level(g) + level(b);
+        }
+        return (r >= 128 ? 1 : 0) | (g >= 128 ? 2 : 0) | (b >= 128 ? 4 : 0);
+    };
+    int f = number(fg), b = number(bg);
+    if (f < 0 && b < 0) return 0; // the user's own colours
+    return tarvik_color_pair(f < 0 ? COLOR_WHITE : f, b < 0 ? COLOR_BLACK : b);
+}
+
 void palette_next_frame()
 {
     ++g_palette.frame;

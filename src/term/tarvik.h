@@ -37,12 +37,14 @@ struct TarvikCell {
 // kTarvikRgbColor | 0xRRGGBB.
 constexpr uint32_t kTarvikDefaultColor = 0xFFFFFFFFu;
 constexpr uint32_t kTarvikRgbColor = 0x01000000u;
-constexpr uint8_t kTarvikBold = 1, kTarvikUnderline = 2, kTarvikItalic = 4, kTarvikBlink = 8,
-                  kTarvikReverse = 16, kTarvikStrike = 32;
+// A double underline has kTarvikUnderline too.
+constexpr uint16_t kTarvikBold = 1, kTarvikUnderline = 2, kTarvikItalic = 4, kTarvikBlink = 8,
+                   kTarvikReverse = 16, kTarvikStrike = 32, kTarvikFaint = 64, kTarvikOverline = 128,
+                   kTarvikDoubleUnderline = 256;
 struct TarvikStyle {
     uint32_t fg = kTarvikDefaultColor;
     uint32_t bg = kTarvikDefaultColor;
-    uint8_t attrs = 0; // kTarvik* bits
+    uint16_t attrs = 0; // kTarvik* bits
     bool operator==(const TarvikStyle &) const = default;
 };
 

@@ -42,6 +42,7 @@ TarvikVt *tarvik_vt_create(int rows, int cols)
     vt->state = vterm_obtain_state(v);
     vt_cells_init(vt.get());
     vterm_state_reset(vt->state, 1);
+    vt_write_own(vt.get(), kSaveDefaults);
     static unsigned long serials = 0;
     vt->serial = ++serials;
     vt_damage(vt.get(), 0, vt->rows);

@@ -18,6 +18,17 @@ struct VTermFree {
     void operator()(VTerm *vt) const { vterm_free(vt); }
 };
 
+// What mend.cpp follows of the output because libvterm does not keep it, or keeps it wrongly: the
+// character sets, the attributes it has no place for, origin mode, and what a saved cursor brings back
+// of them.
+struct FollowedState {
+    // The designation of G0-G3, as the escape sequence that made it.
+    std::string sets[4] = {"\x1b(B", "\x1b)B", "\x1b*B", "\x1b+B"};
+    int shifted = 0;     // the set shifted in (0-3)
+    bool origin = false; // origin mode (6): positions count from the scroll region's corner
+    uint16_t extra = 0;  // faint, concealed and overline: bits of cells.cpp's attributes
+};
+
 // filter.cpp's parser state for one screen's incoming bytes (see there).
 struct OutputFilter {
     enum class State { Ground, Escape, Csi, String, StringEscape };
@@ -31,10 +42,20 @@ struct OutputFilter {
     int utf8_len = 0;
     int utf8_need = 0;
     uint32_t utf8_cp = 0;
-    uint32_t last_char = 0;         // the last character printed, which a repeat repeats; 0 before any
+    uint32_t last_char = 0; // the last character printed, which a repeat repeats
+    // The last thing libvterm was given is a character (or its marks): a repeat repeats it, and a
+    // combining mark joins it. What the filter drops does not count.
+    bool glyph_open = false;
+    FollowedState now, saved;
+    int single_shift = 0;           // 2 or 3: the set of the next character only
+    bool plain = true;              // no single shift, and no character set shifted in that mend.cpp corrects
+    bool lr_margins = false;        // left and right margins are enabled (mode 69)
     std::string out;                // what goes to libvterm from one write, kept for its capacity
     std::string *copy_to = nullptr; // also gets everything libvterm is given (for comparing emulators)
 };
+
+// cells.cpp's attribute bits: the kTarvik* ones, and two that never leave the terminal layer.
+constexpr uint16_t kCellConcealed = 0x4000, kCellProtected = 0x8000;
 
 // What the right half of a wide character holds in place of a character.
 constexpr uint32_t kCoveredChar = 0xFFFFFFFFu;
@@ -43,13 +64,13 @@ constexpr uint32_t kCoveredChar = 0xFFFFFFFFu;
 struct VtCell {
     uint32_t chars[VTERM_MAX_CHARS_PER_CELL];
     VTermColor fg, bg;
-    uint8_t attrs; // cells.cpp's attribute bits
+    uint16_t attrs; // cells.cpp's attribute bits
 };
 
 // What the next character written gets.
 struct VtPen {
     VTermColor fg, bg;
-    uint8_t attrs;
+    uint16_t attrs; // as libvterm reports them; the filter's FollowedState::extra comes on top
 };
 
 // The cells of one screen (the main one or the alternate one): `rows` says which row of `cells` is
@@ -166,6 +187,8 @@ void pty_finish_lingering();
 int pty_set_size(int master, int rows, int cols);
 
 // filter.cpp
+// Gives libvterm what the filter let through so far.
+void vt_pass_on(TarvikVt *vt);
 // Writes child output into libvterm, reduced to what libvterm handles safely; every byte for the
 // screen goes through here, in reads cut anywhere (a character or a sequence split between two calls
 // acts whole).
@@ -175,6 +198,24 @@ void vt_write_end(TarvikVt *vt);
 // Gives libvterm sequences of the layer's own, past the filter and whatever it holds of the child's
 // output: libvterm only ever gets whole sequences, so it is always between two.
 void vt_write_own(TarvikVt *vt, const std::string &bytes);
+
+// mend.cpp
+// Passes on a whole escape sequence (`control` false) or control sequence (true), within libvterm's
+// limits, as the filter collected it: as it is, or rewritten into what libvterm does right, or
+// nothing for one that a terminal ignores.
+void mend_sequence(TarvikVt *vt, bool control);
+// Passes on a C0 control.
+void mend_control(TarvikVt *vt, unsigned char c);
+// Passes on a printable ASCII character while the filter is not plain (see OutputFilter::plain).
+void mend_ascii(TarvikVt *vt, unsigned char c);
+// Comes before a character beyond ASCII is passed on.
+void mend_char(TarvikVt *vt, uint32_t cp);
+// libvterm's cursor restore without a save gives RGB black rather than the default colours: a screen
+// saves its cursor when it starts and after a reset, as terminals have a saved cursor of defaults.
+constexpr char kSaveDefaults[] = "\x1b"
+                                 "7";
+// Forgets everything followed, as a terminal's full reset does.
+void mend_reset(OutputFilter &f);
 
 // cells.cpp
 // Gives the screen its cells and has libvterm's state layer paint into them.
@@ -188,12 +229,11 @@ void vt_damage(TarvikVt *vt, int top, int bottom);
 // False outside the screen.
 bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
 
-// A line cell as the cell libvterm would give.
-VTermScreenCell vt_screen_cell(const TarvikLineCell &cell);
-
 // palette.cpp
 // Starts a new frame of drawing: pairs given out from now on never take one drawn in this frame.
 void palette_next_frame();
+// The pair of a cell's colours (TarvikStyle's fg and bg), as close as the terminal shows them.
+int palette_pair(uint32_t fg, uint32_t bg);
 
 // vt.cpp
 // Writes a line of text onto the screen itself (used to show why a child could not start).

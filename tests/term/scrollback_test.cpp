@@ -48,6 +48,8 @@ std::unique_ptr<Reference> reference(int rows, int cols)
     vterm_screen_enable_altscreen(screen, 1);
     vterm_screen_set_callbacks(screen, &callbacks, r.get());
     vterm_screen_reset(screen, 1);
+    // As the terminal layer starts, with a saved cursor of default colours.
+    vterm_input_write(r->vt.get(), kSaveDefaults, sizeof kSaveDefaults - 1);
     return r;
 }
 
