@@ -112,6 +112,8 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
         std::memset(covered.chars, 0, sizeof covered.chars);
         covered.chars[0] = kCoveredChar;
     }
+    vt->glyph_row = pos.row;
+    vt->glyph_col = pos.col;
     // One more for the blanked half of a wide character broken on the right.
     widen(vt, pos.row, pos.col + width + 1);
     vt_damage(vt, pos.row, pos.row + 1);

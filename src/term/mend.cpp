@@ -22,6 +22,9 @@
 //   characters of the line-drawing and British sets reach it as what they show.
 // - Faint, concealed and overlined text have no place in libvterm's pen; the filter keeps them
 //   (FollowedState::extra) for the cells.
+// - A combining mark that libvterm gets in another write than its character is put on a cell of its
+//   own when that character stands where the cursor stays (the last column), and goes to the next
+//   line; the character is given again with it, so the screen never depends on where a read ended.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -370,13 +373,39 @@ void mend_ascii(TarvikVt *vt, unsigned char c)
         f.out.push_back(static_cast<char>(c));
 }
 
-void mend_char(TarvikVt *vt, uint32_t)
+void mend_char(TarvikVt *vt, uint32_t cp)
 {
     OutputFilter &f = vt->filter;
     if (f.single_shift) {
         f.single_shift = 0;
         update_plain(f);
     }
+    // A mark for the glyph that ended the last write, which libvterm holds already. Combining marks
+    // start at U+0300.
+    if (!f.glyph_open || !f.out.empty() || vt->glyph_row < 0 || cp < 0x300 || libvterm_width(cp) != 0) return;
+    VTermPos pos;
+    vterm_state_get_cursorpos(vt->state, &pos);
+    // libvterm joins the mark itself unless the cursor stayed on the glyph.
+    if (pos.row != vt->glyph_row || pos.col != vt->glyph_col || pos.row >= vt->rows || pos.col >= vt->cols)
+        return;
+    const VtCell &glyph = (vt->alt_active ? vt->alt : vt->primary).line(pos.row, vt->cols)[pos.col];
+    // A lone mark has no width, and libvterm's cursor has not moved past it: it joins that itself.
+    if (glyph.chars[0] == 0 || glyph.chars[0] == kCoveredChar ||
+        (glyph.chars[0] >= 0x80 && libvterm_width(glyph.chars[0]) == 0))
+        return;
+    // The cursor steps off the glyph and back, after which libvterm prints there rather than after it:
+    // left and back, or right and back at the left edge. Steps stay on the row and within the margins,
+    // whatever the scroll region and origin mode.
+    auto cursor = [&] {
+        VTermPos p;
+        vterm_state_get_cursorpos(vt->state, &p);
+        return p;
+    };
+    vt_write_own(vt, "\x1b[D");
+    vt_write_own(vt, cursor().col == pos.col - 1 ? "\x1b[C" : "\x1b[C\x1b[D");
+    VTermPos back = cursor();
+    if (back.row != pos.row || back.col != pos.col) return;
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && glyph.chars[i]; ++i) utf8_append(f.out, glyph.chars[i]);
 }
 
 void mend_reset(OutputFilter &f)

@@ -120,6 +120,8 @@ struct TarvikVt {
     int primary_cursor_row = 0;
     bool reverse_video = false; // the whole screen shown in reverse
     VtPen pen{};
+    // Where libvterm put the last glyph, on the screen shown then; -1 before any.
+    int glyph_row = -1, glyph_col = -1;
     Fd master; // invalid before forkpty, after end of file and once forsaken
     pid_t pid = -1;
     // Its child has exited: no input goes to the terminal any more, while the last output is still
@@ -208,7 +210,8 @@ void mend_sequence(TarvikVt *vt, bool control);
 void mend_control(TarvikVt *vt, unsigned char c);
 // Passes on a printable ASCII character while the filter is not plain (see OutputFilter::plain).
 void mend_ascii(TarvikVt *vt, unsigned char c);
-// Comes before a character beyond ASCII is passed on.
+// Comes before a character beyond ASCII is passed on: a mark that the last read's character has to
+// take is given to libvterm together with that character again.
 void mend_char(TarvikVt *vt, uint32_t cp);
 // libvterm's cursor restore without a save gives RGB black rather than the default colours: a screen
 // saves its cursor when it starts and after a reset, as terminals have a saved cursor of defaults.

@@ -13,7 +13,9 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "support/vt_text.h"
 #include "term/tarvik.h"
 #include "term/vt_internal.h"
 
@@ -194,6 +196,19 @@ WINDOW *vt_window(size_t index)
     return windows[index].get();
 }
 
+// The screen must not depend on where the reads ended: the same bytes in one read give the same.
+std::string check_whole(const TarvikVt *cut, const uint8_t *data, size_t size, Geometry g)
+{
+    std::unique_ptr<TarvikVt, TarvikVtDeleter> whole(tarvik_vt_create(g.rows, g.cols));
+    vt_write(whole.get(), reinterpret_cast<const char *>(data), size);
+    std::string a = vt_screen_state(cut), b = vt_screen_state(whole.get());
+    if (a == b) return "";
+    size_t diff =
+        static_cast<size_t>(std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin());
+    return "cut into reads, the screen differs from the one of a single read from " + a.substr(diff, 80) +
+           " (whole: " + b.substr(diff, 80) + ")";
+}
+
 } // namespace
 
 std::string fuzz_check_vt(const uint8_t *data, size_t size)
@@ -238,6 +253,7 @@ std::string fuzz_check_vt(const uint8_t *data, size_t size)
     }
     if (fault.empty()) fault = check_cells(vt.get(), g);
     if (fault.empty()) fault = check_draw(vt.get(), win);
+    if (fault.empty() && !resizes && piece < size - 1) fault = check_whole(vt.get(), data + 1, size - 1, g);
     return fault;
 }
 

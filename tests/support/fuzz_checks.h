@@ -15,7 +15,8 @@ void fuzz_screen_once();
 // window. The first byte picks the screen size and the size of the pieces, and whether a byte before
 // each piece may change the screen's size. Returns the first fault
 // seen (cursor off the screen, a cell that cannot be read or has an impossible width, a drawing that
-// does not show the screen), or "" when all held.
+// does not show the screen, a screen that is not the one the same input gives in a single read), or ""
+// when all held.
 std::string fuzz_check_vt(const uint8_t *data, size_t size);
 
 // Types the input as key codes (two bytes each, -1 to 511) at the minibuffer prompt with one of the

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "base/utf8.h"
 #include "term/vt_internal.h"
@@ -39,6 +40,27 @@ std::string vt_flat_text(const TarvikVt *vt)
             TarvikCell cell = tarvik_vt_cell(vt, r, c);
             if (cell.width != 0) s += utf8_encode(cell.ch);
         }
+    return s;
+}
+
+std::string vt_line_state(const TarvikLineCell *cells, int count)
+{
+    std::string s;
+    for (int i = 0; i < count; ++i) {
+        for (uint32_t ch : cells[i].chars) s += std::to_string(ch) + ",";
+        const TarvikStyle &st = cells[i].style;
+        s += std::to_string(cells[i].width) + " " + std::to_string(st.fg) + "/" + std::to_string(st.bg) +
+             "/" + std::to_string(st.attrs) + "|";
+    }
+    return s;
+}
+
+std::string vt_screen_state(const TarvikVt *vt)
+{
+    std::string s = std::to_string(tarvik_vt_cursor_row(vt)) + "," + std::to_string(tarvik_vt_cursor_col(vt));
+    std::vector<TarvikLineCell> cells(static_cast<size_t>(tarvik_vt_cols(vt)));
+    for (int row = 0; row < tarvik_vt_rows(vt); ++row)
+        s += "\n" + vt_line_state(cells.data(), tarvik_vt_line(vt, row, cells.data()));
     return s;
 }
 

@@ -17,6 +17,12 @@ std::string vt_screen_text(const TarvikVt *vt);
 // Every cell's character, the rows run together: a message that wraps at a row's end reads whole.
 std::string vt_flat_text(const TarvikVt *vt);
 
+// Everything the screen shows, in text for comparing two screens: the cursor, then each row's cells
+// (characters and marks, width, colours and attributes) up to the last one that shows anything.
+std::string vt_screen_state(const TarvikVt *vt);
+// The same of line cells, as the scrollback gets them.
+std::string vt_line_state(const TarvikLineCell *cells, int count);
+
 // Gives the screen bytes as its child's output, without a child.
 void vt_feed_output(TarvikVt *vt, const std::string &bytes);
 
