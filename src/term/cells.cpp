@@ -96,7 +96,8 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
     // A character at the start of a row says whether the row goes on from the one above.
     if (!same_place && pos.col == 0) {
         VtBuffer &buf = active(vt);
-        buf.wrapped[buf.rows[static_cast<size_t>(pos.row)]] = vt->wrap_row == pos.row - 1;
+        buf.wrapped[buf.rows[static_cast<size_t>(pos.row)]] =
+            vt->wrap_row >= 0 && vt->wrap_row == pos.row - 1;
     }
     vt->wrap_row = pos.col + width >= vt->cols ? pos.row : -1;
     int i = 0;
@@ -124,8 +125,10 @@ int on_movecursor(VTermPos pos, VTermPos, int, void *user)
 {
     TarvikVt *vt = owner(user);
     vt->version = ++g_versions;
-    // Only waiting at the end of the row keeps a wrap to come; any other move means the line ended.
-    if (pos.row != vt->wrap_row || pos.col != vt->cols - 1) vt->wrap_row = -1;
+    // Only waiting at the end of the row keeps a wrap to come; any other move means the line ended. A
+    // wide character in the last two columns keeps libvterm's cursor on its left half while it waits.
+    bool waiting = pos.col == vt->cols - 1 || (pos.row == vt->glyph_row && pos.col == vt->glyph_col);
+    if (pos.row != vt->wrap_row || !waiting) vt->wrap_row = -1;
     return 1;
 }
 

@@ -16,9 +16,10 @@ namespace {
 
 using Vt = std::unique_ptr<TarvikVt, TarvikVtDeleter>;
 
-void keep_line(const TarvikLineCell *cells, int count, bool, void *user)
+void keep_line(const TarvikLineCell *cells, int count, bool wrapped, void *user)
 {
-    static_cast<std::string *>(user)->append("\nscrolled " + vt_line_state(cells, count));
+    static_cast<std::string *>(user)->append(wrapped ? "\nwrapped " : "\nscrolled ");
+    static_cast<std::string *>(user)->append(vt_line_state(cells, count));
 }
 
 // Everything the screen shows and has scrolled away after the bytes, cut before each offset in `cuts`
