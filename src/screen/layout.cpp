@@ -109,6 +109,8 @@ void layout_place(const Geometry &g)
     else
         summary_window.reset();
     layout_put(terminal_window, g.panel_rows, g.term_cols, 1, g.term_x);
+    // The machines' screens are drawn there: what is blank shows their default colours, the user's own.
+    if (terminal_window) wbkgd(terminal_window.get(), ' ');
     layout_put(minibuf_window, 1, g.cols, g.rows - 1, 0);
     // The list and summary never hold the visible cursor; the terminal and minibuffer place it.
     if (list_window) leaveok(list_window.get(), TRUE);

@@ -13,6 +13,7 @@
 #include <term.h>
 
 #include "screen/colors.h"
+#include "screen/window.h"
 #include "term/tarvik.h"
 
 namespace {
@@ -210,7 +211,9 @@ void screen_setup(bool splash)
     // Enter reaches the machines as the carriage return a terminal sends, not turned into Ctrl-J,
     // which full-screen programs read as another key (a line down, say).
     nonl();
-    tarvik_colors_init();
+    // A machine's default colours are the user's terminal's own; the program keeps its own colours.
+    tarvik_colors_init(true);
+    window_set_background(stdscr);
     wclear(stdscr);
     screen_define_keys();
     // curses has already taken ESCDELAY from the environment when it started; only the default changes.

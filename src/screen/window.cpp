@@ -1,9 +1,19 @@
 // Making, owning and filling curses windows.
 #include "screen/window.h"
 
+#include "term/tarvik.h"
+
 WindowPtr window_new(int rows, int cols, int y, int x)
 {
-    return WindowPtr(newwin(rows, cols, y, x), WindowDeleter{stdscr});
+    WindowPtr win(newwin(rows, cols, y, x), WindowDeleter{stdscr});
+    if (win) window_set_background(win.get());
+    return win;
+}
+
+void window_set_background(WINDOW *win)
+{
+    // Pair 0 may be the user's own colours, which are the machines', not the program's.
+    if (win) wbkgd(win, ' ' | COLOR_PAIR(tarvik_color_pair(COLOR_WHITE, COLOR_BLACK)));
 }
 
 void fill_window(WINDOW *win, chtype ch)

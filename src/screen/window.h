@@ -20,6 +20,10 @@ using WindowPtr = std::unique_ptr<WINDOW, WindowDeleter>;
 // reset() an owner with the bare window, so that the owner learns which screen the window is on.
 WindowPtr window_new(int rows, int cols, int y, int x);
 
+// Gives the window the program's background, white on black, which its blanks and erased cells show;
+// window_new does this for every window it makes. A null window is ignored.
+void window_set_background(WINDOW *win);
+
 // Writes the character into every cell of the window in its current attributes; a null window is
 // ignored.
 void fill_window(WINDOW *win, chtype ch);

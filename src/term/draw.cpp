@@ -8,6 +8,9 @@
 
 namespace {
 
+// Shown as an emoji by the character before it.
+constexpr uint32_t kEmojiPresentation = 0xFE0F;
+
 attr_t cell_attrs(const TarvikStyle &style)
 {
     attr_t a = A_NORMAL;
@@ -71,8 +74,10 @@ wchar_t cell_text(const TarvikLineCell &cell, int width, wchar_t (&text)[CCHARW_
     for (int i = 1; i < kTarvikMaxChars && cell.chars[i] && n < CCHARW_MAX; ++i) {
         uint32_t mark = cell.chars[i];
         // Only marks that both sides draw on the character itself; anything else would move columns.
-        if (!tarvik_char_is_format(mark) && wcwidth(static_cast<wchar_t>(mark)) == 0)
-            text[n++] = static_cast<wchar_t>(mark);
+        // The emoji style keeps a wide character's two columns; after a narrow one, terminals disagree
+        // on whether the emoji takes one column or two, so it stays text there.
+        bool drawn = !tarvik_char_is_format(mark) || (mark == kEmojiPresentation && cell.width == 2);
+        if (drawn && wcwidth(static_cast<wchar_t>(mark)) == 0) text[n++] = static_cast<wchar_t>(mark);
     }
     text[n] = 0;
     return L' ';

@@ -124,16 +124,22 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x);
 
 // True for a character that is never written to the user's terminal, because a terminal may reorder,
 // join or widen what it shows around it: format characters such as the bidi controls, the line and
-// paragraph separators, the variation selectors. tarvik_vt_draw shows them as blanks or leaves them out.
+// paragraph separators, the variation selectors. tarvik_vt_draw shows them as blanks or leaves them out,
+// but for the emoji selector U+FE0F after a wide character, whose two columns it keeps.
 bool tarvik_char_is_format(uint32_t ch);
 
 // Colour pairs, for the screens drawn here and for the program's own text alike. Pairs 1-63 are fixed,
-// one per combination of the eight basic colours (pair 0, white on black, keeps the terminal's own
-// colours); on a terminal with 256 colours the other combinations get pairs above those as they are
-// drawn, and once the terminal has no more, the pair drawn longest ago is redefined.
-// Defines the fixed pairs and forgets the others; after start_color on every new curses screen.
-void tarvik_colors_init();
-// The pair showing colour fg on colour bg (curses colour numbers 0-255). A colour the terminal does not
+// one per combination of the eight basic colours (pair 0 is white on black); on a terminal with 256
+// colours the other combinations get pairs above those as they are drawn, and once the terminal has no
+// more, the pair drawn longest ago is redefined. A machine's RGB colours are drawn exactly on a
+// terminal whose description has direct colour, as the nearest of the 256 on other 256-colour ones.
+// Defines the fixed pairs and forgets the others; after start_color on every new curses screen. With
+// terminal_defaults, on a terminal with 256 colours, a machine's default colours are drawn as the
+// user's terminal's own (curses' use_default_colors): pair 0 then shows those, and white on black gets
+// a pair of its own, so that the program's own colours stay as they are.
+void tarvik_colors_init(bool terminal_defaults = false);
+// The pair showing colour fg on colour bg (curses colour numbers 0-255, or -1 for the user's default
+// colour where tarvik_colors_init made it so; white on black without). A colour the terminal does not
 // have, or a combination that finds no pair, gets the nearest of the basic ones.
 int tarvik_color_pair(int fg, int bg);
 

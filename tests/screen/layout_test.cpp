@@ -9,6 +9,7 @@
 
 #include "screen/colors.h"
 #include "screen/layout.h"
+#include "screen/window.h"
 #include "support/curses_screen.h"
 #include "support/pty_process.h"
 #include "term/tarvik.h"
@@ -213,43 +214,54 @@ TEST(Layout, NewSizeGetsTheStartUpLayoutInTheSameWindows)
 }
 
 // What reaches the user's terminal: line-drawing characters and the bar's colours, with the captions
-// following at the standard screen's next refresh.
+// following at the standard screen's next refresh; the same when a machine's default colours are the
+// user's terminal's own, where only the terminal panel's blanks are in those.
 TEST(Layout, FrameAndBarReachTheTerminal)
 {
-    CursesScreen scr(40, 132);
-    start_color();
-    tarvik_colors_init();
-    layout_create(8, 80);
-    scr.settle(200);
-    const ScreenReader &t = scr.terminal();
-    EXPECT_EQ(t.cell(0, 0).text, "─");
-    EXPECT_EQ(t.cell(0, 51).text, "┬");
-    for (int row = 1; row <= 37; ++row) EXPECT_EQ(t.cell(row, 51).text, "│") << "row " << row;
-    EXPECT_EQ(t.cell(38, 0).fg, COLOR_WHITE);
-    EXPECT_EQ(t.cell(0, 0).fg, COLOR_BLUE);
-    EXPECT_TRUE(t.cell(0, 0).bold);
-    EXPECT_EQ(t.row_text(38).substr(0, 67),
-              "Quillor v" QUILLOR_VERSION "  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast");
-    const struct {
-        int col, fg;
-    } keys[] = {{16, COLOR_WHITE}, {25, COLOR_CYAN},    {35, COLOR_YELLOW}, {43, COLOR_GREEN},
-                {51, COLOR_RED},   {59, COLOR_MAGENTA}, {62, COLOR_WHITE},  {131, COLOR_WHITE}};
-    for (auto k : keys) {
-        ReadCell c = t.cell(38, k.col);
-        EXPECT_EQ(c.fg, k.fg) << "column " << k.col;
-        EXPECT_EQ(c.bg, COLOR_BLUE) << "column " << k.col;
-        EXPECT_TRUE(c.bold) << "column " << k.col;
-    }
+    for (bool defaults : {false, true}) {
+        SCOPED_TRACE(defaults ? "with the user's default colours" : "without");
+        CursesScreen scr(40, 132);
+        start_color();
+        tarvik_colors_init(defaults);
+        window_set_background(stdscr);
+        layout_create(8, 80);
+        for (WINDOW *win : {layout_list_window(), layout_terminal_window()}) wnoutrefresh(win);
+        doupdate();
+        scr.settle(200);
+        const ScreenReader &t = scr.terminal();
+        EXPECT_EQ(t.cell(0, 0).text, "─");
+        EXPECT_EQ(t.cell(0, 51).text, "┬");
+        for (int row = 1; row <= 37; ++row) EXPECT_EQ(t.cell(row, 51).text, "│") << "row " << row;
+        EXPECT_EQ(t.cell(38, 0).fg, COLOR_WHITE);
+        EXPECT_EQ(t.cell(0, 0).fg, COLOR_BLUE);
+        EXPECT_EQ(t.cell(0, 0).bg, COLOR_BLACK);
+        EXPECT_TRUE(t.cell(0, 0).bold);
+        EXPECT_EQ(t.row_text(38).substr(0, 67),
+                  "Quillor v" QUILLOR_VERSION "  F1:menu  F2/3:sel  F4:tag  F5:add  F6:del  F7:mcast");
+        const struct {
+            int col, fg;
+        } keys[] = {{16, COLOR_WHITE}, {25, COLOR_CYAN},    {35, COLOR_YELLOW}, {43, COLOR_GREEN},
+                    {51, COLOR_RED},   {59, COLOR_MAGENTA}, {62, COLOR_WHITE},  {131, COLOR_WHITE}};
+        for (auto k : keys) {
+            ReadCell c = t.cell(38, k.col);
+            EXPECT_EQ(c.fg, k.fg) << "column " << k.col;
+            EXPECT_EQ(c.bg, COLOR_BLUE) << "column " << k.col;
+            EXPECT_TRUE(c.bold) << "column " << k.col;
+        }
+        // The list's blanks are the program's black; the terminal panel's the machines' default.
+        EXPECT_EQ(t.cell(5, 3).bg, COLOR_BLACK);
+        EXPECT_EQ(t.cell(5, 80).bg, defaults ? -1 : COLOR_BLACK);
 
-    wrefresh(stdscr);
-    scr.settle(200);
-    auto cells = [&](int col, int n) {
-        std::string s;
-        for (int i = 0; i < n; ++i) s += t.cell(0, col + i).text;
-        return s;
-    };
-    EXPECT_EQ(cells(1, 12), "─[Machines]─");
-    EXPECT_EQ(cells(52, 12), "─[Terminal]─");
+        wrefresh(stdscr);
+        scr.settle(200);
+        auto cells = [&](int col, int n) {
+            std::string s;
+            for (int i = 0; i < n; ++i) s += t.cell(0, col + i).text;
+            return s;
+        };
+        EXPECT_EQ(cells(1, 12), "─[Machines]─");
+        EXPECT_EQ(cells(52, 12), "─[Terminal]─");
+    }
 }
 
 // A list width that leaves the terminal no column ends the program cleanly instead of making windows

@@ -98,4 +98,23 @@ TEST(DrawText, WhatTheLocaleCannotShowIsAQuestionMarkInEachColumn)
     delwin(win);
 }
 
+// The emoji selector goes with a character two columns wide, which it cannot widen; after a narrow
+// one it stays out, as do joiners, which some terminals join emoji at (fewer columns than the screen's).
+TEST(DrawText, EmojiSelectorOnlyAfterAWideCharacter)
+{
+    CursesScreen screen(6, 30);
+    start_color();
+    tarvik_colors_init();
+    Vt vt(tarvik_vt_create(2, 20));
+    WINDOW *win = newwin(2, 20, 0, 0);
+    vt_feed_output(vt.get(), "\u2764\ufe0f|\U0001f600\ufe0f|\U0001f468\u200d\U0001f469|");
+    draw_and_show(vt.get(), win, screen);
+    EXPECT_EQ(window_cell(win, 0, 0).text, "\u2764");
+    EXPECT_EQ(window_cell(win, 0, 2).text, "\U0001f600\ufe0f");
+    EXPECT_EQ(window_cell(win, 0, 5).text, "\U0001f468");
+    EXPECT_EQ(window_cell(win, 0, 7).text, "\U0001f469");
+    EXPECT_EQ(window_cell(win, 0, 9).text, "|");
+    delwin(win);
+}
+
 } // namespace

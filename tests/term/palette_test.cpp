@@ -37,15 +37,32 @@ Colors cell_colors(WINDOW *win, int row, int col)
     return {fg, bg};
 }
 
-// A terminal description like xterm-256color but with only `pairs` colour pairs, compiled into the
-// directory; curses finds it there through TERMINFO.
-void compile_few_pairs_terminal(const TempDir &dir, int pairs)
+// A terminal description compiled into the directory from its source; curses finds it there through
+// TERMINFO.
+void compile_terminal(const TempDir &dir, const std::string &source)
 {
-    std::string source = dir.write("few.src", "few-pairs|256 colours and few pairs,\n\tpairs#" +
-                                                  std::to_string(pairs) + ", use=xterm-256color,\n");
-    std::string cmd = "tic -o " + dir.path + " " + source + " 2>/dev/null";
+    std::string file = dir.write("terminal.src", source);
+    std::string cmd = "tic -x -o " + dir.path + " " + file + " 2>/dev/null";
     ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
     setenv("TERMINFO", dir.path.c_str(), 1);
+}
+
+// Like xterm-256color but with only `pairs` colour pairs.
+void compile_few_pairs_terminal(const TempDir &dir, int pairs)
+{
+    compile_terminal(dir, "few-pairs|256 colours and few pairs,\n\tpairs#" + std::to_string(pairs) +
+                              ", use=xterm-256color,\n");
+}
+
+// Like xterm-256color, with direct colour: colour numbers from 8 on are RGB values.
+void compile_direct_terminal(const TempDir &dir)
+{
+    compile_terminal(dir, "direct-test|direct colour,\n\tcolors#0x1000000, pairs#0x10000, RGB,\n"
+                          "\tsetaf=\\E[%?%p1%{8}%<%t3%p1%d%e38;2;%p1%{65536}%/%d;%p1%{256}%/%{255}%&%d;"
+                          "%p1%{255}%&%d%;m,\n"
+                          "\tsetab=\\E[%?%p1%{8}%<%t4%p1%d%e48;2;%p1%{65536}%/%d;%p1%{256}%/%{255}%&%d;"
+                          "%p1%{255}%&%d%;m,\n"
+                          "\tuse=xterm-256color,\n");
 }
 
 // 32 foregrounds on each of the 256 backgrounds, one foreground per frame, two rows of 128 cells each,
@@ -128,6 +145,57 @@ TEST(Palette, WhenPairsRunOutTheLeastRecentlyDrawnIsReusedNeverOneOfThisFrame)
     doupdate();
     delwin(win);
     unsetenv("TERMINFO");
+}
+
+// A machine's colours on the user's terminal, as the user's terminal has them: the default colours
+// are its own (a light theme shows no black slabs, also where only one side is the default), RGB goes
+// through where the description has direct colour and becomes the nearest of the 256 where not, even
+// when COLORTERM claims more; and the program's own white on black stays what it is.
+TEST(Palette, MachineColoursAreDrawnAsTheUsersTerminalHasThem)
+{
+    constexpr int kRgb = 1000; // the reader's RGB colours are 1000 + 0xRRGGBB
+    const char kCells[] = "P\033[31mR\033[39;44mB\033[38;2;10;200;30;48;2;1;2;3mG\033[0;38;5;196mI";
+    struct Case {
+        const char *term;
+        // Foreground and background of: the default colours, red on the default, the default on blue,
+        // 38;2;10;200;30 on 48;2;1;2;3, 38;5;196; and of the program's own white on black.
+        int colours[6][2];
+    };
+    const Case cases[] = {
+        {"xterm-256color", {{-1, -1}, {1, -1}, {-1, 4}, {40, 16}, {196, -1}, {7, 0}}},
+        {"direct-test",
+         {{-1, -1}, {1, -1}, {-1, 4}, {kRgb + 0x0AC81E, kRgb + 0x010203}, {kRgb + 0xFF0000, -1}, {7, 0}}},
+        // Eight colours, 64 pairs: no room for the default colours beside the program's; as before.
+        {"xterm", {{7, 0}, {1, 0}, {7, 4}, {2, 0}, {1, 0}, {7, 0}}},
+    };
+    setenv("COLORTERM", "truecolor", 1);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.term);
+        TempDir dir;
+        if (std::string(c.term) == "direct-test") compile_direct_terminal(dir);
+        CursesScreen screen(4, 40, c.term);
+        start_color();
+        tarvik_colors_init(true);
+        Vt vt(tarvik_vt_create(2, 40));
+        vt_feed_output(vt.get(), kCells);
+        WINDOW *win = newwin(2, 40, 0, 0);
+        tarvik_vt_draw(vt.get(), win, 0, 0);
+        wattrset(win, COLOR_PAIR(tarvik_color_pair(COLOR_WHITE, COLOR_BLACK)));
+        mvwaddstr(win, 0, 5, "W");
+        wnoutrefresh(win);
+        doupdate();
+        // The program's cell comes last in the update: once it is there, everything is.
+        for (int tries = 0; tries < 40 && screen.terminal().cell(0, 5).text != "W"; ++tries)
+            screen.settle(50);
+        for (int col = 0; col < 6; ++col) {
+            ReadCell r = screen.terminal().cell(0, col);
+            EXPECT_EQ(r.fg, c.colours[col][0]) << "column " << col;
+            EXPECT_EQ(r.bg, c.colours[col][1]) << "column " << col;
+        }
+        delwin(win);
+        unsetenv("TERMINFO");
+    }
+    unsetenv("COLORTERM");
 }
 
 } // namespace
