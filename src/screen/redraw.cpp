@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "screen/list.h"
 #include "screen/panel.h"
 #include "screen/summary.h"
+#include "term/tarvik.h"
 
 namespace {
 
@@ -39,7 +41,7 @@ void redraw_update()
     // curses sends a visibility change at once: only the last wish of a repaint goes out.
     if (g_cursor_wanted != g_cursor_shown) curs_set(g_cursor_wanted ? 1 : 0);
     g_cursor_shown = g_cursor_wanted;
-    doupdate();
+    tarvik_update(stdout);
 }
 
 void redraw_set_note(const char *text, int attribute)

@@ -125,6 +125,7 @@ void paint_cell(WINDOW *win, int y, int x, const TarvikLineCell &cell, int room)
         setcchar(&cc, blank, attrs, static_cast<short>(pair), &pair);
     }
     mvwadd_wch(win, y, x, &cc);
+    overdraw_note(win, y, x, cc, cell.style.attrs);
     // Something narrower in a wide cell: its right column is written too, or it would keep
     // whatever the window showed there before.
     if (width == 2 && wcwidth(text[0]) != 2) {

@@ -23,6 +23,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 struct TarvikVt;
 
@@ -121,6 +122,10 @@ size_t tarvik_vt_input_room(const TarvikVt *vt);
 
 // Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x);
+// Sends what curses has to send (doupdate) to the user's terminal, whose output is `out`, then the
+// strike-through, overline and double underline of the cells drawn here, where the terminal has them:
+// curses has no attributes for those. The terminal is left as curses left it.
+void tarvik_update(FILE *out);
 
 // True for a character that is never written to the user's terminal, because a terminal may reorder,
 // join or widen what it shows around it: format characters such as the bidi controls, the line and

@@ -238,6 +238,11 @@ void palette_next_frame();
 // The pair of a cell's colours (TarvikStyle's fg and bg), as close as the terminal shows them.
 int palette_pair(uint32_t fg, uint32_t bg);
 
+// overdraw.cpp
+// Notes a cell just drawn into the window at (y, x), with its attributes: those curses cannot show are
+// written over curses' next update by tarvik_update.
+void overdraw_note(WINDOW *win, int y, int x, const cchar_t &cc, uint16_t attrs);
+
 // vt.cpp
 // Writes a line of text onto the screen itself (used to show why a child could not start).
 void vt_show_message(TarvikVt *vt, const std::string &text);

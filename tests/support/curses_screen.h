@@ -22,6 +22,8 @@ public:
     const ScreenReader &terminal() const { return reader_; }
     // Waits until curses' output so far has been read into terminal().
     void settle(int ms = 100);
+    // Where curses writes to the terminal.
+    FILE *output() const { return out_; }
 
 private:
     void pump();

@@ -105,7 +105,8 @@ ReadCell ScreenReader::cell(int row, int col) const
     out.bold = c.attrs.bold;
     out.blink = c.attrs.blink;
     out.reverse = c.attrs.reverse;
-    out.underline = c.attrs.underline != 0;
+    out.strike = c.attrs.strike;
+    out.underline = c.attrs.underline;
     return out;
 }
 

@@ -15,7 +15,8 @@ struct ReadCell {
     bool bold = false;
     bool blink = false;
     bool reverse = false;
-    bool underline = false;
+    bool strike = false;
+    int underline = 0; // 1 single, 2 double
 };
 
 class ScreenReader {

@@ -117,4 +117,46 @@ TEST(DrawText, EmojiSelectorOnlyAfterAWideCharacter)
     delwin(win);
 }
 
+// Strike-through, overline and double underline reach the terminal over curses' update where its
+// description has them, go when the cells lose them, and never land on what was drawn over the cells.
+TEST(DrawText, StrikeAndDoubleUnderlineAreDrawnOverCursesUpdate)
+{
+    CursesScreen screen(6, 30, "tmux-256color");
+    start_color();
+    tarvik_colors_init();
+    Vt vt(tarvik_vt_create(2, 20));
+    WINDOW *win = newwin(2, 20, 0, 0);
+    auto show = [&](const std::string &bytes, WINDOW *over) {
+        vt_feed_output(vt.get(), bytes);
+        tarvik_vt_draw(vt.get(), win, 0, 0);
+        wnoutrefresh(win);
+        if (over) wnoutrefresh(over);
+        tarvik_update(screen.output());
+        screen.settle(150);
+    };
+    const ScreenReader &t = screen.terminal();
+    show("a\033[9mstruck\033[29m \033[21;31mtwo\033[0m b", nullptr);
+    EXPECT_FALSE(t.cell(0, 0).strike);
+    for (int col = 1; col <= 6; ++col) EXPECT_TRUE(t.cell(0, col).strike) << "column " << col;
+    EXPECT_FALSE(t.cell(0, 7).strike);
+    EXPECT_EQ(t.cell(0, 8).underline, 2);
+    EXPECT_EQ(t.cell(0, 8).fg, COLOR_RED);
+    EXPECT_EQ(t.row_text(0).substr(0, 13), "astruck two b");
+    EXPECT_EQ(t.cursor_row(), 0);
+    EXPECT_EQ(t.cursor_col(), 13);
+    // The same letters without the line, and a window drawn over part of them: curses writes neither
+    // the unchanged letters nor the covered ones, the window shows as drawn.
+    WINDOW *popup = newwin(1, 2, 0, 4);
+    mvwaddstr(popup, 0, 0, "XY");
+    show("\033[1;2Hst\033[9mr", popup);
+    EXPECT_FALSE(t.cell(0, 1).strike);
+    EXPECT_FALSE(t.cell(0, 2).strike);
+    EXPECT_TRUE(t.cell(0, 3).strike);
+    EXPECT_EQ(t.row_text(0).substr(0, 7), "astrXYk");
+    EXPECT_FALSE(t.cell(0, 4).strike);
+    EXPECT_TRUE(t.cell(0, 6).strike);
+    delwin(popup);
+    delwin(win);
+}
+
 } // namespace
