@@ -2,20 +2,13 @@
 #include "machines/hostrange.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <string_view>
 
 namespace {
-
-struct RangeItem {
-    uint64_t low, high;
-    size_t width; // digits of `low` as written: the padding of every number of the item
-};
 
 // One bracket of the text that holds a range: where it starts and how long it is, brackets included.
 struct Range {
     size_t at, len;
-    std::vector<RangeItem> items;
+    std::vector<HostRangeItem> items;
 };
 
 // Reads the decimal number at `p`; false when there is none or it does not fit in 64 bits.
@@ -35,26 +28,6 @@ bool read_number(std::string_view s, size_t &p, uint64_t &value, size_t &width)
     return true;
 }
 
-// The items of what lies between a pair of brackets; false unless it is a range list throughout.
-bool read_items(std::string_view s, std::vector<RangeItem> &items)
-{
-    size_t p = 0;
-    for (;;) {
-        RangeItem item;
-        size_t ignored;
-        if (!read_number(s, p, item.low, item.width)) return false;
-        item.high = item.low;
-        if (p < s.size() && s[p] == '-') {
-            ++p;
-            // A range going down is no range.
-            if (!read_number(s, p, item.high, ignored) || item.high < item.low) return false;
-        }
-        items.push_back(item);
-        if (p == s.size()) return true;
-        if (s[p++] != ',') return false;
-    }
-}
-
 std::vector<Range> find_ranges(const std::string &text)
 {
     std::vector<Range> ranges;
@@ -64,7 +37,7 @@ std::vector<Range> find_ranges(const std::string &text)
         if (close == std::string::npos) break;
         Range r{at, close - at + 1, {}};
         std::string_view inside(text.data() + at + 1, close - at - 1);
-        if (read_items(inside, r.items)) {
+        if (hostrange_items(inside, r.items)) {
             ranges.push_back(std::move(r));
             at = text.find('[', close + 1);
         } else {
@@ -92,7 +65,7 @@ void append_number(std::string &out, uint64_t value, size_t width)
 bool next_number(const std::vector<Range> &ranges, std::vector<Position> &at)
 {
     for (size_t i = ranges.size(); i-- > 0;) {
-        const std::vector<RangeItem> &items = ranges[i].items;
+        const std::vector<HostRangeItem> &items = ranges[i].items;
         Position &p = at[i];
         // Compared before adding, so a range ending at the largest 64-bit number never wraps.
         if (p.value < items[p.item].high) {
@@ -110,6 +83,39 @@ bool next_number(const std::vector<Range> &ranges, std::vector<Position> &at)
 }
 
 } // namespace
+
+bool hostrange_items(std::string_view s, std::vector<HostRangeItem> &items)
+{
+    size_t p = 0;
+    for (;;) {
+        HostRangeItem item;
+        size_t ignored;
+        if (!read_number(s, p, item.low, item.width)) return false;
+        item.high = item.low;
+        if (p < s.size() && s[p] == '-') {
+            ++p;
+            // A range going down is no range.
+            if (!read_number(s, p, item.high, ignored) || item.high < item.low) return false;
+        }
+        items.push_back(item);
+        if (p == s.size()) return true;
+        if (s[p++] != ',') return false;
+    }
+}
+
+bool hostrange_holds(const std::vector<HostRangeItem> &items, std::string_view digits)
+{
+    size_t p = 0, width = 0;
+    uint64_t value = 0;
+    if (!read_number(digits, p, value, width) || p != digits.size()) return false;
+    for (const HostRangeItem &item : items) {
+        if (value < item.low || value > item.high) continue;
+        std::string written;
+        append_number(written, value, item.width);
+        if (written == digits) return true;
+    }
+    return false;
+}
 
 std::vector<std::string> hostrange_expand(const std::string &text, size_t max)
 {

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The names a text stands for, in order. Brackets holding numbers and ascending ranges separated by
@@ -17,3 +19,18 @@ std::vector<std::string> hostrange_expand(const std::string &text, size_t max);
 // numbers and ranges ("web01", "web02", "web03", "web07" give "web[01-03,07]"); a name alone in its
 // kind stays as written. The texts come in the order of their first name.
 std::string hostrange_compress(const std::vector<std::string> &names);
+
+// One item of a bracket's range list: the numbers low to high, each written with at least `width`
+// digits (the digits of `low` as written).
+struct HostRangeItem {
+    uint64_t low, high;
+    size_t width;
+};
+
+// The items of the text between a pair of brackets ("1-3,7,10-11"); false unless it is a range list
+// throughout, as hostrange_expand reads it.
+bool hostrange_items(std::string_view inside, std::vector<HostRangeItem> &items);
+
+// Whether `digits` is one of the numbers of the items written as hostrange_expand writes it: "01-12"
+// holds "07" but not "7", "8-10" holds "9" but not "09".
+bool hostrange_holds(const std::vector<HostRangeItem> &items, std::string_view digits);
