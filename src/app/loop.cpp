@@ -23,8 +23,7 @@ std::string g_typed;
 // Typing into nothing must not look like typing.
 void note_if_nowhere()
 {
-    if (mlist_multicast() && mlist_tagged_count() == 0)
-        redraw_set_note("No machine is tagged: nothing was sent", kAttrError);
+    if (mlist_multicast() && mlist_tagged_count() == 0) redraw_set_note(kNothingSentNote, kAttrError);
 }
 
 void flush_typed()

@@ -9,6 +9,7 @@
 #include "dialogs/compareview.h"
 #include "dialogs/minibuf.h"
 #include "dialogs/scrollview.h"
+#include "dialogs/target.h"
 #include "event/wait.h"
 #include "machines/mlist.h"
 #include "screen/colors.h"
@@ -51,6 +52,11 @@ constexpr MenuCommand kMenuCommands[] = {
     {'c', "compare answers", "to the last command sent in multicast, keys below"},
     {'D', "tag dead machines", "those whose ssh has ended; untags the others"},
     {'a', "tag machines asking for a password", "or a yes/no; untags the others"},
+    {'m', "tag machines matching a pattern", "a leading {!} or {-} untags them"},
+    {'g', "go to next machine matching a pattern", "Enter alone: the same again"},
+    {'n', "type each machine its own name", "into every one keys go to now"},
+    {'N', "type each machine its host name", "the host its connection goes to"},
+    {'l', "send one line to selected machine only", "also in multicast"},
 };
 
 // The help's first lines, which fill the popup on the smallest screen.
@@ -91,6 +97,8 @@ const char *const kHelpMore[] = {
     "{Compare} ({F1} {c}): Up and Down choose a group, Space shows its whole answer,",
     "      PageUp and PageDown scroll, Enter selects the group's first machine, {q}",
     "      or Escape leave.",
+    "{Patterns} ({m}, {g}): the whole name must match; {*} any text, {?} one character,",
+    "      {[a-c]} or {[!0-9]} a set, {web[01-12]} a host range, {\\} the next character.",
     "{Prompts}: Enter accepts; Escape, Ctrl-C or Ctrl-G cancel; Backspace removes a",
     "      character, Ctrl-U the whole text.",
     "{Adding} ({F5}): the text is split at blanks into ssh's arguments, so {-p 2222}",
@@ -174,8 +182,8 @@ void popup_draw(PopupBox &box)
     if (!box.note.empty()) mvwaddstr(win, box.rows - 1, 3, box.note.c_str());
     write_marked_up(win, box.text);
     if (box.asks) {
-        // One row below the row after the last item, leaving a blank row between.
-        wmove(win, getcury(win) + 1, 1);
+        // On the last row inside the border: a blank row after the items when the box has room for it.
+        wmove(win, box.rows - 2, 1);
         set_color(win, kAttrHighlight);
         waddstr(win, "Select an option: ");
     }
@@ -314,8 +322,11 @@ void help_show()
 bool menu_show()
 {
     const int items = static_cast<int>(std::size(kMenuCommands));
-    // The items from row 1, a blank row, the question, and the border around them.
-    PopupBox box{items + 4, kMenuCols, "[ Menu ]", menu_text(), true, nullptr, ""};
+    // The items from row 1, a blank row, the question, and the border around them. A screen with no
+    // room for the blank row and the bottom line below the box loses the blank row: the menu's prompts
+    // and questions stand on the bottom line.
+    const int rows = items + 4 < LINES ? items + 4 : items + 3;
+    PopupBox box{rows, kMenuCols, "[ Menu ]", menu_text(), true, nullptr, ""};
     popup_open(box);
     int key;
     {
@@ -354,6 +365,11 @@ bool menu_show()
     case 'R': mlist_reconnect_dead(); break;
     case 'D': tag_only(FleetState::Dead); break;
     case 'a': tag_only(FleetState::Asking); break;
+    case 'm': target_tag_prompt(menu_minibuf); break;
+    case 'g': target_goto_prompt(menu_minibuf); break;
+    case 'n': target_send_names(false); break;
+    case 'N': target_send_names(true); break;
+    case 'l': target_line_prompt(menu_minibuf); break;
     default: break;
     }
     return false;

@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <string>
 
+// The note for keys that went nowhere: multicast with no machine tagged.
+constexpr char kNothingSentNote[] = "No machine is tagged: nothing was sent";
+
 // Reads a line after the prompt, editing `text` (at most bufsize - 1 bytes, bytes 128-255 kept as
 // typed). True when accepted with Enter, false when cancelled; `text` holds the edited text either way.
 bool minibuf_prompt(WINDOW *win, const char *prompt, int attribute, std::string &text, size_t bufsize);

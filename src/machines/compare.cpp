@@ -317,9 +317,8 @@ std::vector<std::vector<int>> compare_group(const std::vector<std::string> &text
         [&](size_t i, size_t j) { return texts[i] == texts[j]; });
 }
 
-std::vector<std::string> compare_names(const Machine &m)
+std::string compare_host(const Machine &m)
 {
-    std::vector<std::string> names{m.name};
     std::istringstream words(m.connection);
     std::string word;
     while (words >> word) {
@@ -329,14 +328,20 @@ std::vector<std::string> compare_names(const Machine &m)
             continue;
         }
         size_t at = word.rfind('@');
-        std::string host = at == std::string::npos ? word : word.substr(at + 1);
-        if (!host.empty()) {
-            names.push_back(host);
-            size_t dot = host.find('.');
-            bool numeric = host.find_first_not_of("0123456789.") == std::string::npos;
-            if (dot != std::string::npos && dot > 0 && !numeric) names.push_back(host.substr(0, dot));
-        }
-        break;
+        return at == std::string::npos ? word : word.substr(at + 1);
+    }
+    return "";
+}
+
+std::vector<std::string> compare_names(const Machine &m)
+{
+    std::vector<std::string> names{m.name};
+    std::string host = compare_host(m);
+    if (!host.empty()) {
+        names.push_back(host);
+        size_t dot = host.find('.');
+        bool numeric = host.find_first_not_of("0123456789.") == std::string::npos;
+        if (dot != std::string::npos && dot > 0 && !numeric) names.push_back(host.substr(0, dot));
     }
     return names;
 }

@@ -26,6 +26,10 @@ CompareAnswer compare_answer(std::string_view output, const std::vector<std::str
 // Indices of equal texts grouped: largest group first, equal sizes in the order of their first index.
 std::vector<std::vector<int>> compare_group(const std::vector<std::string> &texts);
 
+// The host a machine's connection goes to: its first word that is neither an ssh option nor an option's
+// value, without a user before an "@"; "" when there is none.
+std::string compare_host(const Machine &m);
+
 // The names a machine is known by in its output: its list name, the host its connection goes to and
 // that host's first label.
 std::vector<std::string> compare_names(const Machine &m);

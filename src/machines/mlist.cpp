@@ -2,6 +2,7 @@
 #include "machines/mlist.h"
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,15 +37,15 @@ bool has_selection()
     return g_selected >= 0 && g_selected < count();
 }
 
-// Calls `use` with the terminal of each machine that keys go to now: every tagged one in multicast,
-// dead ones included (their terminals drop what they are sent), else the selected one.
+// Calls `use` with each machine that keys go to now: every tagged one in multicast, dead ones included
+// (their terminals drop what they are sent), else the selected one.
 template <typename Use> void for_each_receiver(Use use)
 {
     if (g_multicast) {
         for (auto &m : g_machines)
-            if (m->tagged) use(m->term.get());
+            if (m->tagged) use(*m);
     } else if (has_selection()) {
-        use(g_machines[static_cast<size_t>(g_selected)]->term.get());
+        use(*g_machines[static_cast<size_t>(g_selected)]);
     }
 }
 
@@ -134,6 +135,11 @@ void mlist_toggle_tag()
     }
 }
 
+void mlist_set_tag(int i, bool tagged)
+{
+    if (i >= 0 && i < count()) g_machines[static_cast<size_t>(i)]->tagged = tagged;
+}
+
 void mlist_tag_all(bool live_only)
 {
     for (auto &m : g_machines) m->tagged = live_only ? m->alive : true;
@@ -162,23 +168,40 @@ bool mlist_multicast()
 
 void mlist_send_key(int key)
 {
-    for_each_receiver([&](TarvikVt *vt) { tarvik_vt_keypress(vt, key); });
+    for_each_receiver([&](Machine &m) { tarvik_vt_keypress(m.term.get(), key); });
 }
 
 void mlist_send_text(const std::string &bytes)
 {
-    for_each_receiver([&](TarvikVt *vt) { tarvik_vt_send(vt, bytes.data(), bytes.size()); });
+    for_each_receiver([&](Machine &m) { tarvik_vt_send(m.term.get(), bytes.data(), bytes.size()); });
+}
+
+int mlist_send_each(const std::function<std::string(const Machine &)> &text)
+{
+    int sent = 0;
+    for_each_receiver([&](Machine &m) {
+        const std::string bytes = text(m);
+        tarvik_vt_send(m.term.get(), bytes.data(), bytes.size());
+        ++sent;
+    });
+    return sent;
+}
+
+void mlist_send_selected(const std::string &bytes)
+{
+    if (has_selection())
+        tarvik_vt_send(g_machines[static_cast<size_t>(g_selected)]->term.get(), bytes.data(), bytes.size());
 }
 
 void mlist_send_paste(const std::string &bytes)
 {
-    for_each_receiver([&](TarvikVt *vt) { tarvik_vt_paste(vt, bytes.data(), bytes.size()); });
+    for_each_receiver([&](Machine &m) { tarvik_vt_paste(m.term.get(), bytes.data(), bytes.size()); });
 }
 
 size_t mlist_input_room()
 {
     size_t room = kTarvikInputMax;
-    for_each_receiver([&](const TarvikVt *vt) { room = std::min(room, tarvik_vt_input_room(vt)); });
+    for_each_receiver([&](const Machine &m) { room = std::min(room, tarvik_vt_input_room(m.term.get())); });
     return room;
 }
 

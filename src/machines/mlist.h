@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <sys/types.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,8 @@ void mlist_select_prev();
 void mlist_select_next();
 void mlist_select(int i);
 void mlist_toggle_tag();
+// Tags or untags machine i; nothing when there is none.
+void mlist_set_tag(int i, bool tagged);
 void mlist_tag_all(bool live_only);
 void mlist_toggle_tag_all(bool live_only);
 void mlist_untag_all();
@@ -38,6 +41,11 @@ void mlist_child_exited(pid_t pid, int wait_status);
 void mlist_reconnect_dead();
 // Sends bytes as typed (no key translation) where mlist_send_key would send a key, in one write each.
 void mlist_send_text(const std::string &bytes);
+// Sends each machine that keys go to now the bytes `text` gives for it, as typed, in one write; how many
+// machines that was.
+int mlist_send_each(const std::function<std::string(const Machine &)> &text);
+// Sends bytes as typed to the selected machine alone, whatever the mode.
+void mlist_send_selected(const std::string &bytes);
 // Sends a paste: a machine whose program asked for bracketed paste gets it bracketed.
 void mlist_send_paste(const std::string &bytes);
 int mlist_tagged_count();

@@ -123,7 +123,11 @@ const std::vector<std::string> kMenuPicture = {
     "{[c]} compare answers",
     "{[D]} tag dead machines",
     "{[a]} tag machines asking for a password",
-    "",
+    "{[m]} tag machines matching a pattern",
+    "{[g]} go to next machine matching a pattern",
+    "{[n]} type each machine its own name",
+    "{[N]} type each machine its host name",
+    "{[l]} send one line to selected machine only",
     "{Select an option: }",
 };
 
@@ -132,9 +136,10 @@ TEST_F(Menu, DrawsItsItemsAndQuestionInABorderedBlueBox)
     screen_.type("x");
     menu_show();
     screen_.settle();
-    // 20 x 45, centred on 80 x 25; nothing repaints it after it closes.
-    expect_popup(2, 17, 20, 45, "[ Menu ]", kMenuPicture);
-    for (auto [row, col] : {std::pair{2, 16}, {1, 17}, {22, 61}, {12, 62}})
+    // 24 x 45 on 80 x 25, without the blank row above the question, so that the bottom line stays free
+    // for the menu's prompts; nothing repaints it after it closes.
+    expect_popup(0, 17, 24, 45, "[ Menu ]", kMenuPicture);
+    for (auto [row, col] : {std::pair{0, 16}, {24, 17}, {24, 61}, {12, 62}})
         EXPECT_NE(screen_.terminal().cell(row, col).bg, COLOR_BLUE) << row << "," << col;
 }
 
@@ -228,7 +233,8 @@ TEST_F(Menu, HelpPagesOnTheSmallestScreen)
 
 class TallMenu : public Menu {
 protected:
-    TallMenu() : Menu(60) {}
+    TallMenu() : Menu(kTall) {}
+    static constexpr int kTall = 68;
 };
 
 // A tall screen shows all of the help at once: its first 23 lines, then every command the menu shows.
@@ -240,12 +246,13 @@ TEST_F(TallMenu, HelpShowsAllOfItBelowItsFirstLines)
     screen_.settle();
     const ScreenReader &t = screen_.terminal();
     int top = 0;
-    while (top < 60 && cells(t, top, 3, 11) != "[ Help ]") ++top;
+    while (top < kTall && cells(t, top, 3, 11) != "[ Help ]") ++top;
     // The help's last line, with the bottom border below it.
     int last = 1;
-    while (last < 60 - top && popup_row(t, top, last) != "      closes it. Everything in full: man quillor.")
+    while (last < kTall - top &&
+           popup_row(t, top, last) != "      closes it. Everything in full: man quillor.")
         ++last;
-    EXPECT_EQ(top, (60 - last - 2) / 2) << "not in the middle of the screen";
+    EXPECT_EQ(top, (kTall - last - 2) / 2) << "not in the middle of the screen";
     EXPECT_EQ(popup_row(t, top, 1).rfind("Quillor allows you", 0), 0u);
     EXPECT_EQ(popup_row(t, top, 23), "      on several machines at once.");
     EXPECT_EQ(popup_row(t, top, 24).rfind("F1 opens the menu", 0), 0u);
@@ -290,6 +297,12 @@ TEST_F(Menu, EachKeyRunsItsCommandOnlyWhenConfirmed)
         {"R", "a* b c* d"},
         {"D", "a b c*! d*!"},
         {"a", "a b c! d!"},
+        {"m*\r", "a* b* c*! d*!"},
+        {"m[bd]*\r", "a* b* c*! d*!"},
+        {"m!c*\r", "a* b c! d!"},
+        {"m-?.invalid\r", "a b c! d!"},
+        {"mweb*\r", unchanged},
+        {"m*\x1b", unchanged},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.keys);

@@ -12,19 +12,19 @@ bool shows_dead(const QuillorSession &q, int i)
     return has_colours(q.list_cell(i), 0, q.list_cell(i).bg == 1 ? 1 : 0, true);
 }
 
-// A remote command that prints a lot finishes while the menu is open: the panel rows below the popup
-// show its end before the menu closes, and a machine that ends meanwhile is shown dead in the list.
+// A remote command that prints a lot finishes while the menu is open: the panel's columns left of the
+// popup show its end before the menu closes, and a machine that ends meanwhile is shown dead in the list.
 // Then every question and prompt, the help and an error: each keeps the machines running.
 TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
 {
     QuillorSession q({}, 25, 80);
     ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 2));
-    // Cleared first, so that the end shows on the panel's top row, above the popup.
-    q.send("clear; seq 1 200000 | tail -1 >/dev/null; echo DONE_$((40+2))\r");
+    // Cleared first, so that the end shows on the panel's top rows, in the six columns left of the popup.
+    q.send("clear; seq 1 200000 | tail -1 >/dev/null; echo OK$((40+2))\r");
     q.send(keys::F3 + "sleep 1; exit\r" + keys::F2 + keys::F1);
     ASSERT_TRUE(q.wait_for_text("Select an option: ")) << q.dump();
     EXPECT_TRUE(q.wait_for(
-        [&](const ScreenReader &) { return q.terminal_text().find("DONE_42") != std::string::npos; }, 20000))
+        [&](const ScreenReader &) { return q.terminal_text().find("OK42") != std::string::npos; }, 20000))
         << "the machine stood still behind the menu" << q.dump();
     EXPECT_TRUE(q.wait_for([&](const ScreenReader &) { return shows_dead(q, 1); })) << q.dump();
     EXPECT_NE(q.screen().all_text().find("Select an option: "), std::string::npos)
@@ -40,10 +40,10 @@ TEST(E2eDialogs, MachinesRunAndEndBehindEveryDialog)
           Case{keys::F1 + "r", "Enter new machine name: ", keys::Escape}}) {
         SCOPED_TRACE(c.shown);
         const std::string n = std::to_string(q.screen().all_text().size() % 1000 + 1000);
-        q.send("clear; sleep 0.5; echo RUN_$((" + n + "+1))\r" + c.open);
+        q.send("clear; sleep 0.5; echo R$((" + n + "+1))\r" + c.open);
         ASSERT_TRUE(q.wait_for_text(c.shown)) << q.dump();
         EXPECT_TRUE(q.wait_for([&](const ScreenReader &) {
-            return q.terminal_text().find("RUN_" + std::to_string(std::stoi(n) + 1)) != std::string::npos;
+            return q.terminal_text().find("R" + std::to_string(std::stoi(n) + 1)) != std::string::npos;
         })) << q.dump();
         // Closed before the next command is typed: an Escape with a letter right after it is Alt and
         // that letter.
