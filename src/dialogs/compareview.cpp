@@ -40,7 +40,8 @@ struct View {
     int whole = -1;   // the first machine of the group shown with its whole answer, or -1
     int top = 0;      // first row shown
     int height = 1;
-    int width = 1; // the panel's columns the rows were made for
+    int width = 1;    // the panel's columns the rows were made for
+    std::string said; // what the last key did, shown on the bottom line until the next key
 };
 
 std::string names_of(const std::vector<int> &machines)
@@ -66,6 +67,38 @@ void add_line(View &v, std::string_view line, int group, size_t mark)
         v.rows.push_back(std::move(row));
         at += n;
     } while (at < line.size());
+}
+
+// Tags the group's machines, untagging every other one when `only`; what the view says of it.
+std::string tag_group(const std::vector<int> &group, bool only)
+{
+    int added = 0;
+    for (int i = 0; i < mlist_count(); ++i) {
+        const bool in = std::find(group.begin(), group.end(), i) != group.end();
+        if (in && !mlist_machine(i)->tagged) ++added;
+        if (in || only) mlist_set_tag(i, in);
+    }
+    const std::string names = names_of(group);
+    if (only) return "compare: tagged " + std::to_string(group.size()) + ", untagged the rest: " + names;
+    return "compare: tagged " + std::to_string(added) + " more, " + std::to_string(mlist_tagged_count()) +
+           " in all: " + names;
+}
+
+// After Enter: where what the user types next goes, since in multicast it is not the machine just chosen
+// alone.
+void note_where_keys_go()
+{
+    if (!mlist_multicast()) {
+        redraw_set_note("Singlecast: keys go to this machine alone", kAttrText);
+        return;
+    }
+    const int tagged = mlist_tagged_count();
+    const Machine *m = mlist_machine(mlist_selected());
+    std::string note = tagged == 0 ? "Multicast is on: no machine is tagged"
+                                   : "Multicast is on: keys go to " + std::to_string(tagged) +
+                                         (tagged == 1 ? " tagged machine" : " tagged machines");
+    if (tagged > 0 && m && !m->tagged) note += ", not this one";
+    redraw_set_note(note.c_str(), kAttrQuestion);
 }
 
 void build_rows(View &v)
@@ -194,7 +227,9 @@ void paint_view(void *ctx)
                   "compare: %zu group%s, %zu printing; arrows, Space all, PgUp/Dn, Enter select, q leave",
                   v.state.groups.size(), v.state.groups.size() == 1 ? "" : "s", v.state.printing.size());
     set_color(mb, kAttrText);
-    mvwaddnstr(mb, 0, 0, where, getmaxx(mb));
+    wmove(mb, 0, 0);
+    // What a key did names machines: cleaned as the panels clean names.
+    panel_put_text(mb, v.said.empty() ? std::string_view(where) : v.said, getmaxx(mb));
     wnoutrefresh(mb);
     redraw_show_cursor(false);
 }
@@ -219,6 +254,7 @@ void compareview_show()
         for (bool open = true; open;) {
             int key = wait_key();
             int groups = static_cast<int>(v.state.groups.size());
+            v.said.clear();
             switch (key) {
             case KEY_UP: v.selected = std::max(0, v.selected - 1); break;
             case KEY_DOWN: v.selected = std::min(groups - 1, v.selected + 1); break;
@@ -234,9 +270,16 @@ void compareview_show()
             case '\r':
             case '\n':
             case KEY_ENTER:
-                if (v.selected < groups)
+                if (v.selected < groups) {
                     mlist_select(v.state.groups[static_cast<size_t>(v.selected)].machines.front());
+                    note_where_keys_go();
+                }
                 open = false;
+                break;
+            case 't':
+            case 'T':
+                if (v.selected < groups)
+                    v.said = tag_group(v.state.groups[static_cast<size_t>(v.selected)].machines, key == 't');
                 break;
             case 'q':
             case kEscape: open = false; break;

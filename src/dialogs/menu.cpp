@@ -96,7 +96,7 @@ const char *const kHelpMore[] = {
     "      {q}, Escape or {F1} leave.",
     "{Compare} ({F1} {c}): Up and Down choose a group, Space shows its whole answer,",
     "      PageUp and PageDown scroll, Enter selects the group's first machine, {q}",
-    "      or Escape leave.",
+    "      or Escape leave; {t} tags the group alone, {T} adds it to the tags.",
     "{Patterns} ({m}, {g}): the whole name must match; {*} any text, {?} one character,",
     "      {[a-c]} or {[!0-9]} a set, {web[01-12]} a host range, {\\} the next character.",
     "{Prompts}: Enter accepts; Escape, Ctrl-C or Ctrl-G cancel; Backspace removes a",

@@ -13,14 +13,15 @@ namespace {
 
 constexpr size_t kAnswerSize = 2; // room for one character
 
-// Erases the line and writes the message, if any, from its first column.
+// Erases the line and writes the message, if any, from its first column. A prompt can hold a machine's
+// name ("To <name>: "), cleaned as the panels clean names.
 void show_line(WINDOW *win, const char *message, int attribute)
 {
     werase(win);
     wmove(win, 0, 0);
     if (message) {
         set_color(win, attribute);
-        waddstr(win, message);
+        panel_put_text(win, message, getmaxx(win));
     }
 }
 

@@ -235,4 +235,44 @@ TEST(E2eCompare, WideLinesShowWholeWithWhereGroupsDifferAndNothingReordersTheScr
     EXPECT_EQ(q.quit(), 0) << q.dump();
 }
 
+// Three machines answer alike, the third differently. In the view, t tags a group alone and T adds one;
+// t on the odd group, then Enter, leaves multicast on for that machine alone, and says so: the next
+// command reaches it and no other.
+TEST(E2eCompare, TaggingTheOddGroupLeavesTheNextCommandToItAlone)
+{
+    QuillorSession q({}, 25, 100);
+    ASSERT_NO_FATAL_FAILURE(log_into_sshd(q, 4));
+    ASSERT_NO_FATAL_FAILURE(prepare(q, {"V=1", "V=1", "V=2", "V=1"}));
+    q.send("echo v$V; echo END_$((6*7))\r");
+    for (int i : {0, 1, 2, 3}) {
+        ASSERT_TRUE(q.select(i)) << q.dump();
+        ASSERT_TRUE(q.terminal_shows("END_42")) << "machine " << i << q.dump();
+    }
+    const std::string stem = name_stem();
+    ASSERT_TRUE(open_view(q, "compare: 2 groups, 0 printing")) << q.dump();
+    q.send("t");
+    ASSERT_TRUE(view_says(q, "compare: tagged 3, untagged the rest: " + stem + "[1-2,4]")) << q.dump();
+    ASSERT_TRUE(tagged_rows_are(q, {0, 1, 3})) << q.dump();
+    q.send(kDown + "T");
+    ASSERT_TRUE(view_says(q, "compare: tagged 1 more, 4 in all: " + stem + "3")) << q.dump();
+    ASSERT_TRUE(tagged_rows_are(q, {0, 1, 2, 3})) << q.dump();
+    q.send("t");
+    ASSERT_TRUE(view_says(q, "compare: tagged 1, untagged the rest: " + stem + "3")) << q.dump();
+    ASSERT_TRUE(tagged_rows_are(q, {2})) << q.dump();
+
+    q.send(keys::Enter);
+    ASSERT_TRUE(view_closed(q)) << q.dump();
+    ASSERT_TRUE(q.wait_for([&](const ScreenReader &) {
+        return q.minibuf_text().rfind("Multicast is on: keys go to 1 tagged machine ", 0) == 0;
+    })) << q.dump();
+    q.send("echo FIX_$((5*5))\r");
+    ASSERT_TRUE(q.select(2)) << q.dump();
+    ASSERT_TRUE(q.terminal_shows("FIX_25")) << q.dump();
+    for (int i : {0, 1, 3}) {
+        ASSERT_TRUE(q.select(i)) << q.dump();
+        EXPECT_EQ(q.terminal_text().find("FIX_"), std::string::npos) << "machine " << i << q.dump();
+    }
+    EXPECT_EQ(q.quit(), 0) << q.dump();
+}
+
 } // namespace

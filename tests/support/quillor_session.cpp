@@ -443,3 +443,13 @@ void log_into_sshd(QuillorSession &q, int n)
         ASSERT_TRUE(q.terminal_shows("# ")) << "machine " << i << q.dump();
     }
 }
+
+bool tagged_rows_are(QuillorSession &q, const std::vector<int> &rows)
+{
+    return q.wait_for([&](const ScreenReader &) {
+        std::vector<int> now;
+        for (int i = 0; i < q.list_count(); ++i)
+            if (q.list_row(i)[0] == '*') now.push_back(i);
+        return now == rows;
+    });
+}

@@ -130,3 +130,6 @@ bool process_gone(pid_t pid, int timeout_ms);
 // Skips the splash, adds h1..h<n> of the private sshd and waits until each one's shell prompt is up; the
 // first machine stays selected. Fails the calling test (use ASSERT_NO_FATAL_FAILURE) when it cannot.
 void log_into_sshd(QuillorSession &q, int n);
+
+// True once the list's tag marks ("*") stand on exactly these rows, in order.
+bool tagged_rows_are(QuillorSession &q, const std::vector<int> &rows);
