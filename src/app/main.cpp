@@ -13,6 +13,7 @@
 #include "screen/layout.h"
 #include "screen/redraw.h"
 #include "screen/screen.h"
+#include "screen/wall.h"
 #include "term/tarvik.h"
 
 int main(int argc, char **argv)
@@ -34,6 +35,8 @@ int main(int argc, char **argv)
     suspend_install_handlers();
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
     LayoutSize size = layout_create(options.list_width, options.term_width);
+    // Without room for a tile the program starts without the wall, which F1 w turns on later.
+    if (options.wall) wall_set_on(true);
     menu_init(layout_minibuf_window());
     mlist_init(layout_list_window(), size.rows, size.cols);
     mlist_set_history_lines(options.history_lines);

@@ -18,9 +18,11 @@
 
 namespace {
 
-const char kUsage[] = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [-P logins] [-I ms]\n"
-                      "                [name | @source]...\n"
+const char kUsage[] = "Syntax: quillor [-w] [-W list_width] [-T term_width] [-S lines] [-P logins]\n"
+                      "                [-I ms] [name | @source]...\n"
                       "        quillor -h | --help | --version\n\n"
+                      "     -w        starts with the wall: every machine's terminal in tiles\n"
+                      "               (F1 w turns it on and off)\n\n"
                       "     -W        specifies width of machine list area\n"
                       "               (default is 8 characters)\n\n"
                       "     -T        specifies width of terminal area\n"
@@ -94,10 +96,11 @@ Options options_parse(int argc, char **argv)
     char name[] = QUILLOR_NAME;
     args[0] = name;
     int c;
-    while ((c = getopt_long(argc, args.data(), "hW:T:S:P:I:", kLongOptions, nullptr)) != -1) {
+    while ((c = getopt_long(argc, args.data(), "hwW:T:S:P:I:", kLongOptions, nullptr)) != -1) {
         switch (c) {
         case 'h': print_exit(kUsage);
         case kOptVersion: print_exit(QUILLOR_NAME " " QUILLOR_VERSION "\n");
+        case 'w': o.wall = true; break;
         case 'W':
             o.list_width = std::atoi(optarg);
             // A negative width would give the list window a negative size.

@@ -14,6 +14,7 @@ struct Options {
     std::vector<std::string> names;
     int history_lines = kDefaultHistoryLines; // lines each machine keeps of what scrolled away
     LoginPacing pacing;                       // logins at once, and the least time between two starts
+    bool wall = false;                        // start with the wall of tiles on
 };
 
 // Parses the options and collects the names; on an error writes the reason and the usage text to

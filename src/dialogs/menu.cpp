@@ -14,6 +14,7 @@
 #include "machines/mlist.h"
 #include "screen/colors.h"
 #include "screen/redraw.h"
+#include "screen/wall.h"
 #include "screen/window.h"
 
 namespace {
@@ -57,6 +58,7 @@ constexpr MenuCommand kMenuCommands[] = {
     {'n', "type each machine its own name", "into every one keys go to now"},
     {'N', "type each machine its host name", "the host its connection goes to"},
     {'l', "send one line to selected machine only", "also in multicast"},
+    {'w', "wall of machines, {[W]} which ones", "on and off; {W}: the next filter"},
 };
 
 // The help's first lines, which fill the popup on the smallest screen.
@@ -182,8 +184,10 @@ void popup_draw(PopupBox &box)
     if (!box.note.empty()) mvwaddstr(win, box.rows - 1, 3, box.note.c_str());
     write_marked_up(win, box.text);
     if (box.asks) {
-        // On the last row inside the border: a blank row after the items when the box has room for it.
-        wmove(win, box.rows - 2, 1);
+        // On the last row inside the border: a blank row after the items when the box has room for it;
+        // on the border itself when the items fill every row inside it.
+        const int items = static_cast<int>(std::count(box.text.begin(), box.text.end(), '\n'));
+        wmove(win, items + 1 < box.rows - 1 ? box.rows - 2 : box.rows - 1, 1);
         set_color(win, kAttrHighlight);
         waddstr(win, "Select an option: ");
     }
@@ -325,7 +329,8 @@ bool menu_show()
     // The items from row 1, a blank row, the question, and the border around them. A screen with no
     // room for the blank row and the bottom line below the box loses the blank row: the menu's prompts
     // and questions stand on the bottom line.
-    const int rows = items + 4 < LINES ? items + 4 : items + 3;
+    // With less room still, the question stands on the bottom border.
+    const int rows = items + 4 < LINES ? items + 4 : items + 3 < LINES ? items + 3 : items + 2;
     PopupBox box{rows, kMenuCols, "[ Menu ]", menu_text(), true, nullptr, ""};
     popup_open(box);
     int key;
@@ -370,6 +375,14 @@ bool menu_show()
     case 'n': target_send_names(false); break;
     case 'N': target_send_names(true); break;
     case 'l': target_line_prompt(menu_minibuf); break;
+    case 'w':
+        if (!wall_set_on(!wall_on()))
+            redraw_set_note("No room for the wall: the screen is too narrow", kAttrError);
+        break;
+    case 'W':
+        wall_next_filter();
+        if (!wall_on()) redraw_set_note("No room for the wall: the screen is too narrow", kAttrError);
+        break;
     default: break;
     }
     return false;

@@ -8,6 +8,7 @@
 
 #include "screen/colors.h"
 #include "screen/screen.h"
+#include "screen/wall.h"
 #include "screen/window.h"
 
 namespace {
@@ -17,6 +18,7 @@ WindowPtr list_window;
 WindowPtr summary_window;
 WindowPtr terminal_window;
 WindowPtr minibuf_window;
+WindowPtr wall_window; // only while the wall is on
 
 // A narrower summary panel could not show anything useful.
 constexpr int kMinSummaryWidth = 3;
@@ -72,6 +74,21 @@ struct Geometry {
 int g_list_width = 0;
 int g_term_width = 0;
 bool g_fits = true;
+bool g_wall = false;
+
+// The wall's window starts right of the list, on its left separator.
+int layout_wall_x()
+{
+    return g_list_width + 2;
+}
+
+// Columns the screen needs: the list and a terminal column, or with the wall the list and one tile.
+long long layout_needed_cols()
+{
+    long long list = static_cast<long long>(g_list_width);
+    long long panels = g_wall ? list + 2 + 1 + kWallTileCols : list + 4;
+    return std::max<long long>(kScreenMinCols, panels);
+}
 
 // False when the list leaves the terminal panel no column.
 bool layout_compute(int rows, int cols, Geometry &g)
@@ -80,6 +97,7 @@ bool layout_compute(int rows, int cols, Geometry &g)
     long long wanted_x = static_cast<long long>(cols) - g_term_width;
     long long term_x = std::max(wanted_x, static_cast<long long>(g_list_width) + 3);
     if (cols - term_x < 1) return false;
+    if (g_wall && (cols < layout_needed_cols() || rows - 3 < kWallTileRows)) return false;
     g.rows = rows;
     g.cols = cols;
     g.term_x = static_cast<int>(term_x);
@@ -112,6 +130,13 @@ void layout_place(const Geometry &g)
     // The machines' screens are drawn there: what is blank shows their default colours, the user's own.
     if (terminal_window) wbkgd(terminal_window.get(), ' ');
     layout_put(minibuf_window, 1, g.cols, g.rows - 1, 0);
+    if (g_wall) {
+        // From the top line, which carries the wall's caption, down to the last panel row.
+        layout_put(wall_window, g.rows - 2, g.cols - layout_wall_x(), 0, layout_wall_x());
+        if (wall_window) wbkgd(wall_window.get(), ' ');
+    } else {
+        wall_window.reset();
+    }
     // The list and summary never hold the visible cursor; the terminal and minibuffer place it.
     if (list_window) leaveok(list_window.get(), TRUE);
     if (summary_window) leaveok(summary_window.get(), TRUE);
@@ -136,16 +161,19 @@ void layout_draw_frame(const Geometry &g)
 void layout_draw_captions(const Geometry &g)
 {
     if (g.cols < kMinCaptionCols) return;
-    layout_caption(2, g.cols, "[Machines]");
-    layout_caption(g.term_x + 1, g.cols, "[Terminal]");
+    constexpr char kListCaption[] = "[Machines]";
+    // The wall's window starts just right of the list: a caption cut there would be half a word.
+    if (g_wall && 2 + static_cast<int>(sizeof kListCaption - 1) > layout_wall_x()) return;
+    layout_caption(2, g.cols, kListCaption);
+    if (!g_wall) layout_caption(g.term_x + 1, g.cols, "[Terminal]");
 }
 
 // wclear makes each window's first refresh repaint the whole screen under it, and tells every drawing
 // that kept what a window showed to paint it whole.
 void layout_clear_panels()
 {
-    for (WINDOW *win :
-         {list_window.get(), terminal_window.get(), summary_window.get(), minibuf_window.get()}) {
+    for (WINDOW *win : {list_window.get(), terminal_window.get(), summary_window.get(), minibuf_window.get(),
+                        wall_window.get()}) {
         if (!win) continue;
         touchwin(win);
         wclear(win);
@@ -163,7 +191,7 @@ LayoutSize layout_create(int list_width, int term_width)
 
     // Another layout is made only on another curses screen, which may reuse the addresses of the
     // windows the earlier one freed: those are let go, never deleted.
-    for (WindowPtr *win : {&list_window, &summary_window, &terminal_window, &minibuf_window})
+    for (WindowPtr *win : {&list_window, &summary_window, &terminal_window, &minibuf_window, &wall_window})
         (void)win->release();
     g_fits = true;
     layout_place(g);
@@ -205,10 +233,8 @@ void layout_draw_notice()
     int cols = getmaxx(stdscr);
     char now[64], need[64];
     std::snprintf(now, sizeof now, "Terminal too small: %d x %d", cols, rows);
-    std::snprintf(
-        need, sizeof need, "quillor needs %d x %d",
-        static_cast<int>(std::max<long long>(kScreenMinCols, static_cast<long long>(g_list_width) + 4)),
-        kScreenMinRows);
+    std::snprintf(need, sizeof need, "quillor needs %d x %d", static_cast<int>(layout_needed_cols()),
+                  kScreenMinRows);
     werase(stdscr);
     set_color(stdscr, kAttrText);
     int top = std::max(0, (rows - 2) / 2);
@@ -219,6 +245,29 @@ void layout_draw_notice()
         ++line;
     }
     wnoutrefresh(stdscr);
+}
+
+bool layout_set_wall(bool on)
+{
+    if (on == g_wall) return true;
+    g_wall = on;
+    Geometry g;
+    if (on && !layout_compute(getmaxy(stdscr), getmaxx(stdscr), g)) {
+        g_wall = false;
+        return false;
+    }
+    layout_resize(nullptr);
+    return true;
+}
+
+bool layout_wall()
+{
+    return g_wall;
+}
+
+WINDOW *layout_wall_window()
+{
+    return wall_window.get();
 }
 
 WINDOW *layout_list_window()

@@ -25,7 +25,15 @@ bool layout_fits();
 // size now, centred.
 void layout_draw_notice();
 
+// Gives the area right of the list (the summary column, the separator and the terminal panel, from the
+// top line down) to the wall's window, or back to those panels; the terminal panel's size, and so every
+// machine's, stays as it is. False, with nothing changed, when the wall would have no room for a tile.
+bool layout_set_wall(bool on);
+bool layout_wall();
+
 WINDOW *layout_list_window();
 WINDOW *layout_summary_window(); // null when there is no room for it; may change at layout_resize
 WINDOW *layout_terminal_window();
 WINDOW *layout_minibuf_window();
+// Null without the wall. The terminal window still exists under it, for the views that open over it.
+WINDOW *layout_wall_window();

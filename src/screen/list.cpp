@@ -11,36 +11,12 @@
 
 namespace {
 
-// Attribute byte of a list row: colour by tag and life, red background when selected.
-int list_row_attribute(const Machine &m, bool selected)
-{
-    int attr;
-    if (m.tagged)
-        attr = m.alive ? kAttrRowTagged : kAttrRowTaggedDead;
-    else
-        attr = m.alive ? kAttrRowAlive : kAttrRowDead;
-    return selected ? attr | kAttrRowSelected : attr;
-}
-
 // Writes the name into exactly `width` columns, cleaned, padded with blanks.
 void put_name(WINDOW *win, const std::string &name, int width)
 {
     int used = 0;
     panel_put_text(win, name, width, &used);
     for (; used < width; ++used) waddch(win, ' ');
-}
-
-// The list's last column, outside the row's bar: the machine's answer to the last multicast command
-// differs from most machines' (!), it asks for a password or a yes/no (?), or its login waits in the
-// queue for a slot (~).
-char list_mark(const Machine &m)
-{
-    if (m.answer.odd) return '!';
-    switch (login_state(m.login)) {
-    case FleetState::Asking: return '?';
-    case FleetState::Queued: return '~';
-    default: return ' ';
-    }
 }
 
 // What each row of the list shows (see PanelRecord): a row whose text and colour did not change is
@@ -59,6 +35,26 @@ struct ListPanel {
 ListPanel g_list;
 
 } // namespace
+
+int list_row_attribute(const Machine &m, bool selected)
+{
+    int attr;
+    if (m.tagged)
+        attr = m.alive ? kAttrRowTagged : kAttrRowTaggedDead;
+    else
+        attr = m.alive ? kAttrRowAlive : kAttrRowDead;
+    return selected ? attr | kAttrRowSelected : attr;
+}
+
+char list_mark(const Machine &m)
+{
+    if (m.answer.odd) return '!';
+    switch (login_state(m.login)) {
+    case FleetState::Asking: return '?';
+    case FleetState::Queued: return '~';
+    default: return ' ';
+    }
+}
 
 void list_draw(WINDOW *win)
 {

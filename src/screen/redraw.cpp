@@ -17,6 +17,7 @@
 #include "screen/list.h"
 #include "screen/panel.h"
 #include "screen/summary.h"
+#include "screen/wall.h"
 #include "term/tarvik.h"
 
 namespace {
@@ -98,7 +99,7 @@ void redraw_status()
     leaveok(win, TRUE);
     wnoutrefresh(win);
     leaveok(win, FALSE);
-    if (WINDOW *term = layout_terminal_window()) wnoutrefresh(term);
+    if (WINDOW *cursor = wall_on() ? layout_wall_window() : layout_terminal_window()) wnoutrefresh(cursor);
 }
 
 void redraw_panels(bool full)
@@ -119,6 +120,14 @@ void redraw_panels(bool full)
         list_draw(list);
         if (full) touchwin(list);
         wnoutrefresh(list);
+    }
+    if (WINDOW *wall = layout_wall_window()) {
+        // The wall covers the summary and the terminal panel, which are not drawn under it.
+        redraw_show_cursor(wall_draw(wall));
+        if (full) touchwin(wall);
+        wnoutrefresh(wall);
+        redraw_status();
+        return;
     }
     if (WINDOW *summary = layout_summary_window()) {
         summary_draw(summary);

@@ -135,6 +135,30 @@ void paint_cell(WINDOW *win, int y, int x, const TarvikLineCell &cell, int room)
     }
 }
 
+// Paints `cols` cells of screen row `row` from column `left` on at (y, x): the blanks after the row's
+// last cell that shows anything, and a row outside the screen, look as the screen's blanks do.
+void paint_row(TarvikVt *vt, WINDOW *win, int y, int x, int row, int left, int cols)
+{
+    // Kept between calls: every frame comes through here.
+    static std::vector<TarvikLineCell> cells;
+    cells.resize(static_cast<size_t>(vt->cols));
+    TarvikLineCell blank{};
+    blank.chars[0] = ' ';
+    blank.width = 1;
+    if (vt->reverse_video) blank.style.attrs = kTarvikReverse;
+    int n = tarvik_vt_line(vt, row, cells.data());
+    for (int col = 0; col < cols; ++col) {
+        int at = left + col;
+        const TarvikLineCell *cell = at >= 0 && at < n ? &cells[static_cast<size_t>(at)] : &blank;
+        // Covered by the wide character on its left, unless the edge cut that one off: then a blank.
+        if (cell->width == 0) {
+            if (col > 0) continue;
+            cell = &blank;
+        }
+        paint_cell(win, y, x + col, *cell, cols - col);
+    }
+}
+
 } // namespace
 
 bool tarvik_char_is_format(uint32_t ch)
@@ -160,26 +184,38 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x)
     vt->damage_top = vt->damage_bottom = 0;
     remember_drawn(vt, win, y, x);
     palette_next_frame();
-    // Kept between calls: every frame comes through here.
-    static std::vector<TarvikLineCell> cells;
-    cells.resize(static_cast<size_t>(vt->cols));
-    // What the cells after a row's last one that shows anything look like.
-    TarvikLineCell blank{};
-    blank.chars[0] = ' ';
-    blank.width = 1;
-    if (vt->reverse_video) blank.style.attrs = kTarvikReverse;
-    for (int row = from; row < to; ++row) {
-        int n = tarvik_vt_line(vt, row, cells.data());
-        for (int col = 0; col < cols; ++col) {
-            const TarvikLineCell &cell = col < n ? cells[static_cast<size_t>(col)] : blank;
-            if (cell.width == 0) continue; // covered by the wide character on its left
-            paint_cell(win, y + row, x + col, cell, cols - col);
-        }
-    }
+    for (int row = from; row < to; ++row) paint_row(vt, win, y + row, x, row, 0, cols);
     VTermPos cursor;
     vterm_state_get_cursorpos(vt->state, &cursor);
     wmove(win, y + std::clamp(cursor.row, 0, std::max(0, rows - 1)),
           x + std::clamp(cursor.col, 0, std::max(0, cols - 1)));
+}
+
+bool tarvik_vt_draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top, int left)
+{
+    if (!vt || !win) return false;
+    rows = std::min(rows, getmaxy(win) - y);
+    cols = std::min(cols, getmaxx(win) - x);
+    if (rows <= 0 || cols <= 0) return false;
+    // The damage is left for the whole drawing, which cannot know what this one painted: its windows
+    // lose their records and are painted whole next time.
+    std::erase_if(g_drawn, [&](const DrawnRecord &d) { return d.serial == vt->serial; });
+    int was_y, was_x;
+    getyx(win, was_y, was_x);
+    for (int r = 0; r < rows; ++r) paint_row(vt, win, y + r, x, top + r, left, cols);
+    VTermPos cursor;
+    vterm_state_get_cursorpos(vt->state, &cursor);
+    if (cursor.row < top || cursor.row >= top + rows || cursor.col < left || cursor.col >= left + cols) {
+        wmove(win, was_y, was_x);
+        return false;
+    }
+    wmove(win, y + cursor.row - top, x + cursor.col - left);
+    return true;
+}
+
+void tarvik_next_frame()
+{
+    palette_next_frame();
 }
 
 void tarvik_draw_line(WINDOW *win, int y, int x, const TarvikLineCell *cells, int count)

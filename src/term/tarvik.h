@@ -122,6 +122,16 @@ size_t tarvik_vt_input_room(const TarvikVt *vt);
 
 // Paints the screen into the window from (y, x) and leaves the window's cursor on the emulated cursor.
 void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x);
+// Paints a part of the screen, never resized, into rows x cols of the window from (y, x): the screen's
+// rows from `top` and its columns from `left` on. Rows and columns outside the screen are blank, and a
+// wide character that either edge of the part cuts shows as a blank, never as half a glyph. The whole
+// part is painted, whatever changed. True, with the window's cursor on the emulated cursor, when that
+// is inside the part; false with the window's cursor left where it was. Several screens drawn in one
+// frame share it: tarvik_next_frame once before them.
+bool tarvik_vt_draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top, int left);
+// Starts a frame of drawing for tarvik_vt_draw_part: the colour pairs taken in it are not given to
+// other colours before the next frame. (tarvik_vt_draw starts its own.)
+void tarvik_next_frame();
 // Sends what curses has to send (doupdate) to the user's terminal, whose output is `out`, then the
 // strike-through, overline and double underline of the cells drawn here, where the terminal has them:
 // curses has no attributes for those. The terminal is left as curses left it.

@@ -62,7 +62,8 @@ protected:
     // Checks every cell of a popup on the physical screen: the border and caption, then the rows of
     // text (braces mark the bold cyan parts), all on blue.
     void expect_popup(int top, int left, int rows, int cols, const std::string &caption,
-                      const std::vector<std::string> &text, const std::string &note = "")
+                      const std::vector<std::string> &text, const std::string &note = "", int note_col = 3,
+                      bool note_highlighted = false)
     {
         const ScreenReader &t = screen_.terminal();
         for (int r = 0; r < rows; ++r) {
@@ -77,9 +78,11 @@ protected:
                     bool top_row = r == 0, bottom_row = r == rows - 1;
                     bool side = c == 0 || c == cols - 1;
                     const std::string &words = top_row ? caption : note;
-                    if ((top_row || bottom_row) && c >= 3 && c < 3 + static_cast<int>(words.size()))
-                        want = words.substr(c - 3, 1);
-                    else if (side && (top_row || bottom_row))
+                    const int from = top_row ? 3 : note_col;
+                    if ((top_row || bottom_row) && c >= from && c < from + static_cast<int>(words.size())) {
+                        want = words.substr(c - from, 1);
+                        highlighted = bottom_row && note_highlighted;
+                    } else if (side && (top_row || bottom_row))
                         want = top_row ? (c == 0 ? "┌" : "┐") : (c == 0 ? "└" : "┘");
                     else
                         want = side ? "│" : "─";
@@ -128,7 +131,7 @@ const std::vector<std::string> kMenuPicture = {
     "{[n]} type each machine its own name",
     "{[N]} type each machine its host name",
     "{[l]} send one line to selected machine only",
-    "{Select an option: }",
+    "{[w]} wall of machines, {[W]} which ones",
 };
 
 TEST_F(Menu, DrawsItsItemsAndQuestionInABorderedBlueBox)
@@ -136,9 +139,9 @@ TEST_F(Menu, DrawsItsItemsAndQuestionInABorderedBlueBox)
     screen_.type("x");
     menu_show();
     screen_.settle();
-    // 24 x 45 on 80 x 25, without the blank row above the question, so that the bottom line stays free
-    // for the menu's prompts; nothing repaints it after it closes.
-    expect_popup(0, 17, 24, 45, "[ Menu ]", kMenuPicture);
+    // 24 x 45 on 80 x 25, without the blank row above the question, which stands on the bottom border,
+    // so that the bottom line stays free for the menu's prompts; nothing repaints it after it closes.
+    expect_popup(0, 17, 24, 45, "[ Menu ]", kMenuPicture, "Select an option: ", 1, true);
     for (auto [row, col] : {std::pair{0, 16}, {24, 17}, {24, 61}, {12, 62}})
         EXPECT_NE(screen_.terminal().cell(row, col).bg, COLOR_BLUE) << row << "," << col;
 }

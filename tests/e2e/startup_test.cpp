@@ -9,9 +9,11 @@
 
 namespace {
 
-const std::string kUsage = "Syntax: quillor [-W list_width] [-T term_width] [-S lines] [-P logins] [-I ms]\n"
-                           "                [name | @source]...\n"
+const std::string kUsage = "Syntax: quillor [-w] [-W list_width] [-T term_width] [-S lines] [-P logins]\n"
+                           "                [-I ms] [name | @source]...\n"
                            "        quillor -h | --help | --version\n\n"
+                           "     -w        starts with the wall: every machine's terminal in tiles\n"
+                           "               (F1 w turns it on and off)\n\n"
                            "     -W        specifies width of machine list area\n"
                            "               (default is 8 characters)\n\n"
                            "     -T        specifies width of terminal area\n"
