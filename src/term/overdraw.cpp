@@ -20,12 +20,10 @@
 
 namespace {
 
-constexpr uint16_t kOverdrawn = kTarvikStrike | kTarvikOverline | kTarvikDoubleUnderline;
-
 // The terminal description's strings this file sends, for the curses screen they were read on.
 struct Caps {
     const WINDOW *screen = nullptr;
-    uint16_t has = 0; // of kOverdrawn: what the terminal shows
+    uint16_t has = 0; // of strike, overline and double underline: what the terminal shows
     const char *strike = nullptr, *overline = nullptr, *styled_underline = nullptr;
     const char *sgr0 = nullptr, *op = nullptr, *cup = nullptr, *setaf = nullptr, *setab = nullptr;
     const char *bold = nullptr, *dim = nullptr, *smul = nullptr, *sitm = nullptr, *blink = nullptr,
