@@ -234,6 +234,7 @@ void vt_pass_on(TarvikVt *vt)
     vterm_input_write(vt->vt.get(), f.out.data(), f.out.size());
     if (f.copy_to) f.copy_to->append(f.out);
     f.out.clear();
+    vt_cells_collect(vt);
 }
 
 void vt_write(TarvikVt *vt, const char *bytes, size_t len)
@@ -271,4 +272,5 @@ void vt_write_own(TarvikVt *vt, const std::string &bytes)
     vterm_input_write(vt->vt.get(), bytes.data(), bytes.size());
     if (vt->filter.copy_to) vt->filter.copy_to->append(bytes);
     vt->filter.glyph_open = false;
+    vt_cells_collect(vt);
 }

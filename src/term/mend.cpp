@@ -388,10 +388,10 @@ void mend_char(TarvikVt *vt, uint32_t cp)
     // libvterm joins the mark itself unless the cursor stayed on the glyph.
     if (pos.row != vt->glyph_row || pos.col != vt->glyph_col || pos.row >= vt->rows || pos.col >= vt->cols)
         return;
-    const VtCell &glyph = (vt->alt_active ? vt->alt : vt->primary).line(pos.row, vt->cols)[pos.col];
+    uint32_t glyph[VTERM_MAX_CHARS_PER_CELL];
+    vt_cell_chars(vt, pos.row, pos.col, glyph);
     // A lone mark has no width, and libvterm's cursor has not moved past it: it joins that itself.
-    if (glyph.chars[0] == 0 || glyph.chars[0] == kCoveredChar ||
-        (glyph.chars[0] >= 0x80 && libvterm_width(glyph.chars[0]) == 0))
+    if (glyph[0] == 0 || glyph[0] == kCoveredChar || (glyph[0] >= 0x80 && libvterm_width(glyph[0]) == 0))
         return;
     // The cursor steps off the glyph and back, after which libvterm prints there rather than after it:
     // left and back, or right and back at the left edge. Steps stay on the row and within the margins,
@@ -405,7 +405,7 @@ void mend_char(TarvikVt *vt, uint32_t cp)
     vt_write_own(vt, cursor().col == pos.col - 1 ? "\x1b[C" : "\x1b[C\x1b[D");
     VTermPos back = cursor();
     if (back.row != pos.row || back.col != pos.col) return;
-    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && glyph.chars[i]; ++i) utf8_append(f.out, glyph.chars[i]);
+    for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && glyph[i]; ++i) utf8_append(f.out, glyph[i]);
 }
 
 void mend_reset(OutputFilter &f)

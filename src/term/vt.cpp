@@ -248,16 +248,6 @@ bool tarvik_vt_cursor_visible(const TarvikVt *vt)
     return vt && vt->cursor_visible;
 }
 
-TarvikCell tarvik_vt_cell(const TarvikVt *vt, int row, int col)
-{
-    VTermScreenCell cell;
-    if (!vt || !vt_get_cell(vt, row, col, cell)) return {32, 1};
-    // The cell to the right of a wide character is covered, not a character.
-    if (cell.chars[0] == kCoveredChar) return {32, 0};
-    uint32_t ch = cell.chars[0] == 0 ? 32 : cell.chars[0];
-    return {ch, cell.width == 2 ? 2 : 1};
-}
-
 int tarvik_vt_fd(const TarvikVt *vt)
 {
     return vt && vt->master.valid() ? vt->master.get() : -1;

@@ -5,6 +5,7 @@
 #include <vterm.h>
 
 #include <cstddef>
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -59,38 +60,59 @@ constexpr uint16_t kCellConcealed = 0x4000, kCellProtected = 0x8000;
 
 // What the right half of a wide character holds in place of a character.
 constexpr uint32_t kCoveredChar = 0xFFFFFFFFu;
+// With this bit a cell's character is the number of a character with its combining marks in the
+// screen's table of clusters. libvterm's characters stay below it, malformed ones included.
+constexpr uint32_t kClusterBit = 0x80000000u;
 
-// One cell of a screen as cells.cpp keeps it. chars[0] is 0 in a cell nothing was written to.
+// How cells look: the colours as TarvikStyle has them, and cells.cpp's attribute bits. A screen keeps
+// each look once, in its table of styles, and its cells name them by number.
+struct VtStyle {
+    uint32_t fg = kTarvikDefaultColor;
+    uint32_t bg = kTarvikDefaultColor;
+    uint16_t attrs = 0;
+    bool operator==(const VtStyle &) const = default;
+};
+
+// One cell of a screen as cells.cpp keeps it: 0 where nothing was written, a character as libvterm
+// gave it, kCoveredChar, or kClusterBit and a cluster's number; and the number of its style.
 struct VtCell {
-    uint32_t chars[VTERM_MAX_CHARS_PER_CELL];
-    VTermColor fg, bg;
-    uint16_t attrs; // cells.cpp's attribute bits
+    uint32_t ch;
+    uint32_t style;
+    bool operator==(const VtCell &) const = default;
+};
+
+// One line of a screen. Most lines are short or empty, so a line holds its cells only up to the last
+// one written: every cell after those is nothing, in the style `fill` (what the last erase to the end
+// of the line left).
+struct VtRow {
+    std::vector<VtCell> cells; // never more than the screen's columns
+    uint32_t fill = 0;
+    // The line goes on from the one above it, as the terminal wrapped a line too long for the screen.
+    bool wrapped = false;
+};
+
+// The lines of one screen (the main one or the alternate one), top first: a scroll moves lines rather
+// than cells. The alternate screen has none while no program uses it.
+struct VtBuffer {
+    std::vector<VtRow> rows;
+};
+
+// What the cells of a screen's two buffers name by number. Looks and clusters no cell names any more
+// are dropped (vt_cells_collect) once their tables have grown to twice what was in use before.
+struct VtCellTables {
+    std::vector<VtStyle> styles; // [0] is nothing in the default colours
+    std::vector<uint32_t> index; // open addressing over `styles`: 1 + a style's number, 0 where free
+    std::vector<std::array<uint32_t, VTERM_MAX_CHARS_PER_CELL>> clusters;
+    size_t styles_limit = 0, clusters_limit = 0;
+    // The style last looked up, which the next glyph most likely has too.
+    VtStyle last_style;
+    uint32_t last_id = 0;
 };
 
 // What the next character written gets.
 struct VtPen {
     VTermColor fg, bg;
     uint16_t attrs; // as libvterm reports them; the filter's FollowedState::extra comes on top
-};
-
-// The cells of one screen (the main one or the alternate one): `rows` says which row of `cells` is
-// shown on each line, so that scrolling moves row numbers rather than cells.
-struct VtBuffer {
-    std::vector<VtCell> cells;
-    std::vector<uint32_t> rows;
-    // For each row of `cells`: no cell from this column on shows anything, so that a line leaving the
-    // screen is not searched for its end across its blanks. It may be too large, never too small:
-    // whatever writes cells other than through cells.cpp's callbacks must raise it (vt_buffer_init
-    // sets every row's to the full width).
-    std::vector<uint32_t> extent;
-    // For each row of `cells`: the row goes on from the one above it, as the terminal wrapped a line too
-    // long for the screen onto it.
-    std::vector<uint8_t> wrapped;
-    VtCell *line(int row, int cols) { return cells.data() + static_cast<size_t>(rows[row]) * cols; }
-    const VtCell *line(int row, int cols) const
-    {
-        return cells.data() + static_cast<size_t>(rows[row]) * cols;
-    }
 };
 
 // Bytes for the child that its pseudo-terminal could not take yet, in the order they were sent. The
@@ -114,7 +136,8 @@ struct TarvikVt {
     std::unique_ptr<VTerm, VTermFree> vt;
     VTermState *state = nullptr; // owned by vt
     VtBuffer primary;
-    VtBuffer alt; // no cells until a program first switches to it
+    VtBuffer alt; // no lines while no program uses it
+    VtCellTables tables;
     bool alt_active = false;
     // Where the cursor stood on the main screen when a program switched to the alternate one.
     int primary_cursor_row = 0;
@@ -223,14 +246,31 @@ void mend_reset(OutputFilter &f);
 // cells.cpp
 // Gives the screen its cells and has libvterm's state layer paint into them.
 void vt_cells_init(TarvikVt *vt);
-// Makes `buf` a screen of blank cells.
-void vt_buffer_init(VtBuffer &buf, int rows, int cols, const VtCell &with);
 // Notes that rows [top, bottom) changed: a new version, and the rows to draw again.
 void vt_damage(TarvikVt *vt, int top, int bottom);
+// Drops the looks and clusters that no cell names any more, when their tables have grown enough for
+// it to be worth the look at every cell; between two writes to libvterm, never inside one.
+void vt_cells_collect(TarvikVt *vt);
 // The cell at a position inside the screen, as it should be shown: the right half of a wide
 // character whose left half is gone reads as a blank, and values that are no character as U+FFFD.
 // False outside the screen.
 bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell);
+// The characters of a cell as libvterm gave them, 0 after the last; kCoveredChar first for the right
+// half of a wide character. All 0 outside the screen.
+void vt_cell_chars(const TarvikVt *vt, int row, int col, uint32_t (&chars)[VTERM_MAX_CHARS_PER_CELL]);
+// The look of a cell; the default one outside the screen.
+VtStyle vt_cell_style(const TarvikVt *vt, int row, int col);
+
+// cell_tables.cpp
+// Empty tables but for style 0, the default look.
+void cell_tables_init(VtCellTables &t);
+// The number of a look, which it keeps until the next collection.
+uint32_t cell_tables_style(VtCellTables &t, const VtStyle &s);
+// A cell's character for a character with its marks (libvterm's chars, 0 after the last; more than one).
+uint32_t cell_tables_cluster(VtCellTables &t, const uint32_t *chars);
+// Drops what no cell of the two buffers names, and numbers the rest anew in the cells, once a table has
+// grown past its limit; the limit becomes twice what is kept.
+void cell_tables_collect(VtCellTables &t, VtBuffer &primary, VtBuffer &alt);
 
 // palette.cpp
 // Starts a new frame of drawing: pairs given out from now on never take one drawn in this frame.

@@ -76,8 +76,7 @@ std::string compare(const Reference &ref, const TarvikVt *vt)
             vt_get_cell(vt, row, col, got);
             std::string where = "cell " + std::to_string(row) + "," + std::to_string(col) + ": ";
             // libvterm does not know concealed text, which reads as blanks here.
-            bool concealed =
-                (vt->alt_active ? vt->alt : vt->primary).line(row, vt->cols)[col].attrs & kCellConcealed;
+            bool concealed = vt_cell_style(vt, row, col).attrs & kCellConcealed;
             for (int i = 0; i < VTERM_MAX_CHARS_PER_CELL && !concealed; ++i) {
                 if (want.chars[i] != got.chars[i])
                     return where + "char " + std::to_string(got.chars[i]) + " instead of " +
