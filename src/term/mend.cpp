@@ -12,6 +12,9 @@
 //   restore: libvterm homes the cursor for the one and ignores the other.
 // - A scroll region of fewer than two lines is ignored by terminals; libvterm scrolls it, wiping the
 //   row.
+// - A cursor position report (CSI 6 n) in origin mode counts from the screen's corner in libvterm, where
+//   terminals count from the corner of the scroll region and margins, as the positions a program sends
+//   in that mode do.
 // - Mode 47, the alternate screen of older programs, is taken as 1047, which libvterm knows.
 // - The switch to 132 columns (mode 3) is dropped whole: the panel's width is the user's, and this
 //   terminal is one that refuses 132 columns, which neither clears nor homes for the switch.
@@ -216,6 +219,54 @@ void pass_restore(TarvikVt *vt, std::string_view seq)
     update_plain(f);
 }
 
+// libvterm's answer to a request of the layer's own, kept from the child.
+std::string ask_libvterm(TarvikVt *vt, const char *request)
+{
+    std::string answer;
+    vt->answer_to = &answer;
+    vt_write_own(vt, request);
+    vt->answer_to = nullptr;
+    return answer;
+}
+
+// The number at the start of the text; -1 when there is none.
+int leading_number(std::string_view s)
+{
+    size_t end = s.find_first_not_of("0123456789");
+    return end == 0 || s.empty() ? -1 : number(s.substr(0, end));
+}
+
+// The first row or column of libvterm's scroll region, counted from 1, from its report of the
+// region (DECRQSS for `r` or `s`); -1 when the report says nothing readable.
+int region_start(TarvikVt *vt, const char *request)
+{
+    std::string report = ask_libvterm(vt, request);
+    size_t at = report.find("$r");
+    return at == std::string::npos ? -1 : leading_number(std::string_view(report).substr(at + 2));
+}
+
+// Answers a cursor position report in origin mode: libvterm's own report, in its form, with the
+// position counted from the region's corner.
+void pass_position_report(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    vt_pass_on(vt);
+    f.glyph_open = false;
+    std::string report = ask_libvterm(vt, "\x1b[6n");
+    int top = region_start(vt, "\x1bP$qr\x1b\\"), left = region_start(vt, "\x1bP$qs\x1b\\");
+    size_t at = report.find_first_of("0123456789");
+    size_t semi = report.find(';', at);
+    if (at != std::string::npos && semi != std::string::npos && top > 0 && left > 0) {
+        std::string_view rest(report);
+        int row = leading_number(rest.substr(at)), col = leading_number(rest.substr(semi + 1));
+        size_t end = report.find_first_not_of("0123456789", semi + 1);
+        if (row >= top && col >= left && end != std::string::npos)
+            report = report.substr(0, at) + std::to_string(row - top + 1) + ";" +
+                     std::to_string(col - left + 1) + report.substr(end);
+    }
+    pty_reply(vt, report.data(), report.size());
+}
+
 // Private modes (CSI ? Pm h or l), with those mended here rewritten or left out.
 void pass_private_modes(TarvikVt *vt, char final)
 {
@@ -303,6 +354,12 @@ void pass_control_sequence(TarvikVt *vt)
         std::string_view params(seq.data() + 2, seq.size() - 3);
         switch (final) {
         case 'b': pass_repeat(vt); return;
+        case 'n':
+            if (f.now.origin && params == "6") {
+                pass_position_report(vt);
+                return;
+            }
+            break;
         case 'm': set_extra(vt, sgr_extra(params, f.now.extra)); break;
         case 'r':
             if (region_too_small(params, vt->rows)) return;

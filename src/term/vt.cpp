@@ -20,7 +20,9 @@ constexpr int kUpdateMaxMs = 20;
 void on_output(const char *s, size_t len, void *user)
 {
     auto *vt = static_cast<TarvikVt *>(user);
-    if (vt->keying)
+    if (vt->answer_to)
+        vt->answer_to->append(s, len);
+    else if (vt->keying)
         pty_send(vt, s, len);
     else
         pty_reply(vt, s, len);

@@ -168,6 +168,8 @@ struct TarvikVt {
     bool flooding = false;
     // libvterm is sending keys (through the output callback that also carries its replies).
     bool keying = false;
+    // Gets libvterm's replies in place of the child while the layer asks libvterm something itself.
+    std::string *answer_to = nullptr;
     OutputFilter filter;
     // Where lines leaving the top of the main screen go; see tarvik_vt_set_scrollback.
     TarvikScrollbackPush scrollback = nullptr;

@@ -128,14 +128,24 @@ TEST(TerminalLayer, Utf8AndWideCharactersLandInTheirCellsEvenWhenSplitAcrossRead
 
 TEST(TerminalLayer, CursorPositionQueryIsAnswered)
 {
-    // The shell asks where the cursor is and prints the reply it reads back.
-    VtScript c(
-        10, 40,
-        "stty raw -echo; printf 'ab\\033[6n'; r=$(dd bs=1 count=6 2>/dev/null | od -An -c | tr -d ' '); "
-        "stty sane; echo; echo \"R=$r\"; sleep 5");
-    TarvikVt *vt = c.vt.get();
-    ASSERT_TRUE(pump_until_text(vt, "R="));
-    EXPECT_NE(vt_screen_text(vt).find("R=033[1;3R"), std::string::npos) << vt_screen_text(vt);
+    // In origin mode the position counts from the corner of the scroll region and margins.
+    const char *const cases[][2] = {
+        {"ab", "R=033[1;3R"},
+        {"\\033[3;8r\\033[?6h\\033[2;3H", "R=033[2;3R"},
+        {"\\033[?69h\\033[5;30s\\033[3;8r\\033[?6h\\033[2;3H", "R=033[2;3R"},
+        {"\\033[3;8r\\033[?6h\\033[?6l\\033[2;3H", "R=033[2;3R"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c[0]);
+        // The shell asks where the cursor is and prints the reply it reads back.
+        VtScript s(10, 40,
+                   std::string("stty raw -echo; printf '") + c[0] +
+                       "\\033[6n'; r=$(dd bs=1 count=6 2>/dev/null | od -An -c | tr -d ' '); "
+                       "stty sane; printf '\\033[?6l\\033[?69l\\033[r\\n'; echo \"R=$r\"; sleep 5");
+        TarvikVt *vt = s.vt.get();
+        ASSERT_TRUE(pump_until_text(vt, "R="));
+        EXPECT_NE(vt_screen_text(vt).find(c[1]), std::string::npos) << vt_screen_text(vt);
+    }
 }
 
 TEST(TerminalLayer, CommandLineRunsNoShell)
