@@ -28,7 +28,7 @@ void usage()
 {
     std::fprintf(stderr, "usage: quillor_bench --quillor PATH [--runs N] [--heavy-runs N] [--keys N]\n"
                          "                     [--only echo,seq,paste,typed,mpaste,fanout,idle,menu,\n"
-                         "                             startup,flood,history,compare,fleet]\n");
+                         "                             startup,flood,history,compare,fleet,wall]\n");
     std::exit(2);
 }
 
@@ -273,6 +273,28 @@ int main(int argc, char **argv)
             }
         }
     }
+    // The wall off ([0]) and on ([1]), quillor alone: tmux's tiled panes cannot hold 64 machines on
+    // 120 x 40 legibly, and it has no view that turns on over the others.
+    Figure wall_cpu[2], wall_echo[2], wall_quiet[2], wall_256, wall_rss[2];
+    if (wanted("wall")) {
+        for (int r = 0; r < heavy_runs; ++r) {
+            WallRun run = measure_wall(b, 4000 + r);
+            for (int on = 0; on < 2; ++on) {
+                if (run.printing_cpu[on]) wall_cpu[on].runs.push_back(*run.printing_cpu[on]);
+                if (run.printing_echo_ms[on]) wall_echo[on].runs.push_back(*run.printing_echo_ms[on]);
+                if (run.quiet_echo_ms[on]) wall_quiet[on].runs.push_back(*run.quiet_echo_ms[on]);
+                if (run.rss_mib[on]) wall_rss[on].runs.push_back(*run.rss_mib[on]);
+            }
+            if (run.on_256_ms) wall_256.runs.push_back(*run.on_256_ms);
+            std::fprintf(stderr,
+                         "run %d quillor wall off/on: 64 printing %.2f/%.2f %% of a core, echo %.3f/%.3f ms; "
+                         "16 quiet echo %.3f/%.3f ms; 256 drawn in %.1f ms, %.1f/%.1f MiB\n",
+                         r + 1, run.printing_cpu[0].value_or(0), run.printing_cpu[1].value_or(0),
+                         run.printing_echo_ms[0].value_or(0), run.printing_echo_ms[1].value_or(0),
+                         run.quiet_echo_ms[0].value_or(0), run.quiet_echo_ms[1].value_or(0),
+                         run.on_256_ms.value_or(0), run.rss_mib[0].value_or(0), run.rss_mib[1].value_or(0));
+        }
+    }
     // -P 8, the default, and -P 0, every login at once as before the pacing.
     const int pacings[2] = {8, 0};
     Figure fleet_s[2], fleet_dead[2];
@@ -369,6 +391,21 @@ int main(int argc, char **argv)
     rows.push_back({"  while printing, 10 pieces (ms)", cmp_pieces, none, none, 3, "", ""});
     rows.push_back({"compare view, 256 (ms)", cmp_view[0], cmp_view[1], none, 1, "", ""});
     rows.push_back({"  quillor from c; tmux loop (ms)", cmp_view_c, cmp_tmux_loop, none, 1, "", ""});
+    rows.push_back({"64 printing, wall off (% CPU)", wall_cpu[0], none, none, 2, "", ""});
+    rows.push_back(
+        {"64 printing, wall on (% CPU)", wall_cpu[1], none, none, 2, "<= 1.5 x off",
+         judge(known({&wall_cpu[0], &wall_cpu[1]}), wall_cpu[1].median() <= 1.5 * wall_cpu[0].median())});
+    rows.push_back({"  echo meanwhile, off (ms)", wall_echo[0], none, none, 3, "", ""});
+    rows.push_back({"  echo meanwhile, on (ms)", wall_echo[1], none, none, 3, "< 20",
+                    judge(known({&wall_echo[1]}), wall_echo[1].median() < 20)});
+    rows.push_back({"echo, 16 quiet, wall off (ms)", wall_quiet[0], none, none, 3, "", ""});
+    rows.push_back({"echo, 16 quiet, wall on (ms)", wall_quiet[1], none, none, 3, "<= 1.1 x off",
+                    judge(known({&wall_quiet[0], &wall_quiet[1]}),
+                          wall_quiet[1].median() <= 1.1 * wall_quiet[0].median())});
+    rows.push_back({"wall on, 256 drawn (ms)", wall_256, none, none, 1, "< 50",
+                    judge(known({&wall_256}), wall_256.median() < 50)});
+    rows.push_back({"  memory, 256, wall off (MiB)", wall_rss[0], none, none, 1, "", ""});
+    rows.push_back({"  memory, 256, wall on (MiB)", wall_rss[1], none, none, 1, "", ""});
     rows.push_back({"256 logins, -P 8: all up (s)", fleet_s[0], none, none, 1, "none dead",
                     judge(known({&fleet_dead[0]}), fleet_dead[0].max() == 0)});
     rows.push_back({"  dead of 256, -P 8", fleet_dead[0], none, none, 0, "", ""});

@@ -19,6 +19,7 @@
 
 #include "procs.h"
 #include "pty_session.h"
+#include "stats.h"
 #include "support/proc_files.h"
 
 namespace {
@@ -1141,5 +1142,160 @@ CompareRun measure_compare(Bench &b, Target t, int machines)
     }
     result.first_ms = one_client;
     result.second_ms = per_window;
+    return result;
+}
+
+namespace {
+
+// quillor with h1..h<machines> from a file on 120 x 40, every remote shell given the short prompt and
+// then `command` in multicast; back in singlecast with the first machine selected.
+bool quillor_fleet(Bench &b, Program &p, int machines, const std::string &command)
+{
+    std::vector<pid_t> measured;
+    if (!start_windows(b, p, Target::Quillor, machines, "", measured) || !quillor_multicast_all(p))
+        return false;
+    p.s->send("PS1='> '; " + command + "\r");
+    p.s->idle(1000);
+    p.s->send(kF7);
+    if (!p.s->wait_text("singlecast mode", 10000)) {
+        complain("quillor did not leave multicast mode");
+        return false;
+    }
+    return true;
+}
+
+bool wall_shown(const ScreenReader &s)
+{
+    return s.row_text(0).find("[Wall: ") != std::string::npos;
+}
+
+// F1 w, and the instant the wall's caption came or went.
+bool quillor_toggle_wall(Program &p, bool on)
+{
+    p.s->send(kF1);
+    if (!p.s->wait_text("Select an option", 5000)) {
+        complain("quillor showed no menu");
+        return false;
+    }
+    p.s->send("w");
+    if (!p.s->wait_for([&](const ScreenReader &s) { return wall_shown(s) == on; }, 10000)) {
+        complain("quillor: the wall did not turn %s", on ? "on" : "off");
+        return false;
+    }
+    p.s->settle(200, 3000);
+    return true;
+}
+
+// The delays of keys typed into the selected machine, whose line holds the prompt alone: each key
+// counts as drawn when it stands just left of the cursor, wherever the screen or the tile shows it.
+std::vector<double> cursor_echo(const Bench &b, PtySession &s, unsigned seed)
+{
+    auto at_prompt = [](const ScreenReader &sc) {
+        int r = sc.cursor_row(), c = sc.cursor_col();
+        return c >= 2 && sc.cell(r, c - 1).text == " " && sc.cell(r, c - 2).text == ">";
+    };
+    auto begin_group = [&] {
+        if (!s.wait_for(at_prompt, kEchoTimeoutMs)) {
+            complain("quillor: the line was not cleared:\n%s", s.screen().all_text().c_str());
+            return false;
+        }
+        return true;
+    };
+    auto echoed = [](char c, int) {
+        return [=](const ScreenReader &sc) {
+            return sc.cell(sc.cursor_row(), sc.cursor_col() - 1).text == cell_text(c);
+        };
+    };
+    Bench few = b;
+    few.keys = std::min(b.keys, 50);
+    // Whatever an earlier measurement left typed on the line goes first.
+    s.send(kCtrlU);
+    return type_and_time(few, s, seed, begin_group, echoed);
+}
+
+// quillor's CPU in % of one core over `ms`, reading its output meanwhile.
+double quillor_cpu_percent(Program &p, int ms)
+{
+    std::vector<pid_t> pids{p.s->pid()};
+    int64_t before = cpu_ns_of(pids);
+    auto from = Clock::now();
+    p.s->idle(ms);
+    return 100.0 * static_cast<double>(cpu_ns_of(pids) - before) / 1e6 / ms_between(from, Clock::now());
+}
+
+} // namespace
+
+WallRun measure_wall(Bench &b, unsigned seed)
+{
+    WallRun result;
+    {
+        // 64 machines each printing a line every 10 ms (a read that times out on a fifo of its own
+        // waits without a process started per line), the selected one stopped and cleared.
+        QuietAfterwards quiet{b};
+        Program p;
+        if (!quillor_fleet(b, p, 64,
+                           "f=$(mktemp -u); mkfifo $f; exec 3<>$f; rm $f; "
+                           "while :; do echo tick $RANDOM; read -t 0.01 -u 3; done"))
+            return result;
+        p.s->send("\x03");
+        p.s->idle(300);
+        p.s->send("\x0c");
+        p.s->idle(500);
+        for (bool on : {false, true}) {
+            if (on && !quillor_toggle_wall(p, true)) return result;
+            result.printing_cpu[on] = quillor_cpu_percent(p, 5000);
+            std::vector<double> echo = cursor_echo(b, *p.s, seed);
+            if (echo.empty()) return result;
+            result.printing_echo_ms[on] = stats_percentile(echo, 50);
+        }
+    }
+    {
+        // 16 quiet machines: the selected one's echo with and without the wall.
+        QuietAfterwards quiet{b};
+        Program p;
+        if (!quillor_fleet(b, p, 16, "clear")) return result;
+        p.s->idle(500);
+        for (bool on : {false, true}) {
+            if (on && !quillor_toggle_wall(p, true)) return result;
+            std::vector<double> echo = cursor_echo(b, *p.s, seed + 1);
+            if (echo.empty()) return result;
+            result.quiet_echo_ms[on] = stats_percentile(echo, 50);
+        }
+    }
+    {
+        // 256 machines: from the menu's w until the wall's last title row has every column's prompt below
+        // it and nothing of the panels before is left under the rows after: the last cells a repaint of
+        // the whole wall sends. (Each screen was cleared: its tile shows the prompt on its first row.)
+        QuietAfterwards quiet{b};
+        Program p;
+        if (!quillor_fleet(b, p, 256, "clear")) return result;
+        p.s->settle(1000, 10000);
+        result.rss_mib[0] = rss_mib_of({p.s->pid()});
+        p.s->send(kF1);
+        if (!p.s->wait_text("Select an option", 5000)) return result;
+        const int last = p.s->screen().rows() - 3, cols = p.s->screen().cols();
+        auto drawn = [&](const ScreenReader &s) {
+            if (!wall_shown(s)) return false;
+            int title = last;
+            while (title > 0 && s.cell(title, kListCols).text != "├") --title;
+            const std::string top = s.row_text(1);
+            const int columns = count_of(top, "├") + count_of(top, "┼");
+            if (title <= 0 || columns == 0 || count_of(s.row_text(title + 1), "> ") != columns) return false;
+            for (int r = title + 2; r <= last; ++r)
+                for (int c = kListCols + 1; c < cols; ++c)
+                    if (s.cell(r, c).text != " " && s.cell(r, c).text != "│") return false;
+            return true;
+        };
+        auto sent = Clock::now();
+        p.s->send("w");
+        auto shown = p.s->wait_for(drawn, 10000);
+        if (!shown) {
+            complain("quillor: the wall of 256 was not drawn:\n%s", p.s->screen().all_text().c_str());
+            return result;
+        }
+        result.on_256_ms = ms_between(sent, *shown);
+        p.s->settle(500, 3000);
+        result.rss_mib[1] = rss_mib_of({p.s->pid()});
+    }
     return result;
 }

@@ -107,3 +107,16 @@ struct CompareRun {
     std::optional<double> second_ms;
 };
 CompareRun measure_compare(Bench &b, Target t, int machines);
+
+// quillor alone, on 120 x 40: the wall off ([0]) and on ([1]). With 64 machines each printing a line
+// every 10 ms, quillor's CPU (% of one core, over 5 s) and the median delay of 50 keys typed into the
+// selected machine (stopped and cleared) meanwhile; with 16 quiet machines, that delay again; with 256,
+// ms from the menu's w until the whole wall is drawn, and quillor's memory before and after (MiB).
+struct WallRun {
+    std::optional<double> printing_cpu[2];
+    std::optional<double> printing_echo_ms[2];
+    std::optional<double> quiet_echo_ms[2];
+    std::optional<double> on_256_ms;
+    std::optional<double> rss_mib[2];
+};
+WallRun measure_wall(Bench &b, unsigned seed);
