@@ -174,9 +174,10 @@ std::string check_draw(TarvikVt *vt, WINDOW *win)
             // A blank, the replacement, or a ? for a character the locale cannot show.
             bool stand_in = shown == ' ' || shown == 0xFFFD || shown == '?';
             if (cell.width == 0) {
-                // curses repeats a wide character in the column it covers.
+                // curses repeats a wide character in the column it covers; one the locale cannot show
+                // has its ? in both columns.
                 TarvikCell left = tarvik_vt_cell(vt, r, c - 1);
-                if (shown_as_is(left, c - 1) ? shown == left.ch : shown == ' ') continue;
+                if (shown_as_is(left, c - 1) ? shown == left.ch : shown == ' ' || shown == '?') continue;
                 want = shown_as_is(left, c - 1) ? left.ch : ' ';
             } else if (shown_as_is(cell, c) ? shown == cell.ch : stand_in) {
                 continue;
