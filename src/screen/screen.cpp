@@ -169,6 +169,11 @@ void screen_init(bool splash)
         std::fprintf(stderr, QUILLOR_NAME ": found no terminal description for TERM=%s.\n", term);
         screen_refuse();
     }
+    // Until curses has once been ended and taken up again, it sends its output with a write for every
+    // cursor movement: an update of 16 summary rows went out in 20 writes, each waking the user's
+    // terminal. Ended and resumed before anything is drawn, an update is one write.
+    endwin();
+    doupdate();
     screen_setup(splash);
     putp(kPasteOn);
     std::fflush(stdout);
@@ -204,6 +209,9 @@ void screen_setup(bool splash)
     start_color();
     noecho();
     keypad(stdscr, TRUE);
+    // The keyboard is the program's to read: curses must not look at it in the middle of an update, and
+    // leave the rest of the update for later because a key is waiting.
+    typeahead(-1);
     // Keys are read without waiting: the one wait of the program is a poll on the terminal and more.
     wtimeout(stdscr, 0);
     // Raw, not cbreak: Ctrl-C, Ctrl-Z, Ctrl-\, Ctrl-S and Ctrl-Q belong to the machines.
