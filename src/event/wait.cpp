@@ -12,6 +12,7 @@
 #include "base/clock.h"
 #include "event/children.h"
 #include "event/keyboard.h"
+#include "event/poller.h"
 #include "event/signals.h"
 
 namespace {
@@ -211,8 +212,7 @@ Woke poll_all(int timeout_ms, int extra_fd)
         r.source.watch(g_fds, r.source.ctx);
         r.count = g_fds.size() - r.first;
     }
-    timespec ts{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
-    int n = ppoll(g_fds.data(), g_fds.size(), timeout_ms < 0 ? nullptr : &ts, &g_poll_mask);
+    int n = poller_wait(g_fds, timeout_ms, &g_poll_mask);
     if (n == 0) return Woke::Timeout;
     if (n < 0) return Woke::Other; // a signal: the next turn sees what it brought
     // Emptied before anything looks at what the handlers set: a signal after this wakes the next wait.

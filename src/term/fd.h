@@ -3,7 +3,20 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <utility>
+
+// How many descriptors Fd has closed in this process. A number seen again after a close may name
+// another file: whoever keeps descriptors registered by number (the wait's epoll set) starts afresh.
+inline std::atomic<unsigned long> &fd_close_count()
+{
+    static std::atomic<unsigned long> count{0};
+    return count;
+}
+inline unsigned long fd_closes()
+{
+    return fd_close_count().load(std::memory_order_relaxed);
+}
 
 class Fd {
 public:
@@ -24,7 +37,10 @@ public:
     int release() { return std::exchange(fd_, -1); }
     void reset(int fd = -1)
     {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0) {
+            ::close(fd_);
+            fd_close_count().fetch_add(1, std::memory_order_relaxed);
+        }
         fd_ = fd;
     }
 
