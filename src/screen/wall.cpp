@@ -137,10 +137,11 @@ void draw_title(WINDOW *win, const TileBox &b, const Machine *m, bool selected, 
     }
 }
 
-// Paints one tile whole: its title and the part of its machine's screen that holds the latest text.
-void draw_tile(WINDOW *win, const TileBox &b, const Machine *m, bool selected, TileShown &shown)
+// Paints one tile: its title and the part of its machine's screen that holds the latest text; or, when
+// only that screen changed, the rows of it that did.
+void draw_tile(WINDOW *win, const TileBox &b, const Machine *m, bool selected, TileShown &shown, bool changes)
 {
-    draw_title(win, b, m, selected, shown);
+    if (!changes) draw_title(win, b, m, selected, shown);
     const int text_rows = b.rows - kTitleRows;
     shown.cursor_y = shown.cursor_x = -1;
     if (!m) {
@@ -151,7 +152,8 @@ void draw_tile(WINDOW *win, const TileBox &b, const Machine *m, bool selected, T
     TarvikVt *vt = m->term.get();
     WallCrop crop = wall_crop(tarvik_vt_rows(vt), tarvik_vt_cols(vt), tarvik_vt_cursor_row(vt),
                               tarvik_vt_cursor_col(vt), text_rows, b.cols, selected);
-    if (tarvik_vt_draw_part(vt, win, b.y + kTitleRows, b.x, text_rows, b.cols, crop.top, crop.left)) {
+    auto draw = changes ? tarvik_vt_draw_part_changes : tarvik_vt_draw_part;
+    if (draw(vt, win, b.y + kTitleRows, b.x, text_rows, b.cols, crop.top, crop.left)) {
         shown.cursor_y = getcury(win);
         shown.cursor_x = getcurx(win);
     }
@@ -303,12 +305,14 @@ bool wall_draw(WINDOW *win)
             now.mark = list_mark(*m);
             now.tagged = m->tagged;
         }
-        bool same = shown.version == now.version && shown.attr == now.attr && shown.mark == now.mark &&
-                    shown.tagged == now.tagged && (!m || shown.name == m->name);
-        if (!same) {
+        bool same_title = shown.attr == now.attr && shown.mark == now.mark && shown.tagged == now.tagged &&
+                          (!m || shown.name == m->name);
+        if (!same_title || shown.version != now.version) {
+            // The same machine's title over text that changed: only its changed rows are painted.
+            bool changes = same_title && m && shown.version != 0;
             now.name = m ? m->name : std::string();
             shown = std::move(now);
-            draw_tile(win, tile_box(win, grid, k), m, is_selected, shown);
+            draw_tile(win, tile_box(win, grid, k), m, is_selected, shown, changes);
         }
         if (is_selected && shown.cursor_y >= 0 && tarvik_vt_cursor_visible(m->term.get())) cursor = &shown;
     }

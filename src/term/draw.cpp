@@ -95,6 +95,15 @@ struct DrawnRecord {
 };
 std::vector<DrawnRecord> g_drawn;
 
+// The part of each screen last drawn with tarvik_vt_draw_part, while it was the screen's last drawing.
+struct PartRecord {
+    unsigned long serial;
+    const WINDOW *win;
+    int y, x, rows, cols, top, left;
+    bool operator==(const PartRecord &) const = default;
+};
+std::vector<PartRecord> g_parts;
+
 bool window_holds(const TarvikVt *vt, WINDOW *win, int y, int x)
 {
     if (is_wintouched(win)) return false;
@@ -108,6 +117,7 @@ void remember_drawn(const TarvikVt *vt, WINDOW *win, int y, int x)
 {
     std::erase_if(g_drawn, [&](const DrawnRecord &d) { return d.win == win || d.serial == vt->serial; });
     g_drawn.push_back({win, vt->serial, y, x});
+    std::erase_if(g_parts, [&](const PartRecord &p) { return p.serial == vt->serial; });
 }
 
 // Paints one cell at (y, x); `room` is how many columns the window has from x on.
@@ -191,18 +201,38 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x)
           x + std::clamp(cursor.col, 0, std::max(0, cols - 1)));
 }
 
-bool tarvik_vt_draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top, int left)
+namespace {
+
+bool draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top, int left, bool changes)
 {
     if (!vt || !win) return false;
     rows = std::min(rows, getmaxy(win) - y);
     cols = std::min(cols, getmaxx(win) - x);
     if (rows <= 0 || cols <= 0) return false;
-    // The damage is left for the whole drawing, which cannot know what this one painted: its windows
-    // lose their records and are painted whole next time.
+    // The damage from now on is this part's: the whole drawing's windows lose their records and are
+    // painted whole next time.
     std::erase_if(g_drawn, [&](const DrawnRecord &d) { return d.serial == vt->serial; });
+    const PartRecord part{vt->serial, win, y, x, rows, cols, top, left};
+    // Another screen's part that this one paints over no longer shows.
+    std::erase_if(g_parts, [&](const PartRecord &p) {
+        return p.serial != vt->serial && p.win == win && p.y < y + rows && y < p.y + p.rows &&
+               p.x < x + cols && x < p.x + p.cols;
+    });
+    auto was = std::find_if(g_parts.begin(), g_parts.end(),
+                            [&](const PartRecord &p) { return p.serial == vt->serial; });
+    int from = 0, to = rows;
+    if (changes && was != g_parts.end() && *was == part) {
+        from = std::clamp(vt->damage_top - top, 0, rows);
+        to = std::clamp(vt->damage_bottom - top, from, rows);
+    }
+    if (was != g_parts.end())
+        *was = part;
+    else
+        g_parts.push_back(part);
+    vt->damage_top = vt->damage_bottom = 0;
     int was_y, was_x;
     getyx(win, was_y, was_x);
-    for (int r = 0; r < rows; ++r) paint_row(vt, win, y + r, x, top + r, left, cols);
+    for (int r = from; r < to; ++r) paint_row(vt, win, y + r, x, top + r, left, cols);
     VTermPos cursor;
     vterm_state_get_cursorpos(vt->state, &cursor);
     if (cursor.row < top || cursor.row >= top + rows || cursor.col < left || cursor.col >= left + cols) {
@@ -211,6 +241,19 @@ bool tarvik_vt_draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int 
     }
     wmove(win, y + cursor.row - top, x + cursor.col - left);
     return true;
+}
+
+} // namespace
+
+bool tarvik_vt_draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top, int left)
+{
+    return draw_part(vt, win, y, x, rows, cols, top, left, false);
+}
+
+bool tarvik_vt_draw_part_changes(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top,
+                                 int left)
+{
+    return draw_part(vt, win, y, x, rows, cols, top, left, true);
 }
 
 void tarvik_next_frame()

@@ -129,6 +129,11 @@ void tarvik_vt_draw(TarvikVt *vt, WINDOW *win, int y, int x);
 // is inside the part; false with the window's cursor left where it was. Several screens drawn in one
 // frame share it: tarvik_next_frame once before them.
 bool tarvik_vt_draw_part(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top, int left);
+// As tarvik_vt_draw_part, but when the screen was last drawn as that same part at that same place of
+// the window, only its rows that changed since are painted: the caller vouches that nothing else was
+// drawn over the part in between.
+bool tarvik_vt_draw_part_changes(TarvikVt *vt, WINDOW *win, int y, int x, int rows, int cols, int top,
+                                 int left);
 // Starts a frame of drawing for tarvik_vt_draw_part: the colour pairs taken in it are not given to
 // other colours before the next frame. (tarvik_vt_draw starts its own.)
 void tarvik_next_frame();
