@@ -38,14 +38,34 @@ const VtBuffer &active(const TarvikVt *vt)
     return vt->alt_active ? vt->alt : vt->primary;
 }
 
+size_t ring_index(const VtBuffer &buf, int row)
+{
+    size_t i = buf.top + static_cast<size_t>(row);
+    return i >= buf.rows.size() ? i - buf.rows.size() : i;
+}
+
+VtRow &buffer_row(VtBuffer &buf, int row)
+{
+    return buf.rows[ring_index(buf, row)];
+}
+
 VtRow &row_at(TarvikVt *vt, int row)
 {
-    return active(vt).rows[static_cast<size_t>(row)];
+    return buffer_row(active(vt), row);
 }
 
 const VtRow &row_at(const TarvikVt *vt, int row)
 {
-    return active(vt).rows[static_cast<size_t>(row)];
+    const VtBuffer &buf = active(vt);
+    return buf.rows[ring_index(buf, row)];
+}
+
+// Puts screen row 0 first in the buffer again, for the moves that work on the lines in screen order.
+void unroll(VtBuffer &buf)
+{
+    if (buf.top == 0) return;
+    std::rotate(buf.rows.begin(), buf.rows.begin() + static_cast<long>(buf.top), buf.rows.end());
+    buf.top = 0;
 }
 
 // The cell at a column of a line, written or not.
@@ -62,7 +82,11 @@ VtCell *reach(const TarvikVt *vt, VtRow &r, int n)
         if (r.cells.capacity() < want)
             r.cells.reserve(std::min(static_cast<size_t>(vt->cols),
                                      std::max({want, 2 * r.cells.capacity(), kRowGrowth})));
-        r.cells.resize(want, VtCell{0, r.fill});
+        // Most often one more cell, for text written along the line.
+        if (want == r.cells.size() + 1)
+            r.cells.push_back(VtCell{0, r.fill});
+        else
+            r.cells.resize(want, VtCell{0, r.fill});
     }
     return r.cells.data();
 }
@@ -107,11 +131,29 @@ uint32_t color_code(const VTermColor &c, bool fg)
            static_cast<uint32_t>(c.rgb.green) << 8 | c.rgb.blue;
 }
 
+// The pen's style numbers for glyphs and erases, looked up again only after a change.
+void follow_pen(TarvikVt *vt)
+{
+    auto &p = vt->pen_styles;
+    if (p.changes == p.pen_changes && p.extra == vt->filter.now.extra) return;
+    const uint32_t fg = color_code(vt->pen.fg, true), bg = color_code(vt->pen.bg, false);
+    p.erase = cell_tables_style(vt->tables, VtStyle{fg, bg, 0});
+    p.glyph = cell_tables_style(vt->tables,
+                                VtStyle{fg, bg, static_cast<uint16_t>(vt->pen.attrs | vt->filter.now.extra)});
+    p.changes = p.pen_changes;
+    p.extra = vt->filter.now.extra;
+}
+
+void pen_changed(TarvikVt *vt)
+{
+    ++vt->pen_styles.pen_changes;
+}
+
 // What an erased cell holds: nothing, in the colours of the pen that erased it.
 VtCell erased(TarvikVt *vt)
 {
-    VtStyle s{color_code(vt->pen.fg, true), color_code(vt->pen.bg, false), 0};
-    return {0, cell_tables_style(vt->tables, s)};
+    follow_pen(vt);
+    return {0, vt->pen_styles.erase};
 }
 
 // A buffer of empty lines, each filled with the style.
@@ -120,6 +162,7 @@ void make_buffer(VtBuffer &buf, int rows, uint32_t fill)
     VtRow blank;
     blank.fill = fill;
     buf.rows.assign(static_cast<size_t>(rows), blank);
+    buf.top = 0;
 }
 
 // A glyph written over half of a wide character leaves the other half with nothing to belong to.
@@ -155,10 +198,14 @@ int on_putglyph(VTermGlyphInfo *info, VTermPos pos, void *user)
     bool marks = info->chars[0] && info->chars[1];
     c->ch = marks || (info->chars[0] & kClusterBit) ? cell_tables_cluster(vt->tables, info->chars)
                                                     : info->chars[0];
-    VtStyle look{color_code(vt->pen.fg, true), color_code(vt->pen.bg, false),
-                 static_cast<uint16_t>(vt->pen.attrs | vt->filter.now.extra |
-                                       (info->protected_cell ? kCellProtected : 0))};
-    c->style = cell_tables_style(vt->tables, look);
+    follow_pen(vt);
+    if (info->protected_cell) {
+        VtStyle look{color_code(vt->pen.fg, true), color_code(vt->pen.bg, false),
+                     static_cast<uint16_t>(vt->pen.attrs | vt->filter.now.extra | kCellProtected)};
+        c->style = cell_tables_style(vt->tables, look);
+    } else {
+        c->style = vt->pen_styles.glyph;
+    }
     if (width == 2) c[1] = {kCoveredChar, c->style};
     vt->glyph_row = pos.row;
     vt->glyph_col = pos.col;
@@ -310,8 +357,7 @@ void push_scrollback(TarvikVt *vt, int count)
     cells.resize(static_cast<size_t>(vt->cols));
     for (int row = 0; row < count; ++row) {
         int n = line_cells(vt, row, cells.data());
-        vt->scrollback(cells.data(), n, vt->primary.rows[static_cast<size_t>(row)].wrapped,
-                       vt->scrollback_user);
+        vt->scrollback(cells.data(), n, buffer_row(vt->primary, row).wrapped, vt->scrollback_user);
     }
 }
 
@@ -328,16 +374,25 @@ int on_scrollrect(VTermRect rect, int downward, int rightward, void *user)
     // Lines leave the screen only through its top edge, and those of a full-screen program on the
     // alternate screen are not the user's history.
     if (top == 0 && n > 0 && !vt->alt_active && vt->scrollback) push_scrollback(vt, n);
-    std::vector<VtRow> &rows = active(vt).rows;
-    if (n > 0)
-        std::rotate(rows.begin() + top, rows.begin() + top + n, rows.begin() + bottom);
-    else if (n < 0)
-        std::rotate(rows.begin() + top, rows.begin() + bottom + n, rows.begin() + bottom);
+    VtBuffer &buf = active(vt);
+    std::vector<VtRow> &rows = buf.rows;
+    const size_t size = rows.size();
+    if (top == 0 && bottom == vt->rows) {
+        // The whole screen, as every line feed at its bottom: the ring turns.
+        buf.top = n > 0 ? (buf.top + static_cast<size_t>(n)) % size
+                        : (buf.top + size - static_cast<size_t>(-n) % size) % size;
+    } else {
+        unroll(buf);
+        if (n > 0)
+            std::rotate(rows.begin() + top, rows.begin() + top + n, rows.begin() + bottom);
+        else if (n < 0)
+            std::rotate(rows.begin() + top, rows.begin() + bottom + n, rows.begin() + bottom);
+    }
     // The lines that moved in are new and blank; they keep the room their cells had.
     int from = n > 0 ? bottom - n : top, to = n > 0 ? bottom : top - n;
     const VtCell with = erased(vt);
     for (int row = from; row < to; ++row) {
-        VtRow &r = rows[static_cast<size_t>(row)];
+        VtRow &r = buffer_row(buf, row);
         r.cells.clear();
         r.fill = with.style;
         r.wrapped = false;
@@ -356,11 +411,13 @@ int on_initpen(void *user)
     TarvikVt *vt = owner(user);
     vt->pen.attrs = 0;
     vterm_state_get_default_colors(vt->state, &vt->pen.fg, &vt->pen.bg);
+    pen_changed(vt);
     return 1;
 }
 
 int on_setpenattr(VTermAttr attr, VTermValue *val, void *user)
 {
+    pen_changed(owner(user));
     VtPen &pen = owner(user)->pen;
     auto flag = [&](uint16_t bit, bool on) {
         pen.attrs = static_cast<uint16_t>(on ? pen.attrs | bit : pen.attrs & ~bit);
@@ -437,6 +494,7 @@ void push_off_top(TarvikVt *vt, bool alternate, int count)
 void resize_buffer(TarvikVt *vt, VtBuffer &buf, int rows, int cols)
 {
     const VtCell blank{0, 0};
+    unroll(buf);
     buf.rows.resize(static_cast<size_t>(rows));
     for (VtRow &r : buf.rows) {
         if (cols < vt->cols) {
@@ -522,6 +580,7 @@ const VTermStateCallbacks *state_callbacks()
 void vt_cells_init(TarvikVt *vt)
 {
     cell_tables_init(vt->tables);
+    pen_changed(vt);
     vterm_state_get_default_colors(vt->state, &vt->pen.fg, &vt->pen.bg);
     vt->pen.attrs = 0;
     make_buffer(vt->primary, vt->rows, 0);
@@ -543,6 +602,7 @@ void vt_damage(TarvikVt *vt, int top, int bottom)
 void vt_cells_collect(TarvikVt *vt)
 {
     cell_tables_collect(vt->tables, vt->primary, vt->alt);
+    pen_changed(vt); // the styles may have new numbers
 }
 
 bool vt_get_cell(const TarvikVt *vt, int row, int col, VTermScreenCell &cell)

@@ -91,10 +91,12 @@ struct VtRow {
     bool wrapped = false;
 };
 
-// The lines of one screen (the main one or the alternate one), top first: a scroll moves lines rather
-// than cells. The alternate screen has none while no program uses it.
+// The lines of one screen (the main one or the alternate one): a ring whose screen row 0 is rows[top],
+// so that the whole screen scrolls by moving `top`, and a scroll region by moving its lines, never
+// their cells. The alternate screen has none while no program uses it.
 struct VtBuffer {
     std::vector<VtRow> rows;
+    size_t top = 0;
 };
 
 // What the cells of a screen's two buffers name by number. Looks and clusters no cell names any more
@@ -143,6 +145,15 @@ struct TarvikVt {
     int primary_cursor_row = 0;
     bool reverse_video = false; // the whole screen shown in reverse
     VtPen pen{};
+    // The style numbers the pen gives a glyph and an erase, worked out once a pen change (or a
+    // renumbering of the styles) and not for every character: valid while `changes` is the pen's
+    // count of changes and `extra` the filter's extra attributes.
+    struct {
+        unsigned long pen_changes = 0;
+        unsigned long changes = ~0ul;
+        uint16_t extra = 0;
+        uint32_t glyph = 0, erase = 0;
+    } pen_styles;
     // Where libvterm put the last glyph, on the screen shown then; -1 before any.
     int glyph_row = -1, glyph_col = -1;
     Fd master; // invalid before forkpty, after end of file and once forsaken
