@@ -42,6 +42,25 @@ template <typename F> void for_each_cell(VtBuffer &buf, F each)
     }
 }
 
+// New numbers for what is still named (`to` holds kNone for the rest, anything else for the named):
+// the table keeps those entries in the order of their old numbers and shrinks to them, and its next
+// collection waits until it holds twice as many, or `least`.
+constexpr uint32_t kNone = 0xFFFFFFFFu;
+
+template <typename Entry>
+void keep_named(std::vector<Entry> &table, std::vector<uint32_t> &to, size_t &limit, size_t least)
+{
+    size_t n = 0;
+    for (size_t i = 0; i < to.size(); ++i)
+        if (to[i] != kNone) {
+            table[n] = table[i];
+            to[i] = static_cast<uint32_t>(n++);
+        }
+    table.resize(n);
+    table.shrink_to_fit();
+    limit = std::max(least, 2 * n);
+}
+
 } // namespace
 
 void cell_tables_init(VtCellTables &t)
@@ -91,8 +110,6 @@ void cell_tables_collect(VtCellTables &t, VtBuffer &primary, VtBuffer &alt)
 {
     bool styles = t.styles.size() > t.styles_limit, clusters = t.clusters.size() > t.clusters_limit;
     if (!styles && !clusters) return;
-    // New numbers for what is still named, in the order of the old ones; kNone for the rest.
-    constexpr uint32_t kNone = 0xFFFFFFFFu;
     std::vector<uint32_t> style_to(styles ? t.styles.size() : 0, kNone);
     std::vector<uint32_t> cluster_to(clusters ? t.clusters.size() : 0, kNone);
     auto mark = [&](VtCell &c) {
@@ -103,30 +120,12 @@ void cell_tables_collect(VtCellTables &t, VtBuffer &primary, VtBuffer &alt)
     for_each_cell(alt, mark);
     if (styles) {
         style_to[0] = 0; // the default look keeps its number
-        size_t n = 0;
-        for (size_t i = 0; i < style_to.size(); ++i)
-            if (style_to[i] != kNone) {
-                t.styles[n] = t.styles[i];
-                style_to[i] = static_cast<uint32_t>(n++);
-            }
-        t.styles.resize(n);
-        t.styles.shrink_to_fit();
-        t.styles_limit = std::max(kMinStylesLimit, 2 * n);
+        keep_named(t.styles, style_to, t.styles_limit, kMinStylesLimit);
         t.last_style = t.styles[0];
         t.last_id = 0;
         reindex(t);
     }
-    if (clusters) {
-        size_t n = 0;
-        for (size_t i = 0; i < cluster_to.size(); ++i)
-            if (cluster_to[i] != kNone) {
-                t.clusters[n] = t.clusters[i];
-                cluster_to[i] = static_cast<uint32_t>(n++);
-            }
-        t.clusters.resize(n);
-        t.clusters.shrink_to_fit();
-        t.clusters_limit = std::max(kMinClustersLimit, 2 * n);
-    }
+    if (clusters) keep_named(t.clusters, cluster_to, t.clusters_limit, kMinClustersLimit);
     auto renumber = [&](VtCell &c) {
         if (styles) c.style = style_to[c.style];
         if (clusters && (c.ch & kClusterBit) && c.ch != kCoveredChar)
