@@ -201,14 +201,84 @@ void pass_repeat(TarvikVt *vt)
     if (glyphs > 0) pass(f, "\x1b[" + std::to_string(2 * glyphs - 1) + "b");
 }
 
+// Notes the cursor that the screen saves now, as libvterm saves it.
+void note_save(TarvikVt *vt)
+{
+    vt_pass_on(vt);
+    auto &c = vt->saved_cursors[vt->output_screen];
+    c.valid = true;
+    vterm_state_get_cursorpos(vt->state, &c.pos);
+    c.pen = vt->pen;
+    c.state = vt->filter.now;
+    vt->libvterm_saved = vt->output_screen;
+}
+
+// The SGR sequence that gives libvterm's pen the colours and attributes of `pen`.
+std::string pen_sgr(const VtPen &pen)
+{
+    std::string s = "\x1b[0";
+    const std::pair<uint16_t, const char *> kAttrs[] = {{kTarvikBold, ";1"},
+                                                        {kTarvikItalic, ";3"},
+                                                        {kTarvikBlink, ";5"},
+                                                        {kTarvikReverse, ";7"},
+                                                        {kTarvikStrike, ";9"}};
+    for (const auto &[bit, sgr] : kAttrs)
+        if (pen.attrs & bit) s += sgr;
+    if (pen.attrs & kTarvikDoubleUnderline)
+        s += ";4:2";
+    else if (pen.attrs & kTarvikUnderline)
+        s += ";4";
+    auto color = [&](const VTermColor &c, bool fg) {
+        if (fg ? VTERM_COLOR_IS_DEFAULT_FG(&c) : VTERM_COLOR_IS_DEFAULT_BG(&c)) return;
+        s += fg ? ";38" : ";48";
+        if (VTERM_COLOR_IS_INDEXED(&c))
+            s += ";5;" + std::to_string(c.indexed.idx);
+        else
+            s += ";2;" + std::to_string(c.rgb.red) + ";" + std::to_string(c.rgb.green) + ";" +
+                 std::to_string(c.rgb.blue);
+    };
+    color(pen.fg, true);
+    color(pen.bg, false);
+    return s + "m";
+}
+
+int region_start(TarvikVt *vt, const char *request);
+
+// After libvterm restored the cursor another screen saved: moves the cursor and sets the pen as this
+// screen saved them (home and the default pen when it never did), and makes that libvterm's save.
+void restore_own_cursor(TarvikVt *vt)
+{
+    OutputFilter &f = vt->filter;
+    const auto &c = vt->saved_cursors[vt->output_screen];
+    int row = c.valid ? c.pos.row + 1 : 1, col = c.valid ? c.pos.col + 1 : 1;
+    if (f.saved.origin) {
+        // Positions count from the region's corner now.
+        int top = region_start(vt, "\x1bP$qr\x1b\\"), left = region_start(vt, "\x1bP$qs\x1b\\");
+        row = std::max(1, row - std::max(0, top - 1));
+        col = std::max(1, col - std::max(0, left - 1));
+    }
+    pass(f, "\x1b[" + std::to_string(row) + ";" + std::to_string(col) + "H");
+    pass(f, c.valid ? pen_sgr(c.pen) : "\x1b[0m");
+    pass(f, "\x1b"
+            "7");
+    vt_pass_on(vt);
+    vt->libvterm_saved = vt->output_screen;
+}
+
 // Passes on a sequence that restores the saved cursor, and brings back what libvterm does not.
 void pass_restore(TarvikVt *vt, std::string_view seq)
 {
     OutputFilter &f = vt->filter;
+    const bool others = vt->libvterm_saved != vt->output_screen;
+    if (others) {
+        const auto &c = vt->saved_cursors[vt->output_screen];
+        f.saved = c.valid ? c.state : FollowedState{};
+    }
     // Setting the mode homes the cursor, and the restore moves it to its place then.
     if (f.saved.origin != f.now.origin) pass(f, f.saved.origin ? "\x1b[?6h" : "\x1b[?6l");
     pass(f, seq);
     vt_pass_on(vt);
+    if (others) restore_own_cursor(vt);
     // Any control sequence that libvterm acts on brings a cursor outside the screen back inside, and in
     // origin mode into the scroll region, as a terminal's restore does; a private mode that does not
     // exist changes nothing else.
@@ -284,12 +354,17 @@ void pass_private_modes(TarvikVt *vt, char final)
         if (mode == 47) {
             kept += "1047";
             changed = true;
+            vt->output_screen = final == 'h' ? 1 : 0;
             return;
         }
         kept += p;
         if (mode == 6) f.now.origin = final == 'h';
         if (mode == 69) f.lr_margins = final == 'h';
-        if ((mode == 1048 || mode == 1049) && final == 'h') f.saved = f.now;
+        if ((mode == 1048 || mode == 1049) && final == 'h') {
+            f.saved = f.now;
+            note_save(vt);
+        }
+        if (mode == 1047 || mode == 1049) vt->output_screen = final == 'h' ? 1 : 0;
         if ((mode == 1048 || mode == 1049) && final == 'l') restore = true;
     });
     if (changed && kept.empty()) return;
@@ -318,13 +393,18 @@ void pass_escape(TarvikVt *vt)
         return;
     }
     switch (seq.back()) {
-    case '7': f.saved = f.now; break;
+    case '7':
+        f.saved = f.now;
+        note_save(vt);
+        break;
     case '8': pass_restore(vt, seq); return;
     case 'c':
         set_extra(vt, 0);
         pass(f, seq);
         pass(f, kSaveDefaults);
         mend_reset(f);
+        for (auto &c : vt->saved_cursors) c.valid = false;
+        vt->libvterm_saved = vt->output_screen = 0;
         return;
     case 'N':
     case 'O':
@@ -367,6 +447,7 @@ void pass_control_sequence(TarvikVt *vt)
         case 's':
             if (params.empty() && !f.lr_margins) {
                 f.saved = f.now;
+                note_save(vt);
                 pass(f, "\x1b"
                         "7");
                 return;

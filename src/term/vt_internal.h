@@ -154,6 +154,17 @@ struct TarvikVt {
         uint16_t extra = 0;
         uint32_t glyph = 0, erase = 0;
     } pen_styles;
+    // The cursor each screen saved last (ESC 7, CSI s, modes 1048 and 1049), [0] the main screen's:
+    // libvterm keeps one for both and gives back the one saved last, whichever screen saved it. Not
+    // valid: the saved cursor a terminal starts with (home, the default pen).
+    struct {
+        bool valid = false;
+        VTermPos pos{};
+        VtPen pen{};
+        FollowedState state;
+    } saved_cursors[2];
+    int libvterm_saved = 0; // the screen whose cursor libvterm's save holds
+    int output_screen = 0;  // the screen the output reaching libvterm is on: 1 after 1049h, 1047h, 47h
     // Where libvterm put the last glyph, on the screen shown then; -1 before any.
     int glyph_row = -1, glyph_col = -1;
     Fd master; // invalid before forkpty, after end of file and once forsaken

@@ -34,6 +34,17 @@ TEST(Sequences, EachFamilyShowsWhatATerminalShows)
         {"CSI s and CSI u save and restore", "ab\x1b[scd\x1b[uX", {"abXd"}},
         {"with left and right margins CSI s sets them, and homes", "ab\x1b[?69h\x1b[s\x1b[?69lc", {"cb"}},
         {"a restore without a save gives the default colours", "\x1b[31;42m\0338x", {"x"}, {{}}},
+        // Each screen has its own saved cursor.
+        {"leaving mode 1049 brings back the main screen's cursor and pen, whatever the other saved",
+         "\x1b[1;3H\x1b[1;4:2;31;48;5;200m\x1b[?1049h\x1b[3;5H\x1b[0;32m\0337\x1b[?1049lX\x1b[0m\0338Y",
+         {"  Y"},
+         {{}, {}, {1, 200, kTarvikBold | kDouble}}},
+        {"a restore on the alternate screen gives its own save",
+         "\x1b[?1049h\x1b[2;2H\0337\x1b[H\0338X",
+         {"", " X"}},
+        {"after mode 47 the main screen restores its own save",
+         "ab\0337\x1b[?47h\x1b[3;3H\0337\x1b[?47l\0338X",
+         {"abX"}},
         // A scroll region needs two lines.
         {"a one-line region is ignored", "a\r\nb\r\nc\x1b[1;1r\nd", {"a", "b", "c", " d"}},
         {"a region ending above its top is ignored", "a\r\nb\x1b[3;2r\x1b[2;1H\nZ", {"a", "b", "Z"}},
