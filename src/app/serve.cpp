@@ -71,6 +71,7 @@ void watch_machines(std::vector<pollfd> &fds, void *)
 
 void machines_ready(const pollfd *fds, size_t count, void *)
 {
+    tarvik_set_interrupt_fd(wait_keys_fd());
     mlist_ready(fds, count);
 }
 

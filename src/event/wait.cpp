@@ -332,6 +332,11 @@ int wait_key_or_fd(int fd)
     return wait_until(-1, fd);
 }
 
+int wait_keys_fd()
+{
+    return g_fds.empty() ? -1 : g_fds[0].fd;
+}
+
 int wait_key_now()
 {
     return take_key();

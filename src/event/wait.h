@@ -89,6 +89,9 @@ int wait_key();
 int wait_key_for(int timeout_ms);
 // The next key, or kWaitFdReady as soon as fd has something to read.
 int wait_key_or_fd(int fd);
+// The descriptor the keys of this turn are read from; -1 while they are held back. For a part that
+// reads long and should stop once a key waits.
+int wait_keys_fd();
 // A key already typed (put back, or waiting in the terminal), or ERR at once. Runs no task and draws
 // nothing, so that every waiting key can be taken in one turn.
 int wait_key_now();

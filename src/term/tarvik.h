@@ -92,6 +92,10 @@ short tarvik_vt_poll_events(const TarvikVt *vt);
 // screen beside it (with tarvik_vt_poll_events asked for): exactly those are read, and those that can
 // take their waiting input get it. Bounded in time as tarvik_vt_update_all.
 void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t count);
+// Reading floods of output stops early, once each has been read, when this descriptor has something
+// to read (the user's keyboard, while keys are taken; -1 for none): a key typed beside them waits for
+// one round of reads, not for an update's whole time.
+void tarvik_set_interrupt_fd(int fd);
 // Finishes the forsaken screens whose time to wait for their last output is up (tarvik_vt_linger_ms).
 void tarvik_vt_finish_lingering();
 // Takes in the output waiting on all the screens, found with one look at all their terminals rather

@@ -135,6 +135,25 @@ void tarvik_vt_finish_lingering()
     pty_finish_lingering();
 }
 
+namespace {
+
+int g_interrupt_fd = -1;
+
+// The flooding screen from readers[from] on that is to go first next time; 0 when none.
+unsigned long first_flood(const std::vector<TarvikVt *> &readers, size_t from)
+{
+    for (size_t j = from; j < readers.size(); ++j)
+        if (readers[j]->flooding) return readers[j]->serial;
+    return 0;
+}
+
+} // namespace
+
+void tarvik_set_interrupt_fd(int fd)
+{
+    g_interrupt_fd = fd;
+}
+
 void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t count)
 {
     // Kept between calls: the wait runs this every turn and should not allocate.
@@ -174,7 +193,8 @@ void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t c
     std::rotate(readers.begin() + static_cast<long>(floods), readers.begin() + static_cast<long>(resume_at),
                 readers.end());
     // The quiet screens are looked at again between rounds: an echo that arrives while the floods are
-    // read is then drawn this turn rather than the next.
+    // read is then drawn at once rather than after the floods' time. So is the keyboard (the last
+    // entry): a key typed meanwhile is taken after a round rather than after the whole time.
     quiet.clear();
     quiet_owners.clear();
     for (TarvikVt *vt : all) {
@@ -182,30 +202,39 @@ void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t c
         quiet.push_back({vt->master.get(), POLLIN, 0});
         quiet_owners.push_back(vt);
     }
+    quiet.push_back({g_interrupt_fd, POLLIN, 0});
+    quiet_owners.push_back(nullptr);
     // One read each in turn until every screen has taken in all it had, or the time of the call is up:
     // many floods share that time rather than each taking as much as one would alone.
     resume_serial = 0;
     for (bool first = true; !readers.empty(); first = false) {
-        if (!first && !quiet.empty() && poll(quiet.data(), quiet.size(), 0) > 0) {
+        // Every flood has had a read once the first round is done: it is then soon enough to stop.
+        bool stop = false;
+        if (!first && poll(quiet.data(), quiet.size(), 0) > 0) {
             for (size_t i = 0; i < quiet.size(); ++i) {
                 TarvikVt *vt = quiet_owners[i];
+                if (quiet[i].revents == 0) continue;
+                if (!vt) {
+                    stop = true; // a key
+                    continue;
+                }
                 // One that began to flood in the first round is among the readers already.
-                if (quiet[i].revents == 0 || vt->flooding || !vt->master.valid()) continue;
-                pty_read(vt);
+                if (vt->flooding || !vt->master.valid()) continue;
+                if (pty_read(vt) > 0 && !vt->flooding) stop = true;
                 // One that starts to flood takes its turns with the others from now on.
                 if (vt->flooding) readers.push_back(vt);
                 if (vt->flooding || !vt->master.valid()) quiet[i].fd = -1;
             }
         }
+        if (stop) {
+            resume_serial = first_flood(readers, 0);
+            return;
+        }
         size_t kept = 0;
         for (size_t i = 0; i < readers.size(); ++i) {
             TarvikVt *vt = readers[i];
             if (clock_now_ms() - start >= kUpdateMaxMs) {
-                for (size_t j = i; j < readers.size(); ++j)
-                    if (readers[j]->flooding) {
-                        resume_serial = readers[j]->serial;
-                        break;
-                    }
+                resume_serial = first_flood(readers, i);
                 return;
             }
             if (pty_read(vt) > 0 && vt->flooding) readers[kept++] = vt;

@@ -106,4 +106,44 @@ TEST(UpdateAll, FloodsShareABoundedTimeWhileAKeyIsAnsweredAndEachFloodAdvances)
     for (pid_t p : pids) waitpid(p, nullptr, 0);
 }
 
+// A key waiting on the interrupt descriptor ends reading floods once each flood has had a read, rather
+// than after the update's whole time: each advances by one read (a terminal gives at most 4 KiB at
+// once), and still advances.
+TEST(UpdateAll, AWaitingKeyEndsReadingFloodsAfterOneReadEach)
+{
+    constexpr int kFloods = 4;
+    std::vector<Vt> vts;
+    std::vector<pid_t> pids;
+    std::vector<int> lines(kFloods, 0);
+    for (int i = 0; i < kFloods; ++i) {
+        vts.emplace_back(tarvik_vt_create(3, 30));
+        tarvik_vt_set_scrollback(
+            vts.back().get(), [](const TarvikLineCell *, int, bool, void *n) { ++*static_cast<int *>(n); },
+            &lines[static_cast<size_t>(i)]);
+        pids.push_back(tarvik_vt_forkpty(vts.back().get(), "/usr/bin/yes"));
+        ASSERT_GT(pids.back(), 0);
+    }
+    std::vector<TarvikVt *> all;
+    for (auto &vt : vts) all.push_back(vt.get());
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    tarvik_vt_update_all(all.data(), all.size()); // now each is known to flood
+    int key[2];
+    ASSERT_EQ(pipe(key), 0);
+    ASSERT_EQ(write(key[1], "k", 1), 1);
+    tarvik_set_interrupt_fd(key[0]);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::fill(lines.begin(), lines.end(), 0);
+    tarvik_vt_update_all(all.data(), all.size());
+    tarvik_set_interrupt_fd(-1);
+    for (int i = 0; i < kFloods; ++i) {
+        // "y" and a line end: three bytes a line.
+        EXPECT_GT(lines[static_cast<size_t>(i)], 0) << "flood " << i;
+        EXPECT_LE(lines[static_cast<size_t>(i)], 4096 / 3 + 1) << "flood " << i;
+    }
+    close(key[0]);
+    close(key[1]);
+    vts.clear();
+    for (pid_t p : pids) waitpid(p, nullptr, 0);
+}
+
 } // namespace
