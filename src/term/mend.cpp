@@ -7,7 +7,9 @@
 //   terminals: after another repeat, a control or a sequence it does nothing.
 // - A saved cursor (ESC 7 and 8, CSI s and u, modes 1048 and 1049) comes back without looking at the
 //   screen's size, outside a screen that shrank since, where the next character is written past
-//   libvterm's tables; and without the character sets and the origin mode that were in use.
+//   libvterm's tables; without the character sets and the origin mode that were in use; as the other
+//   screen saved it, since libvterm keeps one for both; and with the cursor shown or hidden as it was
+//   at the save.
 // - CSI s is the cursor save of terminals while there are no left and right margins, and CSI u its
 //   restore: libvterm homes the cursor for the one and ignores the other.
 // - A scroll region of fewer than two lines is ignored by terminals; libvterm scrolls it, wiping the
@@ -276,9 +278,14 @@ void pass_restore(TarvikVt *vt, std::string_view seq)
     }
     // Setting the mode homes the cursor, and the restore moves it to its place then.
     if (f.saved.origin != f.now.origin) pass(f, f.saved.origin ? "\x1b[?6h" : "\x1b[?6l");
+    vt_pass_on(vt);
+    const bool visible = vt->cursor_visible;
     pass(f, seq);
     vt_pass_on(vt);
     if (others) restore_own_cursor(vt);
+    // libvterm's restore also brings back whether the cursor showed, which a terminal's leaves alone: a
+    // program that saved while its cursor was hidden would leave it hidden.
+    if (vt->cursor_visible != visible) pass(f, visible ? "\x1b[?25h" : "\x1b[?25l");
     // Any control sequence that libvterm acts on brings a cursor outside the screen back inside, and in
     // origin mode into the scroll region, as a terminal's restore does; a private mode that does not
     // exist changes nothing else.

@@ -20,6 +20,7 @@ struct Case {
     std::string bytes;
     std::vector<std::string> rows;        // the first rows' text
     std::vector<TarvikStyle> styles = {}; // the first cells' looks, when given
+    bool cursor_hidden = false;
 };
 
 TEST(Sequences, EachFamilyShowsWhatATerminalShows)
@@ -45,6 +46,17 @@ TEST(Sequences, EachFamilyShowsWhatATerminalShows)
         {"after mode 47 the main screen restores its own save",
          "ab\0337\x1b[?47h\x1b[3;3H\0337\x1b[?47l\0338X",
          {"abX"}},
+        {"the main screen's sets and origin mode come back after a save on the other",
+         "\x1b(0\x1b[2;3r\x1b[?6h\x1b[?1049h\x1b(B\x1b[?6l\0337\x1b[?1049l\x1b[Hq",
+         {"", "─"}},
+        {"mode 1048 saves for the screen it is on",
+         "\x1b[2;5H\x1b[?1048h\x1b[?47h\x1b[3;9H\x1b[?1048h\x1b[?47l\x1b[?1048lX",
+         {"", "    X"}},
+        {"the alternate screen keeps its save",
+         "\x1b[?1047h\x1b[2;2H\0337\x1b[?1047l\0337\x1b[?1047h\0338X",
+         {"", " X"}},
+        {"a restore leaves the cursor shown", "\x1b[?1049h\x1b[?25l\0337\x1b[?25h\x1b[?1049l", {""}},
+        {"and hidden", "\0337\x1b[?25l\0338", {""}, {}, true},
         // A scroll region needs two lines.
         {"a one-line region is ignored", "a\r\nb\r\nc\x1b[1;1r\nd", {"a", "b", "c", " d"}},
         {"a region ending above its top is ignored", "a\r\nb\x1b[3;2r\x1b[2;1H\nZ", {"a", "b", "Z"}},
@@ -99,6 +111,7 @@ TEST(Sequences, EachFamilyShowsWhatATerminalShows)
             for (size_t r = 0; r < c.rows.size(); ++r) {
                 EXPECT_EQ(vt_row_text(vt.get(), static_cast<int>(r)), c.rows[r]) << "row " << r;
             }
+            EXPECT_EQ(tarvik_vt_cursor_visible(vt.get()), !c.cursor_hidden);
             tarvik_vt_line(vt.get(), 0, cells.data());
             for (size_t i = 0; i < c.styles.size(); ++i) {
                 EXPECT_EQ(cells[i].style, c.styles[i])
