@@ -11,8 +11,8 @@
 #include <gtest/gtest.h>
 
 #include "screen/colors.h"
-#include "support/curses_screen.h"
 #include "support/vt_text.h"
+#include "support/vt_window.h"
 #include "term/tarvik.h"
 
 namespace {
@@ -44,13 +44,11 @@ std::string full_paint(TarvikVt *vt, WINDOW *win)
 
 TEST(DrawChanges, WindowMatchesAFullPaintAfterEveryKindOfChange)
 {
-    CursesScreen screen(30, 100);
-    start_color();
-    tarvik_colors_init();
-    Vt vt(tarvik_vt_create(8, 40));
-    WINDOW *win = newwin(8, 40, 0, 0);
-    vt_feed_output(vt.get(), "first\r\n\033[1;31mred\033[0m and plain\r\nthird line\r\n$ ");
-    draw(vt.get(), win);
+    VtWindow s(8, 40, 30, 100);
+    TarvikVt *vt = s.vt.get();
+    WINDOW *win = s.win.get();
+    vt_feed_output(vt, "first\r\n\033[1;31mred\033[0m and plain\r\nthird line\r\n$ ");
+    draw(vt, win);
 
     const char *changes[] = {
         "x",                                             // one echoed key
@@ -65,33 +63,30 @@ TEST(DrawChanges, WindowMatchesAFullPaintAfterEveryKindOfChange)
         "\033[?5l",
     };
     for (const char *change : changes) {
-        vt_feed_output(vt.get(), change);
-        std::string partial = draw(vt.get(), win);
-        EXPECT_EQ(partial, full_paint(vt.get(), win)) << "after " << change;
+        vt_feed_output(vt, change);
+        std::string partial = draw(vt, win);
+        EXPECT_EQ(partial, full_paint(vt, win)) << "after " << change;
     }
 
     // A mark planted where the screen did not change survives the next draw: unchanged rows really
     // are left alone (the comparisons above would pass with full paints too).
-    vt_feed_output(vt.get(), "\033[H\033[2J\033[?5lclean");
-    full_paint(vt.get(), win);
+    vt_feed_output(vt, "\033[H\033[2J\033[?5lclean");
+    full_paint(vt, win);
     mvwaddch(win, 7, 39, 'M');
     wnoutrefresh(win);
-    vt_feed_output(vt.get(), "!");
-    draw(vt.get(), win);
+    vt_feed_output(vt, "!");
+    draw(vt, win);
     EXPECT_EQ(window_cell(win, 7, 39).text, "M");
-    delwin(win);
 }
 
 TEST(DrawChanges, AnotherScreenOrOtherTextInTheWindowBringsAFullPaint)
 {
-    CursesScreen screen(30, 100);
-    start_color();
-    tarvik_colors_init();
-    Vt a(tarvik_vt_create(5, 30));
+    VtWindow s(5, 30, 30, 100);
+    Vt &a = s.vt;
     Vt b(tarvik_vt_create(5, 30));
     vt_feed_output(a.get(), "machine a\r\nsecond row of a");
     vt_feed_output(b.get(), "b");
-    WINDOW *win = newwin(5, 30, 0, 0);
+    WINDOW *win = s.win.get();
     std::string a_alone = draw(a.get(), win);
 
     // The selection moves to b and back to a, with a change to a in between.
@@ -107,12 +102,10 @@ TEST(DrawChanges, AnotherScreenOrOtherTextInTheWindowBringsAFullPaint)
     EXPECT_EQ(draw(a.get(), win), full_paint(a.get(), win));
 
     // So is a window drawn by the same screen elsewhere in between.
-    WINDOW *other = newwin(5, 30, 10, 0);
-    draw(a.get(), other);
+    WindowPtr other = vt_window_new(5, 30, 10, 0);
+    draw(a.get(), other.get());
     vt_feed_output(a.get(), "\033[1;1HA");
     EXPECT_EQ(draw(a.get(), win), full_paint(a.get(), win));
-    delwin(other);
-    delwin(win);
 }
 
 TEST(DrawChanges, VersionChangesExactlyWhenTheScreenDoes)
