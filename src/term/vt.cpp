@@ -204,13 +204,15 @@ void tarvik_vt_update_ready(TarvikVt *const *vts, const short *revents, size_t c
     }
     quiet.push_back({g_interrupt_fd, POLLIN, 0});
     quiet_owners.push_back(nullptr);
+    // With no quiet screen and no keyboard to look at, nothing is asked between rounds.
+    const bool look_between = quiet.size() > 1 || g_interrupt_fd >= 0;
     // One read each in turn until every screen has taken in all it had, or the time of the call is up:
     // many floods share that time rather than each taking as much as one would alone.
     resume_serial = 0;
     for (bool first = true; !readers.empty(); first = false) {
         // Every flood has had a read once the first round is done: it is then soon enough to stop.
         bool stop = false;
-        if (!first && poll(quiet.data(), quiet.size(), 0) > 0) {
+        if (!first && look_between && poll(quiet.data(), quiet.size(), 0) > 0) {
             for (size_t i = 0; i < quiet.size(); ++i) {
                 TarvikVt *vt = quiet_owners[i];
                 if (quiet[i].revents == 0) continue;
